@@ -1,0 +1,137 @@
+// The one process-wide record that every thread of the launcher shares, and
+// the status channel through which any thread changes the phase and the
+// status line and asks the window to repaint.
+//
+// Word-sized fields are std::atomic so that no reader ever sees a torn value;
+// each still has exactly one writing thread (noted per field). Text and
+// pointer fields that more than one thread touches are guarded by stateLock
+// or imageLock. Neither lock is ever taken while the other is held, and no
+// file or network work happens under either.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/byte_buffer.h"
+#include "update/server_documents.h"
+
+// Posted (never sent) to mainWindow whenever shared state changed.
+// wParam 1 also says that patchNotes was replaced.
+constexpr UINT kMsgStateChanged = WM_APP + 1;
+
+enum LauncherPhase : int32_t {
+    Connecting = 0,
+    ServerError = 1,
+    Checking = 2,
+    UpdateReady = 3,
+    Downloading = 4,
+    Ready = 5,
+    LocalError = 6,
+    Waiting = 7,
+    Running = 8,
+};
+
+constexpr int kStatusTextUnits = 256;  // 255 characters and a terminator
+constexpr int kFolderPathUnits = 260;
+constexpr int kFilePathUnits = 520;
+constexpr int kServerHostUnits = 128;
+constexpr wchar_t kDefaultServerHost[] = L"launcher.tervalon.net";
+
+// Player's Steam identity and history with the game. A plain record without
+// pointers, so it can be copied, cleared and put back as one unit.
+struct SteamStats {
+    int32_t valid;
+    wchar_t personaName[128];
+    wchar_t avatarPath[kFilePathUnits];
+    int64_t playtimeMinutes;  // -1 when not found
+    int64_t lastPlayed;       // Unix seconds, 0 when not found
+};
+
+// One row of "files.cache": a hash the launcher verified earlier.
+struct FileCacheEntry {
+    char path[400];
+    int64_t size;
+    int64_t mtime;  // FILETIME as one 64-bit count
+    char sha1[41];
+};
+
+// A decoded GDI+ image (GpImage* of the flat interface). Kept opaque here so
+// that this header does not drag in GDI+.
+using SharedImage = void*;
+
+// A slim reader/writer lock used exclusively, with a scoped holder.
+struct StateMutex {
+    SRWLOCK lock = SRWLOCK_INIT;
+};
+class LockHolder {
+public:
+    explicit LockHolder(StateMutex& m) : m_(m) { ::AcquireSRWLockExclusive(&m_.lock); }
+    ~LockHolder() { ::ReleaseSRWLockExclusive(&m_.lock); }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+private:
+    StateMutex& m_;
+};
+
+struct LauncherState {
+    // Written by start-up before any other thread exists; read-only afterwards.
+    wchar_t serverHost[kServerHostUnits];
+    wchar_t dataFolder[kFolderPathUnits];
+    wchar_t gameFolder[kFolderPathUnits];
+    void* httpSession;  // HINTERNET of WinHTTP, may be null
+    HWND mainWindow;
+
+    // Written only by setStatus under stateLock; a lone read of phase needs no lock.
+    std::atomic<int32_t> phase;
+    wchar_t statusText[kStatusTextUnits];  // stateLock
+    std::optional<std::wstring> patchNotes;  // stateLock; nullopt means no notes
+
+    // Worker writes; window reads. Negative counts mean none arrived yet.
+    std::atomic<int32_t> lobbiesOpen;
+    std::atomic<int32_t> playersInMatches;
+    std::atomic<uint8_t> serverOnline;
+    std::atomic<int32_t> serverVersion;
+    std::atomic<int32_t> gameInstalled;
+    std::atomic<int32_t> retryRequested;  // window sets 1, worker clears
+    std::atomic<int64_t> bytesTotal;
+    std::atomic<int64_t> bytesDone;
+    std::atomic<int64_t> bytesAtLastTick;  // window's speed timer only
+    std::atomic<double> downloadSpeed;     // window's speed timer only
+    std::atomic<int32_t> gameRunning;      // set by one atomic test-and-set
+
+    SteamStats steamStats;
+
+    // imageLock
+    SharedImage bannerImage;
+    SharedImage backgroundImage;
+    SharedImage logoImage;
+    SharedImage avatarImage;
+
+    // Worker thread only (start-up fills fileCache before the worker starts).
+    std::vector<ManifestEntry> manifestEntries;
+    std::vector<FileCacheEntry> fileCache;  // at most 4096 rows; empty when no file
+    int32_t failedPasses;
+};
+
+extern LauncherState gState;
+extern StateMutex gStateLock;
+extern StateMutex gImageLock;
+
+// Puts every field back to its initial value. Start-up calls it once; tests
+// call it between cases. Not for use while other threads run.
+void resetLauncherState();
+
+// The only way to change phase and statusText. phase < 0 keeps the phase;
+// format == nullptr keeps the text. The result is cut at 255 characters.
+// Always posts kMsgStateChanged (wParam 0) to mainWindow.
+void setStatus(int phase, const wchar_t* format, ...);
+
+// A whole file of 1 byte to 64 MiB, followed by a zero byte; empty otherwise.
+ByteBuffer readWholeFile(const wchar_t* path);
+constexpr int64_t kWholeFileLimit = 64LL * 1024 * 1024;

@@ -1,0 +1,154 @@
+// The real WinHTTP client against the real HTTPS test server on loopback.
+#include <doctest/doctest.h>
+
+#include "tests/support/wide_strings.h"
+
+#include <string>
+#include <thread>
+
+#include "app/launcher_state.h"
+#include "tests/support/test_server_client.h"
+#include "update/http_client.h"
+
+namespace {
+
+std::string readBody(const ServerRequest& r, size_t limit = SIZE_MAX) {
+    std::string out;
+    char chunk[65536];
+    DWORD got = 0;
+    while (out.size() < limit && ::WinHttpReadData(r.request.get(), chunk, sizeof chunk, &got) && got > 0)
+        out.append(chunk, got);
+    return out;
+}
+
+std::string fetchText(const wchar_t* path, DWORD* status) {
+    ByteBuffer b = fetchServerDocument(path, status);
+    REQUIRE(b);
+    CHECK(b.data[b.size] == 0);
+    return std::string(b.data, b.size);
+}
+
+}  // namespace
+
+TEST_CASE("session and request shape: user agent, Range only from offset 1, certificate for another host") {
+    testsrv::useServer();
+    REQUIRE(gState.httpSession != nullptr);
+    std::string file = testsrv::randomBytes(1000, 1);
+    testsrv::putFile("files/data.bin", file);
+
+    ServerRequest whole = openServerRequest(L"/launcher/file?p=data.bin", 0);
+    REQUIRE(whole);
+    CHECK(requestStatusCode(whole) == 200);
+    CHECK(readBody(whole) == file);
+
+    ServerRequest resumed = openServerRequest(L"/launcher/file?p=data.bin", 1);
+    REQUIRE(resumed);
+    CHECK(requestStatusCode(resumed) == 206);
+    CHECK(readBody(resumed) == file.substr(1));
+
+    ServerRequest negative = openServerRequest(L"/launcher/file?p=data.bin", -5);
+    REQUIRE(negative);
+    CHECK(requestStatusCode(negative) == 200);
+
+    auto log = testsrv::requests();
+    REQUIRE(log.size() == 3);
+    CHECK(log[0].range.empty());
+    CHECK(log[1].range == "bytes=1-");
+    CHECK(log[2].range.empty());
+    for (auto& r : log) CHECK(r.agent == "UE4TVLLauncher/2.0");
+}
+
+TEST_CASE("fetchServerDocument returns body and status whatever the status") {
+    testsrv::useServer();
+    testsrv::putFile("info.json", "{\"version\": 7}");
+    DWORD status = 0;
+    CHECK(fetchText(L"/launcher/info", &status) == "{\"version\": 7}");
+    CHECK(status == 200);
+
+    testsrv::setRules(R"([{"path": "/launcher/info", "status": 404, "body": "no such thing"}])");
+    CHECK(fetchText(L"/launcher/info", &status) == "no such thing");
+    CHECK(status == 404);
+
+    testsrv::setRules(R"([{"path": "/launcher/manifest", "status": 503, "body": ""}])");
+    CHECK(fetchText(L"/launcher/manifest", &status).empty());
+    CHECK(status == 503);
+}
+
+TEST_CASE("bodies of several megabytes, slow bodies and bodies cut off mid-way") {
+    testsrv::useServer();
+    std::string big = testsrv::randomBytes(5 * 1024 * 1024 + 123, 2);
+    testsrv::putFile("manifest.json", big);
+    DWORD status = 0;
+    CHECK(fetchText(L"/launcher/manifest", &status) == big);
+
+    SUBCASE("slow") {
+        testsrv::putFile("info.json", std::string(3000, 'a'));
+        testsrv::setRules(R"([{"path": "/launcher/info", "chunk": 500, "delay_ms": 100}])");
+        CHECK(fetchText(L"/launcher/info", &status) == std::string(3000, 'a'));
+    }
+    SUBCASE("cut off: the caller gets what arrived, with the status") {
+        testsrv::setRules(R"([{"path": "/launcher/manifest", "cut_after": 300000}])");
+        std::string got = fetchText(L"/launcher/manifest", &status);
+        CHECK(status == 200);
+        CHECK(got.size() <= 300000);
+        CHECK(got == big.substr(0, got.size()));
+    }
+}
+
+TEST_CASE("an endless body can be left early: closing the request does not hang") {
+    testsrv::useServer();
+    testsrv::setRules(R"([{"path": "/launcher/banner", "endless": true}])");
+    ServerRequest r = openServerRequest(L"/launcher/banner", 0);
+    REQUIRE(r);
+    CHECK(readBody(r, 1024 * 1024).size() >= 1024 * 1024);
+    r = ServerRequest{};  // closes request and connection
+    DWORD status = 0;
+    testsrv::putFile("info.json", "ok");
+    CHECK(fetchText(L"/launcher/info", &status) == "ok");
+}
+
+TEST_CASE("two threads share the session at the same time") {
+    testsrv::useServer();
+    std::string a = testsrv::randomBytes(2 * 1024 * 1024, 3), b = testsrv::randomBytes(1024 * 1024, 4);
+    testsrv::putFile("manifest.json", a);
+    testsrv::putFile("banner.img", b);
+    std::string gotA, gotB;
+    DWORD sa = 0, sb = 0;
+    std::thread t([&] {
+        for (int i = 0; i < 3; ++i) gotA = fetchText(L"/launcher/manifest", &sa);
+    });
+    for (int i = 0; i < 3; ++i) gotB = fetchText(L"/launcher/banner", &sb);
+    t.join();
+    CHECK(gotA == a);
+    CHECK(gotB == b);
+    CHECK(sa == 200);
+    CHECK(sb == 200);
+}
+
+TEST_CASE("no answer: none, and the status is left as the caller preset it") {
+    testsrv::useServer();
+    DWORD status = 777;
+    SUBCASE("server down") {
+        wcscpy(gState.serverHost, L"127.0.0.250");  // nothing listens there
+        DWORD start = ::GetTickCount();
+        CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
+        CHECK(::GetTickCount() - start < static_cast<DWORD>(kResolveTimeoutMs + kConnectTimeoutMs));
+        CHECK_FALSE(openServerRequest(L"/launcher/info", 5));
+    }
+    SUBCASE("no session") {
+        gState.httpSession = nullptr;
+        CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
+    }
+    CHECK(status == 777);
+}
+
+TEST_CASE("client constants are the ones the server owners were promised") {
+    CHECK(std::wstring(kUserAgent) == L"UE4TVLLauncher/2.0");
+    CHECK(kServerPort == 443);
+    CHECK(kIgnoreCertificateProblems == (SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
+                                         SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID));
+    CHECK(kResolveTimeoutMs == 10000);
+    CHECK(kConnectTimeoutMs == 10000);
+    CHECK(kSendTimeoutMs == 15000);
+    CHECK(kReceiveTimeoutMs == 30000);
+}

@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""A launcher server for tests and the demo: HTTPS on <address>:443.
+
+It serves its root folder:
+  /launcher/info      -> ROOT/info.json
+  /launcher/manifest  -> ROOT/manifest.json
+  /launcher/file?p=X  -> ROOT/files/X  (Range "bytes=N-" answered with 206)
+  /launcher/banner    -> ROOT/banner.img
+A missing file answers 404.
+
+Faults are scripted in ROOT/rules.json, read again on every request: a list of
+rules, the first whose "path" matches wins. The request target matches when it
+equals "path", or starts with it when "prefix" is true. Keys of a rule:
+  status       answer this status (default: what the file would give)
+  body         answer this text instead of the file
+  times        use the rule this many more times, then drop it
+  cut_after    send the full Content-Length, then drop the connection after N body bytes
+  ignore_range answer 200 with the whole file even when Range was asked
+  delay_ms     sleep this long before every chunk of the body
+  chunk        body chunk size in bytes (default 65536)
+  endless      send body bytes forever (no length), until the client leaves
+  extra        a number of bytes appended beyond the file (a server that sends too much)
+
+Every request is appended to ROOT/requests.log as one JSON line with
+"target", "range" and "agent".
+"""
+
+import argparse
+import json
+import os
+import socket
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+ROOT = "."
+LOCK = threading.Lock()
+
+
+def load_rules():
+    try:
+        with open(os.path.join(ROOT, "rules.json"), "rb") as f:
+            rules = json.loads(f.read() or b"[]")
+        return rules if isinstance(rules, list) else []
+    except (OSError, ValueError):
+        return []
+
+
+def take_rule(target):
+    """The first matching rule; counts down and drops rules with "times"."""
+    with LOCK:
+        rules = load_rules()
+        for i, rule in enumerate(rules):
+            path = rule.get("path", "")
+            if target == path or (rule.get("prefix") and target.startswith(path)):
+                if "times" in rule:
+                    rule["times"] -= 1
+                    if rule["times"] <= 0:
+                        del rules[i]
+                    tmp = os.path.join(ROOT, "rules.json.tmp")
+                    with open(tmp, "w") as f:
+                        json.dump(rules, f)
+                    os.replace(tmp, os.path.join(ROOT, "rules.json"))
+                return rule
+    return {}
+
+
+def log_request(target, headers):
+    line = json.dumps({"target": target, "range": headers.get("Range"), "agent": headers.get("User-Agent")})
+    with LOCK:
+        with open(os.path.join(ROOT, "requests.log"), "a") as f:
+            f.write(line + "\n")
+
+
+def file_for(target):
+    parsed = urllib.parse.urlsplit(target)
+    fixed = {"/launcher/info": "info.json", "/launcher/manifest": "manifest.json", "/launcher/banner": "banner.img"}
+    if parsed.path in fixed:
+        return os.path.join(ROOT, fixed[parsed.path])
+    if parsed.path == "/launcher/file":
+        rel = urllib.parse.parse_qs(parsed.query).get("p", [""])[0]
+        full = os.path.realpath(os.path.join(ROOT, "files", rel))
+        if full.startswith(os.path.realpath(os.path.join(ROOT, "files")) + os.sep):
+            return full
+    return None
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def do_GET(self):
+        target = self.path
+        log_request(target, self.headers)
+        rule = take_rule(target)
+        if rule.get("endless"):
+            return self.send_endless(rule)
+        status, data = self.resolve(target, rule)
+        offset = self.range_offset()
+        if status == 200 and offset and not rule.get("ignore_range") and offset <= len(data):
+            data = data[offset:]
+            status = 206
+        data += b"x" * int(rule.get("extra", 0))
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.send_body(data, rule)
+
+    def resolve(self, target, rule):
+        if "body" in rule:
+            return int(rule.get("status", 200)), rule["body"].encode("utf-8")
+        path = file_for(target)
+        try:
+            with open(path, "rb") as f:
+                data = f.read()
+            return int(rule.get("status", 200)), data
+        except (OSError, TypeError):
+            return int(rule.get("status", 404)), b"not found"
+
+    def range_offset(self):
+        value = self.headers.get("Range", "")
+        if value.startswith("bytes=") and value.endswith("-"):
+            try:
+                return int(value[6:-1])
+            except ValueError:
+                return 0
+        return 0
+
+    def send_body(self, data, rule):
+        chunk = int(rule.get("chunk", 65536))
+        limit = int(rule["cut_after"]) if "cut_after" in rule else len(data)
+        pos = 0
+        try:
+            while pos < limit:
+                if rule.get("delay_ms"):
+                    time.sleep(rule["delay_ms"] / 1000.0)
+                piece = data[pos:min(pos + chunk, limit)]
+                self.wfile.write(piece)
+                pos += len(piece)
+            self.wfile.flush()
+        except OSError:
+            return
+        if limit < len(data):
+            self.drop_connection()
+
+    def send_endless(self, rule):
+        self.send_response(int(rule.get("status", 200)))
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        block = b"z" * int(rule.get("chunk", 65536))
+        try:
+            while True:
+                if rule.get("delay_ms"):
+                    time.sleep(rule["delay_ms"] / 1000.0)
+                self.wfile.write(block)
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def drop_connection(self):
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+def main():
+    global ROOT
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--address", default="127.0.0.2")
+    ap.add_argument("--port", type=int, default=443)
+    ap.add_argument("--cert", required=True)
+    ap.add_argument("--key", required=True)
+    ap.add_argument("--ready-file", help="written once the server accepts connections")
+    args = ap.parse_args()
+    ROOT = os.path.abspath(args.root)
+    ThreadingHTTPServer.daemon_threads = True
+    ThreadingHTTPServer.allow_reuse_address = True
+    server = ThreadingHTTPServer((args.address, args.port), Handler)
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(args.cert, args.key)
+    server.socket = ctx.wrap_socket(server.socket, server_side=True)
+    if args.ready_file:
+        with open(args.ready_file, "w") as f:
+            f.write(str(os.getpid()))
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,71 @@
+// The launcher's only way to talk to its server: HTTPS GET on port 443 of
+// gState.serverHost, through the one WinHTTP session of the process.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <utility>
+
+#include "app/byte_buffer.h"
+
+// Owns one WinHTTP handle; move-only so that no copy can close it twice.
+class WinHttpHandle {
+public:
+    WinHttpHandle() = default;
+    explicit WinHttpHandle(HINTERNET h) : h_(h) {}
+    WinHttpHandle(const WinHttpHandle&) = delete;
+    WinHttpHandle& operator=(const WinHttpHandle&) = delete;
+    WinHttpHandle(WinHttpHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
+    WinHttpHandle& operator=(WinHttpHandle&& o) noexcept {
+        if (this != &o) {
+            close();
+            h_ = std::exchange(o.h_, nullptr);
+        }
+        return *this;
+    }
+    ~WinHttpHandle() { close(); }
+
+    HINTERNET get() const { return h_; }
+    explicit operator bool() const { return h_ != nullptr; }
+
+private:
+    void close() {
+        if (h_) ::WinHttpCloseHandle(h_);
+        h_ = nullptr;
+    }
+    HINTERNET h_ = nullptr;
+};
+
+// The open response of one GET. Members close in reverse order: the request,
+// then the connection it was opened on.
+struct ServerRequest {
+    WinHttpHandle connection;
+    WinHttpHandle request;
+    explicit operator bool() const { return static_cast<bool>(request); }
+};
+
+constexpr wchar_t kUserAgent[] = L"UE4TVLLauncher/2.0";
+constexpr INTERNET_PORT kServerPort = 443;
+constexpr DWORD kIgnoreCertificateProblems = 0x3300;
+constexpr int kResolveTimeoutMs = 10000;
+constexpr int kConnectTimeoutMs = 10000;
+constexpr int kSendTimeoutMs = 15000;
+constexpr int kReceiveTimeoutMs = 30000;
+constexpr size_t kBodyChunk = 65536;
+
+// Opens gState.httpSession (automatic proxy, else the default proxy) and
+// applies the four time-outs. Leaves it null when both attempts fail.
+void openHttpSession();
+
+// GET `path` (starting with "/") with "Range: bytes=N-" when resumeOffset >= 1.
+// Empty when there was no answer at all; the status is not checked here.
+ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
+
+// The response's numeric status code, 0 when it cannot be read.
+DWORD requestStatusCode(const ServerRequest& request);
+
+// The whole body of GET `path`, whatever its status. Empty when there was no
+// answer or the body could not be held in memory; *status is then untouched.
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status);

@@ -1,0 +1,76 @@
+#include "update/http_client.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/launcher_state.h"
+
+void openHttpSession() {
+    HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session)
+        session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session)
+        ::WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    gState.httpSession = session;
+}
+
+ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset) {
+    ServerRequest r;
+    if (!gState.httpSession) return r;
+    r.connection = WinHttpHandle(::WinHttpConnect(gState.httpSession, gState.serverHost, kServerPort, 0));
+    if (!r.connection) return r;
+    WinHttpHandle request(::WinHttpOpenRequest(r.connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
+                                               WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    if (!request) return {};
+    DWORD flags = kIgnoreCertificateProblems;
+    if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) return {};
+    if (resumeOffset >= 1) {
+        wchar_t range[64];
+        std::swprintf(range, 64, L"Range: bytes=%lld-", static_cast<long long>(resumeOffset));
+        if (!::WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD))
+            return {};
+    }
+    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !::WinHttpReceiveResponse(request.get(), nullptr))
+        return {};
+    r.request = std::move(request);
+    return r;
+}
+
+DWORD requestStatusCode(const ServerRequest& request) {
+    DWORD status = 0, size = sizeof(status);
+    if (!::WinHttpQueryHeaders(request.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    return status;
+}
+
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status) {
+    ServerRequest r = openServerRequest(path, 0);
+    if (!r) return {};
+    DWORD code = requestStatusCode(r);
+    size_t capacity = kBodyChunk, length = 0;
+    char* body = static_cast<char*>(std::malloc(capacity));
+    while (body) {
+        // Always room for one full read and the terminating zero byte.
+        if (length + kBodyChunk + 1 > capacity) {
+            char* grown = static_cast<char*>(std::realloc(body, capacity * 2));
+            if (!grown) {
+                std::free(body);
+                body = nullptr;  // too large to hold: as if nothing answered
+                break;
+            }
+            body = grown;
+            capacity *= 2;
+        }
+        DWORD got = 0;
+        if (!::WinHttpReadData(r.request.get(), body + length, static_cast<DWORD>(kBodyChunk), &got) || got == 0)
+            break;
+        length += got;
+    }
+    if (!body) return {};
+    *status = code;
+    return ByteBuffer::adopt(body, length);
+}

@@ -1,0 +1,58 @@
+// Readers for the launcher server's two text documents, "/launcher/info" and
+// "/launcher/manifest". They are not JSON parsers: each value is found by a
+// fixed key pattern, exactly as the server writes it.
+//
+// Pure functions over bytes: no <windows.h>, never read past `size`, and a
+// zero byte inside a body ends it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ManifestEntry {
+    char path[400];  // UTF-8, "/" separators, at most 399 bytes
+    int64_t size;
+    char sha1[41];  // expected as 40 lowercase hex digits
+    int32_t needsUpdate;
+};
+
+struct ServerInfo {
+    bool hasVersion = false;  // without "version" the server is not set up for us
+    int32_t lobbies = 0;
+    int32_t players = 0;
+    std::optional<std::wstring> notes;  // nullopt: no notes
+};
+
+// The Ready-phase re-read: counts only when both are present.
+struct ServerInfoPoll {
+    bool hasCounts = false;
+    int32_t lobbies = 0;
+    int32_t players = 0;
+    bool hasVersion = false;
+    int32_t version = 0;
+};
+
+struct ManifestResult {
+    bool accepted = false;
+    bool hasVersion = false;  // the version is stored even when entries are rejected
+    int32_t version = 0;
+};
+
+constexpr size_t kManifestInitialCapacity = 256;
+
+ServerInfo readInfo(const char* data, size_t size);
+ServerInfoPoll readInfoPoll(const char* data, size_t size);
+
+// Fills `entries` afresh (room for 256, doubling when full). On rejection the
+// entries read so far stay in place, but callers must not use them.
+ManifestResult readManifest(const char* data, size_t size, std::vector<ManifestEntry>& entries);
+
+// gameFolder + "\" + path with "/" turned into "\", at most 519 units.
+// Fails when the result would not fit, rather than writing to a cut name.
+bool entryLocalPath(const wchar_t* gameFolder, const ManifestEntry& entry, wchar_t* out, size_t outUnits);
+
+// "/launcher/file?p=" followed by the percent-encoded path.
+std::wstring encodeRequestPath(const ManifestEntry& entry);
