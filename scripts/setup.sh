@@ -2,7 +2,7 @@
 # Installs what the build, the tests and the demo need, and only what is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
-          doctest-dev xvfb xdotool imagemagick openssl python3 curl util-linux)
+          doctest-dev xvfb xdotool imagemagick openssl python3 curl util-linux libgnutls30)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -11,5 +11,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+    apt-get install -y -q "${missing[@]}"
 fi
