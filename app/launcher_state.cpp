@@ -61,8 +61,12 @@ void setStatus(int phase, const wchar_t* format, ...) {
             gState.statusText[kStatusTextUnits - 1] = 0;
         }
     }
+    postStateChanged(0);
+}
+
+void postStateChanged(WPARAM wParam) {
     // A null window would turn the post into a thread message on the caller.
-    if (gState.mainWindow) ::PostMessageW(gState.mainWindow, kMsgStateChanged, 0, 0);
+    if (gState.mainWindow) ::PostMessageW(gState.mainWindow, kMsgStateChanged, wParam, 0);
 }
 
 ByteBuffer readWholeFile(const wchar_t* path) {

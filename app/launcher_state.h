@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/byte_buffer.h"
+#include "update/file_cache.h"
 #include "update/server_documents.h"
 
 // Posted (never sent) to mainWindow whenever shared state changed.
@@ -50,14 +51,6 @@ struct SteamStats {
     wchar_t avatarPath[kFilePathUnits];
     int64_t playtimeMinutes;  // -1 when not found
     int64_t lastPlayed;       // Unix seconds, 0 when not found
-};
-
-// One row of "files.cache": a hash the launcher verified earlier.
-struct FileCacheEntry {
-    char path[400];
-    int64_t size;
-    int64_t mtime;  // FILETIME as one 64-bit count
-    char sha1[41];
 };
 
 // A decoded GDI+ image (GpImage* of the flat interface). Kept opaque here so
@@ -131,6 +124,9 @@ void resetLauncherState();
 // format == nullptr keeps the text. The result is cut at 255 characters.
 // Always posts kMsgStateChanged (wParam 0) to mainWindow.
 void setStatus(int phase, const wchar_t* format, ...);
+
+// Tells the window that shared state changed (kMsgStateChanged).
+void postStateChanged(WPARAM wParam);
 
 // A whole file of 1 byte to 64 MiB, followed by a zero byte; empty otherwise.
 ByteBuffer readWholeFile(const wchar_t* path);

@@ -10,32 +10,9 @@
 #include <thread>
 
 #include "app/launcher_state.h"
+#include "tests/support/sandbox.h"
 
 namespace {
-
-// A message-only window standing in for the launcher window.
-struct PostCounter {
-    HWND hwnd = nullptr;
-    PostCounter() {
-        hwnd = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        REQUIRE(hwnd != nullptr);
-        gState.mainWindow = hwnd;
-    }
-    ~PostCounter() {
-        gState.mainWindow = nullptr;
-        ::DestroyWindow(hwnd);
-    }
-    // Takes every pending state-changed post; returns how many, checking wParam.
-    int drain(WPARAM expected = 0) {
-        int n = 0;
-        MSG m;
-        while (::PeekMessageW(&m, hwnd, kMsgStateChanged, kMsgStateChanged, PM_REMOVE)) {
-            CHECK(m.wParam == expected);
-            ++n;
-        }
-        return n;
-    }
-};
 
 std::wstring statusText() {
     LockHolder hold(gStateLock);
@@ -75,7 +52,7 @@ TEST_CASE("initial state: connecting, dashes for the counts, nothing downloaded"
 
 TEST_CASE("setStatus changes phase and text as asked and posts every time") {
     resetLauncherState();
-    PostCounter window;
+    sandbox::PostSink window;
 
     setStatus(Checking, L"Checking game files... %d%%", 64);
     CHECK(gState.phase == Checking);
@@ -93,6 +70,7 @@ TEST_CASE("setStatus changes phase and text as asked and posts every time") {
     setStatus(UpdateReady, L"Update available \u2022 version %d \u2022 %d file(s), %.1f MB", 12, 3, 41.24);
     CHECK(statusText() == L"Update available \u2022 version 12 \u2022 3 file(s), 41.2 MB");
     CHECK(window.drain() == 5);
+    for (WPARAM w : window.wParams) CHECK(w == 0);
 }
 
 TEST_CASE("a status longer than 255 characters is cut there and terminated") {

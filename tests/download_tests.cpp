@@ -1,0 +1,226 @@
+// downloadEntry against the real test server, with real part files and real
+// SHA-1 under Wine. The 2,000 ms pauses run fast through the wait seam.
+#include <doctest/doctest.h>
+
+#include <string>
+
+#include "app/launcher_state.h"
+#include "app/wait_seam.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/test_server_client.h"
+#include "tests/support/wide_strings.h"
+#include "update/download.h"
+
+namespace {
+
+struct DownloadFixture {
+    sandbox::PostSink window;
+    DownloadFixture(const char* name) {
+        testsrv::useServer();
+        sandbox::useFolders(name);
+        gState.mainWindow = window.hwnd;  // the reset above forgot it
+        gWaitSeam.divisor = 1000;
+        gWaitSeam.requestedMs = 0;
+    }
+    ~DownloadFixture() { gWaitSeam.divisor = 1; }
+
+    // Publishes a file on the server and returns its manifest entry.
+    ManifestEntry publish(const std::string& path, const std::string& content) {
+        testsrv::putFile("files/" + path, content);
+        return sandbox::makeEntry(path, content);
+    }
+    std::wstring target(const std::string& path) { return sandbox::gamePath(path); }
+    std::wstring part(const std::string& path) { return sandbox::gamePath(path) + L".part"; }
+};
+
+std::vector<std::string> ranges() {
+    std::vector<std::string> out;
+    for (auto& r : testsrv::requests()) out.push_back(r.range);
+    return out;
+}
+
+}  // namespace
+
+TEST_CASE("a fresh download lands in folders two levels deep, byte for byte, with progress") {
+    DownloadFixture f("fresh");
+    std::string content = testsrv::randomBytes(1024 * 1024 + 17, 10);
+    ManifestEntry e = f.publish("Content/Paks/Level 1.pak", content);
+    gState.bytesDone = 5;  // earlier files of the pass
+
+    REQUIRE(downloadEntry(e));
+    CHECK(e.needsUpdate == 0);
+    CHECK(sandbox::readFile(f.target("Content/Paks/Level 1.pak")) == content);
+    CHECK_FALSE(sandbox::exists(f.part("Content/Paks/Level 1.pak")));
+    CHECK(gState.bytesDone == 5 + static_cast<int64_t>(content.size()));
+    CHECK(ranges() == std::vector<std::string>{""});
+    CHECK(testsrv::requests()[0].target == "/launcher/file?p=Content/Paks/Level%201.pak");
+    CHECK(f.window.drain() >= 5);  // the status, then one notice per written block
+    LockHolder hold(gStateLock);
+    CHECK(std::wstring(gState.statusText) == L"Downloading Level 1.pak");
+}
+
+TEST_CASE("resume: a part file of 40 bytes asks for the rest from 40") {
+    DownloadFixture f("resume");
+    std::string content = testsrv::randomBytes(100, 11);
+    ManifestEntry e = f.publish("r.bin", content);
+    sandbox::writeFile(f.part("r.bin"), content.substr(0, 40));
+
+    SUBCASE("the server answers 206 with 60 bytes") {
+        REQUIRE(downloadEntry(e));
+        CHECK(ranges() == std::vector<std::string>{"bytes=40-"});
+    }
+    SUBCASE("the server ignores Range and answers 200 with all 100 bytes") {
+        testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "ignore_range": true}])");
+        REQUIRE(downloadEntry(e));
+        CHECK(ranges() == std::vector<std::string>{"bytes=40-"});
+    }
+    CHECK(gState.bytesDone == 100);
+    CHECK(sandbox::readFile(f.target("r.bin")) == content);
+}
+
+TEST_CASE("a transfer cut off mid-way resumes from what reached the disk") {
+    DownloadFixture f("cut");
+    std::string content = testsrv::randomBytes(2 * 1024 * 1024, 12);
+    ManifestEntry e = f.publish("big.bin", content);
+    testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "cut_after": 700000, "times": 1}])");
+
+    REQUIRE(downloadEntry(e));
+    CHECK(sandbox::readFile(f.target("big.bin")) == content);
+    auto r = ranges();
+    REQUIRE(r.size() == 2);
+    CHECK(r[0].empty());
+    // The second request starts exactly where the first one's bytes ended on disk.
+    REQUIRE(r[1].rfind("bytes=", 0) == 0);
+    long long from = std::stoll(r[1].substr(6));
+    CHECK(from > 0);
+    CHECK(from <= 700000);
+    CHECK(gWaitSeam.requestedMs == kAttemptPauseMs);
+    CHECK(gState.bytesDone == static_cast<int64_t>(content.size()));
+}
+
+TEST_CASE("a wrong body is deleted and the next attempt starts from 0") {
+    DownloadFixture f("wrongbody");
+    std::string content = testsrv::randomBytes(5000, 13);
+    ManifestEntry e = f.publish("w.bin", content);
+    testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "body": ")" + std::string(5000, 'q') +
+                      R"(", "times": 1}])");
+    REQUIRE(downloadEntry(e));
+    CHECK(ranges() == std::vector<std::string>{"", ""});
+    CHECK(sandbox::readFile(f.target("w.bin")) == content);
+    CHECK(gState.bytesDone == 5000);
+}
+
+TEST_CASE("part files already present: too long, complete, or from an older version") {
+    DownloadFixture f("parts");
+    std::string content = testsrv::randomBytes(3000, 14);
+    ManifestEntry e = f.publish("p.bin", content);
+
+    SUBCASE("longer than the entry: deleted, then a request without Range") {
+        sandbox::writeFile(f.part("p.bin"), content + "tail");
+        REQUIRE(downloadEntry(e));
+        CHECK(ranges() == std::vector<std::string>{""});
+    }
+    SUBCASE("complete and right: verified and moved with no request") {
+        sandbox::writeFile(f.part("p.bin"), content);
+        REQUIRE(downloadEntry(e));
+        CHECK(testsrv::requests().empty());
+        CHECK(gState.bytesDone == 3000);
+    }
+    SUBCASE("left by an older version: resumed, fails verification, fetched again from 0") {
+        sandbox::writeFile(f.part("p.bin"), std::string(1000, 'o'));
+        REQUIRE(downloadEntry(e));
+        CHECK(ranges() == std::vector<std::string>{"bytes=1000-", ""});
+        CHECK(gState.bytesDone == 3000);
+    }
+    CHECK(sandbox::readFile(f.target("p.bin")) == content);
+    CHECK_FALSE(sandbox::exists(f.part("p.bin")));
+}
+
+TEST_CASE("the target: read-only is replaced; in use keeps the verified part file") {
+    DownloadFixture f("target");
+    std::string content = testsrv::randomBytes(4096, 15);
+    ManifestEntry e = f.publish("Tervalon.exe", content);
+    sandbox::writeFile(f.target("Tervalon.exe"), "old version");
+
+    SUBCASE("read-only") {
+        ::SetFileAttributesW(f.target("Tervalon.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+        REQUIRE(downloadEntry(e));
+        CHECK(sandbox::readFile(f.target("Tervalon.exe")) == content);
+    }
+    SUBCASE("held open without sharing, as by the running game") {
+        HANDLE game = ::CreateFileW(f.target("Tervalon.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        REQUIRE(game != INVALID_HANDLE_VALUE);
+        CHECK_FALSE(downloadEntry(e));
+        CHECK(e.needsUpdate == 1);
+        CHECK(sandbox::readFile(f.part("Tervalon.exe")) == content);
+        CHECK(testsrv::requests().size() == 1);  // later attempts only retried the move
+        ::CloseHandle(game);
+
+        testsrv::clearLog();
+        REQUIRE(downloadEntry(e));
+        CHECK(testsrv::requests().empty());
+        CHECK(sandbox::readFile(f.target("Tervalon.exe")) == content);
+    }
+}
+
+TEST_CASE("three failed attempts, 2,000 ms apart, then failure with bytesDone restored") {
+    DownloadFixture f("fails");
+    ManifestEntry e = f.publish("x.bin", "content");
+    testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "status": 404}])");
+    gState.bytesDone = 77;
+    CHECK_FALSE(downloadEntry(e));
+    CHECK(testsrv::requests().size() == 3);
+    CHECK(gWaitSeam.requestedMs == 2 * kAttemptPauseMs);
+    CHECK(gState.bytesDone == 77);
+    CHECK_FALSE(sandbox::exists(f.target("x.bin")));
+}
+
+TEST_CASE("a server that sends more than the entry's size cannot write past it") {
+    DownloadFixture f("toomuch");
+    std::string content = testsrv::randomBytes(300000, 16);
+    ManifestEntry e = f.publish("m.bin", content);
+
+    SUBCASE("right bytes with garbage after them: the attempt fails, the next only verifies") {
+        testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "extra": 500000}])");
+        REQUIRE(downloadEntry(e));
+        CHECK(testsrv::requests().size() == 1);
+        CHECK(sandbox::readFile(f.target("m.bin")) == content);
+        CHECK(gState.bytesDone == 300000);
+    }
+    SUBCASE("an endless body: three bounded attempts, then failure") {
+        testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "endless": true}])");
+        CHECK_FALSE(downloadEntry(e));
+        CHECK(sandbox::fileSize(f.part("m.bin")) <= 300000);
+        CHECK_FALSE(sandbox::exists(f.target("m.bin")));
+    }
+}
+
+TEST_CASE("an empty file is created, verified and moved without a request") {
+    DownloadFixture f("empty");
+    ManifestEntry e = sandbox::makeEntry("Engine/empty.txt", "");
+    REQUIRE(downloadEntry(e));
+    CHECK(e.needsUpdate == 0);
+    CHECK(sandbox::fileSize(f.target("Engine/empty.txt")) == 0);
+    CHECK(testsrv::requests().empty());
+}
+
+TEST_CASE("a folder that cannot be created fails cleanly and touches nothing else") {
+    DownloadFixture f("blocked");
+    ManifestEntry e = f.publish("a/b.bin", "payload");
+    sandbox::writeFile(f.target("a"), "a file where a folder should be");
+    CHECK_FALSE(downloadEntry(e));
+    CHECK(sandbox::readFile(f.target("a")) == "a file where a folder should be");
+    CHECK(testsrv::requests().size() == 3);
+}
+
+TEST_CASE("install record") {
+    resetLauncherState();
+    sandbox::useFolders("record");
+    gState.serverVersion = 42;
+    writeInstallRecord();
+    CHECK(sandbox::readFile(std::wstring(gState.dataFolder) + L"\\installed.txt") == "version=42\r\n");
+    gState.serverVersion = 43;
+    writeInstallRecord();
+    CHECK(sandbox::readFile(std::wstring(gState.dataFolder) + L"\\installed.txt") == "version=43\r\n");
+}

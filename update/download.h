@@ -1,0 +1,19 @@
+// One manifest file fetched into "<target>.part" with resume, verified
+// against its SHA-1 and moved into place; and the install record.
+#pragma once
+
+#include <cstdint>
+
+#include "update/server_documents.h"
+
+constexpr int kDownloadAttempts = 3;
+constexpr uint32_t kAttemptPauseMs = 2000;
+constexpr uint32_t kTransferBlock = 256 * 1024;
+
+// Up to three attempts, 2,000 ms apart. True when the target holds the
+// verified file (needsUpdate is then 0). Raises gState.bytesDone as blocks
+// land and posts a repaint notice per block.
+bool downloadEntry(ManifestEntry& entry);
+
+// "installed.txt" in dataFolder: one line "version=N".
+void writeInstallRecord();
