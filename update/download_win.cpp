@@ -11,24 +11,12 @@
 #include "app/wait_seam.h"
 #include "update/download.h"
 #include "update/file_check.h"
+#include "update/body_prefetch_win.h"
+#include "update/file_handle.h"
 #include "update/http_client.h"
+#include "update/sha1_win.h"
 
 namespace {
-
-class OpenFile {
-public:
-    explicit OpenFile(HANDLE h) : h_(h) {}
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    ~OpenFile() {
-        if (ok()) ::CloseHandle(h_);
-    }
-    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 struct EntryPaths {
     wchar_t target[kFilePathUnits];
@@ -83,15 +71,22 @@ HANDLE openPartFile(const wchar_t* part, int64_t have) {
 
 // Streams the body into the part file. Never writes past entry.size: a
 // server that sends more fails the attempt instead of filling the disk.
-bool receiveBody(const ServerRequest& request, HANDLE file, int64_t size, int64_t* have, char* buffer) {
+// Every byte written also goes into `written`, the hash of the part file
+// when the transfer started at 0.
+bool receiveBody(const ServerRequest& request, HANDLE file, int64_t size, int64_t* have, Sha1Hash& written) {
+    BodyPrefetcher body(request.request.get(), kTransferBlock);
+    if (!body.ok()) return false;
     for (;;) {
+        const char* block = nullptr;
         DWORD got = 0;
-        if (!::WinHttpReadData(request.request.get(), buffer, kTransferBlock, &got)) return false;
+        if (!body.next(&block, &got)) return false;
         if (got == 0) return *have == size;
         bool tooMuch = static_cast<int64_t>(got) > size - *have;
         DWORD keep = tooMuch ? static_cast<DWORD>(size - *have) : got;
-        DWORD written = 0;
-        if (keep > 0 && (!::WriteFile(file, buffer, keep, &written, nullptr) || written != keep)) return false;
+        DWORD done = 0;
+        if (keep > 0 && (!::WriteFile(file, block, keep, &done, nullptr) || done != keep)) return false;
+        written.add(block, keep);
+        body.release();
         *have += keep;
         gState.bytesDone += keep;
         postStateChanged(0);
@@ -100,8 +95,10 @@ bool receiveBody(const ServerRequest& request, HANDLE file, int64_t size, int64_
 }
 
 // Brings the part file to the entry's size from the server. `have` is what
-// the part file holds already and is counted in bytesDone.
-bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, char* buffer) {
+// the part file holds already and is counted in bytesDone. *fromZero tells
+// whether the part file was written from its first byte in this call.
+bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, Sha1Hash& written,
+               bool* fromZero) {
     std::wstring requestPath = encodeRequestPath(entry);
     ServerRequest request = openServerRequest(requestPath.c_str(), *have);
     if (!request) return false;
@@ -112,14 +109,17 @@ bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* hav
         gState.bytesDone -= *have;
         *have = 0;
     }
-    OpenFile file(openPartFile(paths.part, *have));
+    FileHandle file(openPartFile(paths.part, *have));
     if (!file.ok()) return false;
-    return receiveBody(request, file.get(), entry.size, have, buffer);
+    *fromZero = *have == 0;
+    return receiveBody(request, file.get(), entry.size, have, written);
 }
 
-bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths) {
-    char sha1[41];
-    if (!sha1OfFile(paths.part, sha1, false) || std::strcmp(sha1, entry.sha1) != 0) {
+// `sha1` holds the part file's hash when it is already known from the
+// transfer; otherwise (resumed or found complete) the file is hashed now.
+bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sha1) {
+    if (!sha1[0] && !sha1OfFile(paths.part, sha1, false)) sha1[0] = 0;
+    if (!sha1[0] || std::strcmp(sha1, entry.sha1) != 0) {
         ::DeleteFileW(paths.part);
         return false;
     }
@@ -128,7 +128,7 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths) {
     return ::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool attempt(ManifestEntry& entry, char* buffer) {
+bool attempt(ManifestEntry& entry) {
     EntryPaths paths;
     if (!buildPaths(entry, &paths)) return false;
     createFolders(paths.target);
@@ -137,14 +137,18 @@ bool attempt(ManifestEntry& entry, char* buffer) {
     bool exists = have >= 0 && have <= entry.size;
     if (!exists) have = 0;
     gState.bytesDone += have;
+    char sha1[41] = "";
     if (have < entry.size) {
-        if (!fetchRest(entry, paths, &have, buffer)) return false;
+        Sha1Hash written;
+        bool fromZero = false;
+        if (!fetchRest(entry, paths, &have, written, &fromZero)) return false;
+        if (fromZero && !written.finishHex(sha1)) sha1[0] = 0;
     } else if (!exists) {
         // An empty file needs no request, only creating.
-        OpenFile file(openPartFile(paths.part, 0));
+        FileHandle file(openPartFile(paths.part, 0));
         if (!file.ok()) return false;
     }
-    if (!verifyAndMove(entry, paths)) return false;
+    if (!verifyAndMove(entry, paths, sha1)) return false;
     entry.needsUpdate = 0;
     return true;
 }
@@ -154,10 +158,8 @@ bool attempt(ManifestEntry& entry, char* buffer) {
 bool downloadEntry(ManifestEntry& entry) {
     showDownloading(entry);
     const int64_t doneBefore = gState.bytesDone;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kTransferBlock]);
-    if (!buffer) return false;
     for (int attemptNo = 1;; ++attemptNo) {
-        if (attempt(entry, buffer.get())) return true;
+        if (attempt(entry)) return true;
         if (attemptNo >= kDownloadAttempts) return false;
         gState.bytesDone = doneBefore;
         waitMs(kAttemptPauseMs);

@@ -17,7 +17,7 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   cut_after    send the full Content-Length, then drop the connection after N body bytes
   ignore_range answer 200 with the whole file even when Range was asked
   delay_ms     sleep this long before every chunk of the body
-  chunk        body chunk size in bytes (default 65536)
+  chunk        body chunk size in bytes (default 1 MiB, 64 KiB when endless)
   endless      send body bytes forever (no length), until the client leaves
   extra        a number of bytes appended beyond the file (a server that sends too much)
 
@@ -88,6 +88,42 @@ def file_for(target):
     return None
 
 
+class Body:
+    """A response body: bytes in memory or a file streamed from disk, from
+    `start` on, followed by `extra` filler bytes."""
+
+    def __init__(self, data=None, path=None):
+        self.data, self.path = data, path
+        self.size = len(data) if data is not None else os.path.getsize(path)
+        self.start, self.extra = 0, 0
+
+    def length(self):
+        return self.size - self.start + self.extra
+
+    def pieces(self, chunk, limit):
+        left = limit
+        if self.data is not None:
+            pos = self.start
+            while left > 0 and pos < self.size:
+                piece = self.data[pos:pos + min(chunk, left)]
+                pos += len(piece)
+                left -= len(piece)
+                yield piece
+        else:
+            with open(self.path, "rb") as f:
+                f.seek(self.start)
+                while left > 0:
+                    piece = f.read(min(chunk, left))
+                    if not piece:
+                        break
+                    left -= len(piece)
+                    yield piece
+        while left > 0:
+            piece = b"x" * min(chunk, left)
+            left -= len(piece)
+            yield piece
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -100,28 +136,25 @@ class Handler(BaseHTTPRequestHandler):
         rule = take_rule(target)
         if rule.get("endless"):
             return self.send_endless(rule)
-        status, data = self.resolve(target, rule)
+        status, body = self.resolve(target, rule)
         offset = self.range_offset()
-        if status == 200 and offset and not rule.get("ignore_range") and offset <= len(data):
-            data = data[offset:]
+        if status == 200 and offset and not rule.get("ignore_range") and offset <= body.size:
+            body.start = offset
             status = 206
-        data += b"x" * int(rule.get("extra", 0))
+        body.extra = int(rule.get("extra", 0))
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Content-Length", str(body.length()))
         self.end_headers()
-        self.send_body(data, rule)
+        self.send_body(body, rule)
 
     def resolve(self, target, rule):
         if "body" in rule:
-            return int(rule.get("status", 200)), rule["body"].encode("utf-8")
+            return int(rule.get("status", 200)), Body(data=rule["body"].encode("utf-8"))
         path = file_for(target)
-        try:
-            with open(path, "rb") as f:
-                data = f.read()
-            return int(rule.get("status", 200)), data
-        except (OSError, TypeError):
-            return int(rule.get("status", 404)), b"not found"
+        if path and os.path.isfile(path):
+            return int(rule.get("status", 200)), Body(path=path)
+        return int(rule.get("status", 404)), Body(data=b"not found")
 
     def range_offset(self):
         value = self.headers.get("Range", "")
@@ -132,21 +165,21 @@ class Handler(BaseHTTPRequestHandler):
                 return 0
         return 0
 
-    def send_body(self, data, rule):
-        chunk = int(rule.get("chunk", 65536))
-        limit = int(rule["cut_after"]) if "cut_after" in rule else len(data)
-        pos = 0
+    def send_body(self, body, rule):
+        chunk = int(rule.get("chunk", 1 << 20))
+        total = body.length()
+        limit = min(int(rule["cut_after"]), total) if "cut_after" in rule else total
+        sent = 0
         try:
-            while pos < limit:
+            for piece in body.pieces(chunk, limit):
                 if rule.get("delay_ms"):
                     time.sleep(rule["delay_ms"] / 1000.0)
-                piece = data[pos:min(pos + chunk, limit)]
                 self.wfile.write(piece)
-                pos += len(piece)
+                sent += len(piece)
             self.wfile.flush()
         except OSError:
             return
-        if limit < len(data):
+        if sent < total:
             self.drop_connection()
 
     def send_endless(self, rule):

@@ -1,0 +1,130 @@
+// Measures the update engine on real files and a real server. Prints one
+// "key value" line per figure; bench/run.sh turns them into ratios.
+//
+//   bench_update hash <file>
+//   bench_update cached-check <folder> <files>
+//   bench_update download <host> <relative path> <size> <sha1> <game folder>
+//   bench_update bare-read <host> <relative path>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/launcher_state.h"
+#include "update/download.h"
+#include "update/file_check.h"
+#include "update/http_client.h"
+
+namespace {
+
+double now() {
+    LARGE_INTEGER f, c;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+std::wstring widen(const char* s) {
+    std::wstring w(std::strlen(s) * 2 + 1, L'\0');
+    int n = ::MultiByteToWideChar(CP_UTF8, 0, s, -1, w.data(), static_cast<int>(w.size()));
+    w.resize(n > 0 ? n - 1 : 0);
+    return w;
+}
+
+int benchHash(const char* file) {
+    char out[41];
+    double t0 = now();
+    if (!sha1OfFile(widen(file).c_str(), out, false)) return 1;
+    std::printf("hash_seconds %.3f\nhash_digest %s\n", now() - t0, out);
+    return 0;
+}
+
+// Installs `count` small files, caches them, then judges them all while every
+// file is locked against reading: a file that had to be read would fail.
+int benchCachedCheck(const char* folder, int count) {
+    std::wstring root = widen(folder);
+    wcscpy(gState.dataFolder, root.c_str());
+    _snwprintf(gState.gameFolder, kFolderPathUnits, L"%ls\\Game", root.c_str());
+    ::CreateDirectoryW(gState.dataFolder, nullptr);
+    ::CreateDirectoryW(gState.gameFolder, nullptr);
+    std::vector<HANDLE> locks;
+    for (int i = 0; i < count; ++i) {
+        ManifestEntry e{};
+        std::snprintf(e.path, sizeof e.path, "file%05d.bin", i);
+        std::string content = "content of " + std::string(e.path);
+        wchar_t local[kFilePathUnits];
+        entryLocalPath(gState.gameFolder, e, local, kFilePathUnits);
+        FILE* f = ::_wfopen(local, L"wb");
+        std::fwrite(content.data(), 1, content.size(), f);
+        std::fclose(f);
+        e.size = static_cast<int64_t>(content.size());
+        sha1OfFile(local, e.sha1, false);
+        gState.manifestEntries.push_back(e);
+    }
+    saveFileCache();
+    loadFileCache();
+    for (ManifestEntry& e : gState.manifestEntries) {
+        wchar_t local[kFilePathUnits];
+        entryLocalPath(gState.gameFolder, e, local, kFilePathUnits);
+        locks.push_back(::CreateFileW(local, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    double t0 = now();
+    int read = 0;
+    for (ManifestEntry& e : gState.manifestEntries) {
+        checkEntry(e);
+        read += e.needsUpdate;
+    }
+    double seconds = now() - t0;
+    for (HANDLE h : locks) ::CloseHandle(h);
+    std::printf("check_files %d\ncheck_seconds %.3f\ncheck_files_read %d\n", count, seconds, read);
+    return 0;
+}
+
+int benchDownload(const char* host, const char* path, int64_t size, const char* sha1, const char* game) {
+    wcscpy(gState.serverHost, widen(host).c_str());
+    wcscpy(gState.gameFolder, widen(game).c_str());
+    openHttpSession();
+    ManifestEntry e{};
+    std::strncpy(e.path, path, sizeof e.path - 1);
+    e.size = size;
+    std::strncpy(e.sha1, sha1, 40);
+    e.needsUpdate = 1;
+    double t0 = now();
+    bool ok = downloadEntry(e);
+    std::printf("download_ok %d\ndownload_seconds %.3f\n", ok ? 1 : 0, now() - t0);
+    return ok ? 0 : 1;
+}
+
+int benchBareRead(const char* host, const char* path) {
+    wcscpy(gState.serverHost, widen(host).c_str());
+    openHttpSession();
+    ManifestEntry e{};
+    std::strncpy(e.path, path, sizeof e.path - 1);
+    std::wstring target = encodeRequestPath(e);
+    std::vector<char> buffer(kTransferBlock);
+    double t0 = now();
+    ServerRequest r = openServerRequest(target.c_str(), 0);
+    if (!r) return 1;
+    int64_t total = 0, reads = 0;
+    DWORD got = 0;
+    while (::WinHttpReadData(r.request.get(), buffer.data(), kTransferBlock, &got) && got > 0) total += got, ++reads;
+    std::printf("bare_bytes %lld\nbare_reads %lld\nbare_seconds %.3f\n", static_cast<long long>(total),
+                static_cast<long long>(reads), now() - t0);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "hash" && argc == 3) return benchHash(argv[2]);
+    if (mode == "cached-check" && argc == 4) return benchCachedCheck(argv[2], std::atoi(argv[3]));
+    if (mode == "download" && argc == 7)
+        return benchDownload(argv[2], argv[3], std::atoll(argv[4]), argv[5], argv[6]);
+    if (mode == "bare-read" && argc == 4) return benchBareRead(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: see the top of bench/bench_update.cpp\n");
+    return 2;
+}
