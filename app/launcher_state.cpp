@@ -8,6 +8,7 @@
 LauncherState gState;
 StateMutex gStateLock;
 StateMutex gImageLock;
+StatusObserver gStatusObserver = nullptr;
 
 namespace {
 constexpr wchar_t kInitialStatus[] = L"Connecting to the server...";
@@ -48,6 +49,8 @@ void resetLauncherState() {
 }
 
 void setStatus(int phase, const wchar_t* format, ...) {
+    wchar_t seen[kStatusTextUnits];
+    int seenPhase;
     {
         LockHolder hold(gStateLock);
         if (phase >= 0) gState.phase = phase;
@@ -60,7 +63,10 @@ void setStatus(int phase, const wchar_t* format, ...) {
             va_end(args);
             gState.statusText[kStatusTextUnits - 1] = 0;
         }
+        seenPhase = gState.phase;
+        if (gStatusObserver) std::wmemcpy(seen, gState.statusText, kStatusTextUnits);
     }
+    if (gStatusObserver) gStatusObserver(seenPhase, seen);
     postStateChanged(0);
 }
 

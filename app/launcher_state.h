@@ -125,6 +125,12 @@ void resetLauncherState();
 // Always posts kMsgStateChanged (wParam 0) to mainWindow.
 void setStatus(int phase, const wchar_t* format, ...);
 
+// Called after every setStatus with the phase and text it left, outside the
+// lock, on the caller's thread. For tools that must see every step, not just
+// what is on screen when the window repaints; null in the launcher.
+using StatusObserver = void (*)(int phase, const wchar_t* text);
+extern StatusObserver gStatusObserver;
+
 // Tells the window that shared state changed (kMsgStateChanged).
 void postStateChanged(WPARAM wParam);
 

@@ -1,13 +1,13 @@
-// For now the launcher is a console program: it shows its exchange with the
-// server it is configured for (info, manifest and what it read from them).
-// The window and the update worker replace this.
+// Until the window exists the launcher is a console program that shows its
+// exchange with the server it is configured for: the info, the manifest and
+// what it read from them. TVLHeadless runs the whole update cycle.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
-#include "app/config_file.h"
 #include "app/launcher_state.h"
+#include "app/startup.h"
 #include "update/http_client.h"
 #include "update/server_documents.h"
 
@@ -30,21 +30,6 @@ std::wstring format(const wchar_t* fmt, ...) {
     va_end(args);
     buf[1023] = 0;
     return buf;
-}
-
-void prepareFolders() {
-    wchar_t exe[kFilePathUnits];
-    DWORD n = ::GetModuleFileNameW(nullptr, exe, kFilePathUnits);
-    if (n > 0 && n < kFilePathUnits) {
-        std::wstring ini(exe);
-        ini = ini.substr(0, ini.rfind(L'\\') + 1) + L"TVLLauncher.ini";
-        loadConfigFile(ini.c_str());
-    }
-    wchar_t local[kFolderPathUnits];
-    DWORD len = ::GetEnvironmentVariableW(L"LOCALAPPDATA", local, kFolderPathUnits);
-    if (len == 0 || len >= kFolderPathUnits) wcscpy(local, L"C:\\");
-    _snwprintf(gState.dataFolder, kFolderPathUnits - 1, L"%ls\\UE4TVL", local);
-    _snwprintf(gState.gameFolder, kFolderPathUnits - 1, L"%ls\\Game", gState.dataFolder);
 }
 
 bool showInfo() {
@@ -89,8 +74,7 @@ bool showManifest() {
 }  // namespace
 
 int wmain() {
-    prepareFolders();
-    openHttpSession();
+    prepareLauncher();
     print(format(L"TVL UE4 Launcher: server %ls (HTTPS, port 443)", gState.serverHost));
     bool ok = showInfo();
     ok = showManifest() && ok;

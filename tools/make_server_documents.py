@@ -10,7 +10,8 @@ the launcher searches for: `"key": value` with one space, each file as
 the launcher reads them without escapes; notes are escaped, because it
 decodes \\n and \\uXXXX there.
 
-With --sample it first fills ROOT/files with a small generated game.
+With --sample it first fills ROOT/files with a small generated game and
+writes ROOT/banner.img.
 """
 
 import argparse
@@ -43,6 +44,24 @@ def make_sample(files_dir, seed):
                 piece = block[: min(left, len(block))]
                 f.write(piece)
                 left -= len(piece)
+
+
+def make_banner(path, width=680, height=200):
+    """A small gradient PNG, written with the standard library only."""
+    import struct
+    import zlib
+
+    rows = b"".join(
+        b"\0" + bytes(v for x in range(width) for v in (20 + x * 60 // width, 30 + y * 80 // height, 90 + x * 120 // width))
+        for y in range(height)
+    )
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 
 def sha1_of(path):
@@ -80,6 +99,7 @@ def main():
     os.makedirs(files_dir, exist_ok=True)
     if args.sample:
         make_sample(files_dir, args.version)
+        make_banner(os.path.join(args.root, "banner.img"))
     notes = args.notes if args.notes is not None else SAMPLE_NOTES.format(v=args.version)
 
     entries = manifest_entries(files_dir)

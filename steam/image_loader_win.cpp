@@ -1,0 +1,98 @@
+#include <cstdio>
+#include <cstdlib>
+
+#include "steam/image_loader.h"
+#include "steam/steam_stats.h"
+#include "update/http_client.h"
+
+std::atomic<bool> gSteamStatsLoaded{false};
+
+namespace {
+
+void loadAvatar() {
+    SteamStats stats = steamStatsSnapshot();
+    if (!stats.valid) return;
+    ByteBuffer bytes = readWholeFile(stats.avatarPath);
+    SharedImage avatar = bytes ? decodeImage(bytes.data, bytes.size) : nullptr;
+    LockHolder hold(gImageLock);
+    gState.avatarImage = avatar;
+}
+
+// The banner body in a buffer that starts at 1 MiB and doubles while it is
+// at most 16 MiB; a longer body is cut there.
+ByteBuffer readBannerBody(const ServerRequest& request) {
+    size_t capacity = kBannerFirstBuffer, length = 0;
+    char* body = static_cast<char*>(std::malloc(capacity + 1));
+    while (body) {
+        if (capacity - length < kBannerRead) {
+            if (capacity > kBannerGrowLimit) break;
+            char* grown = static_cast<char*>(std::realloc(body, capacity * 2 + 1));
+            if (!grown) break;  // keep what arrived
+            body = grown;
+            capacity *= 2;
+        }
+        DWORD got = 0;
+        if (!::WinHttpReadData(request.request.get(), body + length, static_cast<DWORD>(kBannerRead), &got) || got == 0)
+            break;
+        length += got;
+    }
+    if (!body) return {};
+    return ByteBuffer::adopt(body, length);
+}
+
+ByteBuffer fetchBanner() {
+    ServerRequest request = openServerRequest(L"/launcher/banner", 0);
+    if (!request || requestStatusCode(request) != 200) return {};
+    return readBannerBody(request);
+}
+
+// Written under a temporary name and renamed, so a crash never leaves half a
+// banner; when the old file cannot be replaced (read-only) it stays.
+void saveBanner(const ByteBuffer& bytes) {
+    wchar_t path[kFilePathUnits], temp[kFilePathUnits];
+    if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits ||
+        _snwprintf(temp, kFilePathUnits, L"%ls\\banner.img.tmp", gState.dataFolder) >= kFilePathUnits)
+        return;
+    FILE* f = ::_wfopen(temp, L"wb");
+    if (!f) return;
+    bool written = std::fwrite(bytes.data, 1, bytes.size, f) == bytes.size;
+    written = std::fclose(f) == 0 && written;
+    if (!written || !::MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING)) ::DeleteFileW(temp);
+}
+
+void swapBanner(SharedImage banner) {
+    SharedImage old;
+    {
+        LockHolder hold(gImageLock);
+        old = gState.bannerImage;
+        gState.bannerImage = banner;
+    }
+    disposeImage(old);  // no painter can hold it: they draw only under the lock
+}
+
+}  // namespace
+
+bool loadSavedBanner() {
+    wchar_t path[kFilePathUnits];
+    if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits) return false;
+    ByteBuffer bytes = readWholeFile(path);
+    SharedImage banner = bytes ? decodeImage(bytes.data, bytes.size) : nullptr;
+    if (banner) gState.bannerImage = banner;
+    return banner != nullptr;
+}
+
+DWORD WINAPI imageLoader(void*) {
+    loadSteamStats();
+    gSteamStatsLoaded = true;
+    loadAvatar();
+    postStateChanged(0);
+
+    ByteBuffer body = fetchBanner();
+    if (!body || body.size == 0) return 0;
+    SharedImage banner = decodeImage(body.data, body.size);
+    if (!banner) return 0;
+    saveBanner(body);
+    swapBanner(banner);
+    postStateChanged(0);
+    return 0;
+}

@@ -1,0 +1,182 @@
+// TVLHeadless: the launcher without its window. Start-up as the launcher
+// does it (data folders, TVLLauncher.ini beside this exe, cache, HTTP
+// session), then the update worker and the image loader, with a message-only
+// window standing in for the main window. Every change of phase or status
+// text is printed as "<Phase>: <text>" in UTF-8.
+//
+//   --press-update    press the main button whenever the phase is UpdateReady
+//   --press-retry     press it whenever the phase is ServerError, LocalError or Waiting
+//   --exit-on-ready   exit with 0 as soon as the phase first becomes Ready
+//   --timeout S       exit with 3 after S seconds
+//   --fast-waits N    divide every wait by N (for tests; the launcher has no such thing)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "app/launcher_state.h"
+#include "app/startup.h"
+#include "app/wait_seam.h"
+#include "steam/image_loader.h"
+#include "steam/steam_stats.h"
+#include "update/update_worker.h"
+
+namespace {
+
+constexpr UINT_PTR kTimeoutTimer = 1;
+
+struct Options {
+    bool pressUpdate = false;
+    bool pressRetry = false;
+    bool exitOnReady = false;
+    int timeoutSeconds = 0;
+    unsigned waitDivisor = 1;
+};
+
+struct Shown {
+    int phase = -1;
+    std::wstring text;
+    bool steamPrinted = false;
+};
+
+Options gOptions;
+Shown gShown;
+
+// Every setStatus, in order, as the worker and the monitor made them.
+std::mutex gStepsLock;
+std::deque<std::pair<int, std::wstring>> gSteps;
+
+void recordStep(int phase, const wchar_t* text) {
+    std::lock_guard<std::mutex> hold(gStepsLock);
+    gSteps.emplace_back(phase, text);
+}
+
+const wchar_t* phaseName(int phase) {
+    static const wchar_t* const kNames[] = {L"Connecting", L"ServerError", L"Checking", L"UpdateReady", L"Downloading",
+                                            L"Ready",      L"LocalError",  L"Waiting",  L"Running"};
+    return phase >= 0 && phase <= Running ? kNames[phase] : L"Unknown";
+}
+
+void printLine(const std::wstring& line) {
+    std::wstring withEnd = line + L"\n";
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, withEnd.c_str(), static_cast<int>(withEnd.size()), nullptr, 0, nullptr,
+                                  nullptr);
+    std::string utf8(n > 0 ? n : 0, '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, withEnd.c_str(), static_cast<int>(withEnd.size()), utf8.data(), n, nullptr,
+                          nullptr);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    std::fflush(stdout);
+}
+
+void printSteamOnce() {
+    if (gShown.steamPrinted || !gSteamStatsLoaded) return;
+    gShown.steamPrinted = true;
+    SteamStats s = steamStatsSnapshot();
+    if (!s.valid) {
+        printLine(L"Steam: not found");
+        return;
+    }
+    wchar_t line[1024];
+    _snwprintf(line, 1024, L"Steam: %ls | playtime %lld | lastplayed %lld | avatar %ls", s.personaName,
+               static_cast<long long>(s.playtimeMinutes), static_cast<long long>(s.lastPlayed), s.avatarPath);
+    line[1023] = 0;
+    printLine(line);
+}
+
+// As the window's main button would: only in the phases where it reacts.
+void pressIfAsked(int phase) {
+    bool update = gOptions.pressUpdate && phase == UpdateReady;
+    bool retry = gOptions.pressRetry && (phase == ServerError || phase == LocalError || phase == Waiting);
+    if (update || retry) gState.retryRequested = 1;
+}
+
+void showStep(int phase, const std::wstring& text) {
+    if (phase == gShown.phase && text == gShown.text) return;
+    gShown.phase = phase;
+    gShown.text = text;
+    printLine(std::wstring(phaseName(phase)) + L": " + text);
+    if (gOptions.exitOnReady && phase == Ready) ::ExitProcess(0);
+}
+
+void onStateChanged() {
+    printSteamOnce();
+    std::deque<std::pair<int, std::wstring>> steps;
+    {
+        std::lock_guard<std::mutex> hold(gStepsLock);
+        steps.swap(gSteps);
+    }
+    for (auto& [phase, text] : steps) showStep(phase, text);
+    // Pressed for the phase shown now, as a player would see it.
+    pressIfAsked(gState.phase);
+}
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kMsgStateChanged) {
+        onStateChanged();
+        return 0;
+    }
+    if (msg == WM_TIMER && wParam == kTimeoutTimer) {
+        std::fflush(stdout);
+        ::ExitProcess(3);
+    }
+    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+bool parseOptions(int argc, wchar_t** argv) {
+    for (int i = 1; i < argc; ++i) {
+        std::wstring a = argv[i];
+        if (a == L"--press-update") gOptions.pressUpdate = true;
+        else if (a == L"--press-retry") gOptions.pressRetry = true;
+        else if (a == L"--exit-on-ready") gOptions.exitOnReady = true;
+        else if (a == L"--timeout" && i + 1 < argc) gOptions.timeoutSeconds = std::wcstol(argv[++i], nullptr, 10);
+        else if (a == L"--fast-waits" && i + 1 < argc) gOptions.waitDivisor = std::wcstoul(argv[++i], nullptr, 10);
+        else return false;
+    }
+    return true;
+}
+
+HWND createMessageWindow() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TVLHeadless";
+    ::RegisterClassW(&wc);
+    return ::CreateWindowExW(0, L"TVLHeadless", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
+void startThread(LPTHREAD_START_ROUTINE body) {
+    HANDLE thread = ::CreateThread(nullptr, 0, body, nullptr, 0, nullptr);
+    if (thread) ::CloseHandle(thread);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (!parseOptions(argc, argv)) {
+        std::fprintf(stderr,
+                     "usage: TVLHeadless [--press-update] [--press-retry] [--exit-on-ready] [--timeout S] "
+                     "[--fast-waits N]\n");
+        return 2;
+    }
+    gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
+    startGdiplus();
+    prepareLauncher();
+    loadSavedBanner();
+    gState.mainWindow = createMessageWindow();
+    if (gOptions.timeoutSeconds > 0)
+        ::SetTimer(gState.mainWindow, kTimeoutTimer, static_cast<UINT>(gOptions.timeoutSeconds) * 1000, nullptr);
+    gStatusObserver = recordStep;
+    {
+        LockHolder hold(gStateLock);
+        showStep(gState.phase, gState.statusText);  // the first line: Connecting
+    }
+    startThread(runUpdateWorker);
+    startThread(imageLoader);
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    return 0;
+}

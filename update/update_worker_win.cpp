@@ -1,0 +1,211 @@
+#include "update/update_worker.h"
+
+#include "app/launcher_state.h"
+#include "app/wait_seam.h"
+#include "steam/game_session.h"
+#include "update/download.h"
+#include "update/file_check.h"
+#include "update/http_client.h"
+#include "update/server_documents.h"
+
+namespace {
+
+constexpr wchar_t kConnecting[] = L"Connecting to the server...";
+constexpr wchar_t kUnreachable[] = L"Can't reach the server. Check your internet connection, then press Retry.";
+constexpr wchar_t kNotSetUp[] =
+    L"The server isn't set up for the launcher yet. The server owner needs to install the latest server update.";
+constexpr wchar_t kUnexpected[] = L"The server sent an unexpected answer. Press Retry.";
+constexpr wchar_t kPreparing[] =
+    L"The server is preparing the game files (the first start after an update can take a few minutes). "
+    L"Retrying automatically...";
+constexpr wchar_t kChecking[] = L"Checking game files...";
+constexpr wchar_t kUpToDate[] = L"Up to date \u2022 version %d";
+constexpr wchar_t kUpdateAvailable[] = L"Update available \u2022 version %d \u2022 %d file(s), %.1f MB";
+constexpr wchar_t kReadyToInstall[] = L"Ready to install \u2022 version %d \u2022 %d file(s), %.2f GB";
+constexpr wchar_t kNoDiskSpace[] =
+    L"Not enough disk space: %.1f GB free space needed. Free some space and press Retry.";
+constexpr wchar_t kDownloading[] = L"Downloading...";
+constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to continue where it stopped.";
+
+constexpr double kMiB = 1048576.0;
+constexpr double kGiB = 1073741824.0;
+
+// ---- server documents ---------------------------------------------------
+
+// Steps 1-4: info. False when the cycle must restart (after its wait).
+bool readServerInfo(DWORD* status) {
+    setStatus(Connecting, kConnecting);
+    *status = 0;
+    ByteBuffer body = fetchServerDocument(L"/launcher/info", status);
+    if (!body || *status != 200) {
+        gState.serverOnline = 0;
+        setStatus(ServerError, kUnreachable);
+        waitForRetry(kUnreachablePauses);
+        return false;
+    }
+    gState.serverOnline = 1;
+    ServerInfo info = readInfo(body.data, body.size);
+    if (!info.hasVersion) {
+        setStatus(ServerError, kNotSetUp);
+        waitForRetry(kNotSetUpPauses);
+        return false;
+    }
+    std::optional<std::wstring> oldNotes;
+    {
+        LockHolder hold(gStateLock);
+        gState.lobbiesOpen = info.lobbies;
+        gState.playersInMatches = info.players;
+        oldNotes.swap(gState.patchNotes);
+        gState.patchNotes = std::move(info.notes);
+    }
+    postStateChanged(1);  // the notes were replaced: back to the top
+    return true;
+}
+
+// Steps 5-6: manifest. The status still holds the info's 200 when no answer comes.
+bool readServerManifest(DWORD* status) {
+    ByteBuffer body = fetchServerDocument(L"/launcher/manifest", status);
+    bool accepted = false;
+    if (body && *status == 200) {
+        ManifestResult result = readManifest(body.data, body.size, gState.manifestEntries);
+        if (result.hasVersion) gState.serverVersion = result.version;
+        accepted = result.accepted;
+    }
+    if (accepted) return true;
+    if (*status == 503) {
+        setStatus(Waiting, kPreparing);
+        waitForRetry(kPreparingPauses);
+    } else {
+        setStatus(ServerError, kUnexpected);
+        waitForRetry(kNoTimeout);
+    }
+    return false;
+}
+
+// ---- check ------------------------------------------------------------
+
+struct Work {
+    int files = 0;
+    int64_t bytes = 0;
+};
+
+Work checkFiles() {
+    setStatus(Checking, kChecking);
+    Work work;
+    for (ManifestEntry& entry : gState.manifestEntries) {
+        checkEntry(entry);
+        if (!entry.needsUpdate) continue;
+        ++work.files;
+        work.bytes += entry.size;
+    }
+    return work;
+}
+
+// ---- Ready ------------------------------------------------------------
+
+// Polls the info every 20 s; returns when a new version is announced while
+// the phase is Ready (a version seen during a game waits for its end).
+void readyPoll() {
+    for (;;) {
+        waitMs(kReadyPollMs);
+        DWORD status = 0;
+        ByteBuffer body = fetchServerDocument(L"/launcher/info", &status);
+        if (!body || status != 200) continue;
+        ServerInfoPoll poll = readInfoPoll(body.data, body.size);
+        if (poll.hasCounts) {
+            gState.lobbiesOpen = poll.lobbies;
+            gState.playersInMatches = poll.players;
+            gState.serverOnline = 1;
+            postStateChanged(0);
+        }
+        if (poll.hasVersion && poll.version != gState.serverVersion && gState.phase == Ready) return;
+    }
+}
+
+void becomeReady() {
+    writeInstallRecord();
+    saveFileCache();
+    setStatus(Ready, kUpToDate, static_cast<int>(gState.serverVersion));
+    if (isGameRunning()) tryStartGameMonitor();
+    readyPoll();
+}
+
+// ---- update -----------------------------------------------------------
+
+void offerUpdate(const Work& work) {
+    gState.bytesTotal = work.bytes;
+    gState.bytesDone = 0;
+    if (gState.gameInstalled)
+        setStatus(UpdateReady, kUpdateAvailable, static_cast<int>(gState.serverVersion), work.files,
+                  static_cast<double>(work.bytes) / kMiB);
+    else
+        setStatus(UpdateReady, kReadyToInstall, static_cast<int>(gState.serverVersion), work.files,
+                  static_cast<double>(work.bytes) / kGiB);
+    if (gState.failedPasses == 0) waitForRetry(kNoTimeout);
+    gState.retryRequested = 0;
+}
+
+bool enoughDiskSpace(int64_t bytes) {
+    ULARGE_INTEGER available;
+    if (!::GetDiskFreeSpaceExW(gState.dataFolder, &available, nullptr, nullptr)) return true;
+    if (static_cast<int64_t>(available.QuadPart) >= bytes + kDiskSpaceMargin) return true;
+    setStatus(LocalError, kNoDiskSpace, static_cast<double>(bytes) / kGiB);
+    waitForRetry(kNoTimeout);
+    return false;
+}
+
+bool downloadPass() {
+    setStatus(Downloading, kDownloading);
+    bool finished = true;
+    for (ManifestEntry& entry : gState.manifestEntries) {
+        if (entry.needsUpdate && !downloadEntry(entry)) {
+            finished = false;
+            break;
+        }
+    }
+    saveFileCache();
+    loadFileCache();
+    return finished;
+}
+
+void afterPass(bool finished) {
+    if (finished) {
+        gState.failedPasses = 0;
+        gState.gameInstalled = 1;
+        writeInstallRecord();
+        return;
+    }
+    int before = gState.failedPasses++;
+    if (before >= 2) {
+        setStatus(LocalError, kInterrupted);
+        waitForRetry(kNoTimeout);
+    } else {
+        waitMs(kFailedPassPauseMs);
+    }
+}
+
+}  // namespace
+
+void waitForRetry(int pauses) {
+    for (int paused = 0; !gState.retryRequested && (pauses == kNoTimeout || paused < pauses); ++paused)
+        waitMs(kRetryPollMs);
+    gState.retryRequested = 0;
+}
+
+void runUpdateCycle() {
+    DWORD status = 0;
+    if (!readServerInfo(&status) || !readServerManifest(&status)) return;
+    Work work = checkFiles();
+    // Decided by the number of files, not bytes: files of size 0 need an update too.
+    if (work.files == 0) {
+        becomeReady();
+        return;
+    }
+    offerUpdate(work);
+    if (!enoughDiskSpace(work.bytes)) return;
+    afterPass(downloadPass());
+}
+
+DWORD WINAPI runUpdateWorker(void*) {
+    for (;;) runUpdateCycle();
+}
