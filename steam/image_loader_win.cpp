@@ -47,12 +47,15 @@ ByteBuffer fetchBanner() {
 }
 
 // Written under a temporary name and renamed, so a crash never leaves half a
-// banner; when the old file cannot be replaced (read-only) it stays.
+// banner. A read-only banner.img stays as it is: it could not be opened for
+// writing, and a rename must not get around that.
 void saveBanner(const ByteBuffer& bytes) {
     wchar_t path[kFilePathUnits], temp[kFilePathUnits];
     if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits ||
         _snwprintf(temp, kFilePathUnits, L"%ls\\banner.img.tmp", gState.dataFolder) >= kFilePathUnits)
         return;
+    DWORD attributes = ::GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
     FILE* f = ::_wfopen(temp, L"wb");
     if (!f) return;
     bool written = std::fwrite(bytes.data, 1, bytes.size, f) == bytes.size;

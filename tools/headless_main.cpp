@@ -11,6 +11,7 @@
 //   --fast-waits N    divide every wait by N (for tests; the launcher has no such thing)
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -28,6 +29,8 @@
 namespace {
 
 constexpr UINT_PTR kTimeoutTimer = 1;
+constexpr UINT_PTR kPressTimer = 2;
+constexpr UINT kPressCheckMs = 100;
 
 struct Options {
     bool pressUpdate = false;
@@ -49,10 +52,12 @@ Shown gShown;
 // Every setStatus, in order, as the worker and the monitor made them.
 std::mutex gStepsLock;
 std::deque<std::pair<int, std::wstring>> gSteps;
+std::atomic<unsigned> gStepCount{0};
 
 void recordStep(int phase, const wchar_t* text) {
     std::lock_guard<std::mutex> hold(gStepsLock);
     gSteps.emplace_back(phase, text);
+    ++gStepCount;
 }
 
 const wchar_t* phaseName(int phase) {
@@ -87,11 +92,18 @@ void printSteamOnce() {
     printLine(line);
 }
 
-// As the window's main button would: only in the phases where it reacts.
-void pressIfAsked(int phase) {
+// As a player would press the main button: only in a phase where it reacts,
+// and only once the worker has stayed there (no new status for a whole check
+// interval), so that a phase passed through on the way is never pressed.
+void pressIfAsked() {
+    static unsigned lastCount = ~0u;
+    unsigned count = gStepCount;
+    bool settled = count == lastCount;
+    lastCount = count;
+    int phase = gState.phase;
     bool update = gOptions.pressUpdate && phase == UpdateReady;
     bool retry = gOptions.pressRetry && (phase == ServerError || phase == LocalError || phase == Waiting);
-    if (update || retry) gState.retryRequested = 1;
+    if (settled && (update || retry)) gState.retryRequested = 1;
 }
 
 void showStep(int phase, const std::wstring& text) {
@@ -110,13 +122,15 @@ void onStateChanged() {
         steps.swap(gSteps);
     }
     for (auto& [phase, text] : steps) showStep(phase, text);
-    // Pressed for the phase shown now, as a player would see it.
-    pressIfAsked(gState.phase);
 }
 
 LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == kMsgStateChanged) {
         onStateChanged();
+        return 0;
+    }
+    if (msg == WM_TIMER && wParam == kPressTimer) {
+        pressIfAsked();
         return 0;
     }
     if (msg == WM_TIMER && wParam == kTimeoutTimer) {
@@ -167,6 +181,7 @@ int wmain(int argc, wchar_t** argv) {
     prepareLauncher();
     loadSavedBanner();
     gState.mainWindow = createMessageWindow();
+    if (gOptions.pressUpdate || gOptions.pressRetry) ::SetTimer(gState.mainWindow, kPressTimer, kPressCheckMs, nullptr);
     if (gOptions.timeoutSeconds > 0)
         ::SetTimer(gState.mainWindow, kTimeoutTimer, static_cast<UINT>(gOptions.timeoutSeconds) * 1000, nullptr);
     gStatusObserver = recordStep;

@@ -20,6 +20,7 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   chunk        body chunk size in bytes (default 1 MiB, 64 KiB when endless)
   endless      send body bytes forever (no length), until the client leaves
   extra        a number of bytes appended beyond the file (a server that sends too much)
+  drop         close the connection without any answer (a server that is down)
 
 Every request is appended to ROOT/requests.log as one JSON line with
 "target", "range" and "agent".
@@ -134,6 +135,8 @@ class Handler(BaseHTTPRequestHandler):
         target = self.path
         log_request(target, self.headers)
         rule = take_rule(target)
+        if rule.get("drop"):
+            return self.drop_connection()
         if rule.get("endless"):
             return self.send_endless(rule)
         status, body = self.resolve(target, rule)

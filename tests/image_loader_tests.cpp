@@ -1,0 +1,140 @@
+// The image loader in-process against the test server: real GDI+ decoding,
+// the real "banner.img" and real Steam registry values.
+#include <doctest/doctest.h>
+
+#include <string>
+
+#include "app/launcher_state.h"
+#include "steam/image_loader.h"
+#include "steam/steam_stats.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/steam_fixture.h"
+#include "tests/support/test_images.h"
+#include "tests/support/test_server_client.h"
+#include "tests/support/wide_strings.h"
+
+namespace {
+
+const std::string kPng(reinterpret_cast<const char*>(kPng6x4), sizeof kPng6x4);
+const std::string kJpeg(reinterpret_cast<const char*>(kJpeg8x6), sizeof kJpeg8x6);
+
+struct LoaderFixture {
+    steamfix::SteamRegistry registry;  // no Steam unless a test sets one up
+    SharedImage original;
+    std::wstring bannerFile;
+    sandbox::PostSink window;
+    explicit LoaderFixture(const char* name) {
+        static bool gdiplus = (startGdiplus(), true);
+        (void)gdiplus;
+        testsrv::useServer();
+        sandbox::useFolders(name);
+        gState.mainWindow = window.hwnd;
+        registry.clear();
+        bannerFile = std::wstring(gState.dataFolder) + L"\\banner.img";
+        sandbox::writeFile(bannerFile, kJpeg);  // the banner of an earlier run
+        REQUIRE(loadSavedBanner());
+        original = gState.bannerImage;
+    }
+    ~LoaderFixture() { ::SetFileAttributesW(bannerFile.c_str(), FILE_ATTRIBUTE_NORMAL); }
+
+    unsigned bannerWidth() {
+        unsigned w = 0, h = 0;
+        LockHolder hold(gImageLock);
+        imageSize(gState.bannerImage, &w, &h);
+        return w;
+    }
+    void expectBannerUnchanged() {
+        CHECK(gState.bannerImage == original);
+        CHECK(sandbox::readFile(bannerFile) == kJpeg);
+        CHECK_FALSE(sandbox::exists(bannerFile + L".tmp"));
+    }
+};
+
+}  // namespace
+
+TEST_CASE("a valid banner replaces the one on screen and is saved byte for byte") {
+    LoaderFixture f("banner-ok");
+    CHECK(f.bannerWidth() == 8);
+    testsrv::putFile("banner.img", kPng);
+    imageLoader(nullptr);
+    CHECK(f.bannerWidth() == 6);
+    CHECK(sandbox::readFile(f.bannerFile) == kPng);
+    CHECK(f.window.drain() == 2);  // after the Steam statistics, and after the swap
+    CHECK(testsrv::requests().size() == 1);
+}
+
+TEST_CASE("banners that must change nothing") {
+    LoaderFixture f("banner-bad");
+    testsrv::putFile("banner.img", kPng);
+    SUBCASE("404") { testsrv::setRules(R"([{"path": "/launcher/banner", "status": 404}])"); }
+    SUBCASE("an HTML page with status 200") {
+        testsrv::setRules(R"([{"path": "/launcher/banner", "body": "<html><body>Bad Gateway</body></html>"}])");
+    }
+    SUBCASE("an empty body") { testsrv::setRules(R"([{"path": "/launcher/banner", "body": ""}])"); }
+    SUBCASE("a body cut off mid-way") {
+        testsrv::putFile("banner.img", kPng.substr(0, 50));
+    }
+    SUBCASE("a header declaring absurd dimensions") {
+        std::string huge = kPng;
+        huge[17] = static_cast<char>(0x01);  // width 65,542
+        testsrv::putFile("banner.img", huge);
+    }
+    SUBCASE("the server is down") {
+        testsrv::setRules(R"([{"path": "/launcher/banner", "drop": true}])");
+    }
+    imageLoader(nullptr);
+    f.expectBannerUnchanged();
+    CHECK(f.window.drain() == 1);  // the Steam statistics are announced all the same
+}
+
+TEST_CASE("a read-only banner.img: the new banner is shown, the file stays") {
+    LoaderFixture f("banner-readonly");
+    ::SetFileAttributesW(f.bannerFile.c_str(), FILE_ATTRIBUTE_READONLY);
+    testsrv::putFile("banner.img", kPng);
+    imageLoader(nullptr);
+    CHECK(f.bannerWidth() == 6);
+    CHECK(sandbox::readFile(f.bannerFile) == kJpeg);
+    CHECK_FALSE(sandbox::exists(f.bannerFile + L".tmp"));
+}
+
+TEST_CASE("a 40 MiB body is cut just below 32 MiB and used as far as it decodes") {
+    LoaderFixture f("banner-big");
+    testsrv::putFile("banner.img", kPng + std::string(40 * 1024 * 1024, '\0'));
+    imageLoader(nullptr);
+    int64_t saved = sandbox::fileSize(f.bannerFile);
+    if (gState.bannerImage != f.original) {
+        CHECK(saved <= 32LL * 1024 * 1024);
+        CHECK(saved > 32LL * 1024 * 1024 - 65536);
+    } else {
+        CHECK(saved == static_cast<int64_t>(kJpeg.size()));
+    }
+}
+
+TEST_CASE("the avatar named by Steam is decoded; without Steam there is none") {
+    LoaderFixture f("avatar");
+    std::wstring steam = steamfix::steamFolder("avatar");
+    SUBCASE("with Steam") {
+        f.registry.setPath(steam);
+        steamfix::writeSteamFile(steam, "config/loginusers.vdf", steamfix::loginUsers({{"76561198000000001", "Ana"}}));
+        steamfix::writeSteamFile(steam, "config/avatarcache/76561198000000001.png", kPng);
+        imageLoader(nullptr);
+        CHECK(steamStatsSnapshot().valid == 1);
+        unsigned w = 0, h = 0;
+        CHECK(imageSize(gState.avatarImage, &w, &h));
+        CHECK(w == 6);
+    }
+    SUBCASE("with Steam but an avatar that is not a picture") {
+        f.registry.setPath(steam);
+        steamfix::writeSteamFile(steam, "config/loginusers.vdf", steamfix::loginUsers({{"76561198000000001", "Ana"}}));
+        steamfix::writeSteamFile(steam, "config/avatarcache/76561198000000001.png", "not a picture");
+        imageLoader(nullptr);
+        CHECK(gState.avatarImage == nullptr);
+    }
+    SUBCASE("without Steam") {
+        imageLoader(nullptr);
+        CHECK(steamStatsSnapshot().valid == 0);
+        CHECK(gState.avatarImage == nullptr);
+        CHECK(f.window.drain() >= 1);
+    }
+    CHECK(gSteamStatsLoaded);
+}
