@@ -10,7 +10,6 @@
 #include "app/launcher_state.h"
 
 constexpr size_t kBannerFirstBuffer = 1024 * 1024;
-constexpr size_t kBannerRead = 64 * 1024;
 constexpr size_t kBannerGrowLimit = 16 * 1024 * 1024;  // a larger buffer stops growing
 
 // Starts GDI+ once for the process; the token is not kept.

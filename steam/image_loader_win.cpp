@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <cstdlib>
 
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
@@ -18,32 +17,11 @@ void loadAvatar() {
     gState.avatarImage = avatar;
 }
 
-// The banner body in a buffer that starts at 1 MiB and doubles while it is
-// at most 16 MiB; a longer body is cut there.
-ByteBuffer readBannerBody(const ServerRequest& request) {
-    size_t capacity = kBannerFirstBuffer, length = 0;
-    char* body = static_cast<char*>(std::malloc(capacity + 1));
-    while (body) {
-        if (capacity - length < kBannerRead) {
-            if (capacity > kBannerGrowLimit) break;
-            char* grown = static_cast<char*>(std::realloc(body, capacity * 2 + 1));
-            if (!grown) break;  // keep what arrived
-            body = grown;
-            capacity *= 2;
-        }
-        DWORD got = 0;
-        if (!::WinHttpReadData(request.request.get(), body + length, static_cast<DWORD>(kBannerRead), &got) || got == 0)
-            break;
-        length += got;
-    }
-    if (!body) return {};
-    return ByteBuffer::adopt(body, length);
-}
-
 ByteBuffer fetchBanner() {
     ServerRequest request = openServerRequest(L"/launcher/banner", 0);
     if (!request || requestStatusCode(request) != 200) return {};
-    return readBannerBody(request);
+    // 1 MiB, doubling while at most 16 MiB: a longer body is cut just below 32 MiB.
+    return readResponseBody(request, kBannerFirstBuffer, kBannerGrowLimit);
 }
 
 // Written under a temporary name and renamed, so a crash never leaves half a

@@ -66,6 +66,12 @@ ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
 // The response's numeric status code, 0 when it cannot be read.
 DWORD requestStatusCode(const ServerRequest& request);
 
+// Reads a body into a buffer of firstCapacity bytes that doubles whenever a
+// full read of 64 KiB would not fit, unless it is already larger than
+// growLimit; then reading stops and the body is cut there.
+// Empty when memory runs out.
+ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit);
+
 // The whole body of GET `path`, whatever its status. Empty when there was no
 // answer or the body could not be held in memory; *status is then untouched.
 ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status);

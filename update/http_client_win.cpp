@@ -47,16 +47,15 @@ DWORD requestStatusCode(const ServerRequest& request) {
     return status;
 }
 
-ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status) {
-    ServerRequest r = openServerRequest(path, 0);
-    if (!r) return {};
-    DWORD code = requestStatusCode(r);
-    size_t capacity = kBodyChunk, length = 0;
-    char* body = static_cast<char*>(std::malloc(capacity));
+ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit) {
+    // `capacity` counts the bytes for the body; one more is always there for
+    // the terminating zero byte.
+    size_t capacity = firstCapacity, length = 0;
+    char* body = static_cast<char*>(std::malloc(capacity + 1));
     while (body) {
-        // Always room for one full read and the terminating zero byte.
-        if (length + kBodyChunk + 1 > capacity) {
-            char* grown = static_cast<char*>(std::realloc(body, capacity * 2));
+        if (length + kBodyChunk > capacity) {
+            if (capacity > growLimit) break;  // long enough: the rest is dropped
+            char* grown = static_cast<char*>(std::realloc(body, capacity * 2 + 1));
             if (!grown) {
                 std::free(body);
                 body = nullptr;  // too large to hold: as if nothing answered
@@ -66,11 +65,19 @@ ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status) {
             capacity *= 2;
         }
         DWORD got = 0;
-        if (!::WinHttpReadData(r.request.get(), body + length, static_cast<DWORD>(kBodyChunk), &got) || got == 0)
+        if (!::WinHttpReadData(request.request.get(), body + length, static_cast<DWORD>(kBodyChunk), &got) || got == 0)
             break;
         length += got;
     }
     if (!body) return {};
-    *status = code;
     return ByteBuffer::adopt(body, length);
+}
+
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status) {
+    ServerRequest r = openServerRequest(path, 0);
+    if (!r) return {};
+    DWORD code = requestStatusCode(r);
+    ByteBuffer body = readResponseBody(r, kBodyChunk, SIZE_MAX);
+    if (body) *status = code;
+    return body;
 }

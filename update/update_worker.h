@@ -20,11 +20,3 @@ constexpr int64_t kDiskSpaceMargin = 256LL * 1024 * 1024;
 
 // Thread body; never returns.
 DWORD WINAPI runUpdateWorker(void*);
-
-// One cycle, from Connecting to the point where the cycle restarts. The
-// Ready poll inside it returns only when a new version was announced.
-void runUpdateCycle();
-
-// Waits for the main button (retryRequested), polling every 100 ms; gives up
-// after `pauses` pauses unless it is kNoTimeout. Clears the flag either way.
-void waitForRetry(int pauses);

@@ -30,6 +30,15 @@ constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to contin
 constexpr double kMiB = 1048576.0;
 constexpr double kGiB = 1073741824.0;
 
+// Waits for the main button (retryRequested), polling every 100 ms; gives up
+// after `pauses` pauses unless it is kNoTimeout. A press that came before the
+// wait ends it at once. Clears the flag either way.
+void waitForRetry(int pauses) {
+    for (int paused = 0; !gState.retryRequested && (pauses == kNoTimeout || paused < pauses); ++paused)
+        waitMs(kRetryPollMs);
+    gState.retryRequested = 0;
+}
+
 // ---- server documents ---------------------------------------------------
 
 // Steps 1-4: info. False when the cycle must restart (after its wait).
@@ -184,14 +193,8 @@ void afterPass(bool finished) {
     }
 }
 
-}  // namespace
-
-void waitForRetry(int pauses) {
-    for (int paused = 0; !gState.retryRequested && (pauses == kNoTimeout || paused < pauses); ++paused)
-        waitMs(kRetryPollMs);
-    gState.retryRequested = 0;
-}
-
+// One cycle, from Connecting to the point where it restarts. The Ready poll
+// inside returns only when a new version was announced.
 void runUpdateCycle() {
     DWORD status = 0;
     if (!readServerInfo(&status) || !readServerManifest(&status)) return;
@@ -205,6 +208,8 @@ void runUpdateCycle() {
     if (!enoughDiskSpace(work.bytes)) return;
     afterPass(downloadPass());
 }
+
+}  // namespace
 
 DWORD WINAPI runUpdateWorker(void*) {
     for (;;) runUpdateCycle();
