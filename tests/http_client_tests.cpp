@@ -8,7 +8,10 @@
 
 #include "app/launcher_state.h"
 #include "tests/support/test_server_client.h"
+#include "app/wait_seam.h"
+#include "update/download.h"
 #include "update/http_client.h"
+#include "update/update_worker.h"
 
 namespace {
 
@@ -140,6 +143,19 @@ TEST_CASE("no answer: none, and the status is left as the caller preset it") {
         CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
     }
     CHECK(status == 777);
+}
+
+TEST_CASE("waits run fast in tests only through the seam; the product's constants stay") {
+    CHECK(gWaitSeam.divisor == 1);
+    CHECK(kRetryPollMs == 100);
+    CHECK(kUnreachablePauses == 301);
+    CHECK(kNotSetUpPauses == 601);
+    CHECK(kPreparingPauses == 151);
+    CHECK(kReadyPollMs == 20000);
+    CHECK(kFailedPassPauseMs == 1500);
+    CHECK(kDiskSpaceMargin == 268435456);
+    CHECK(kAttemptPauseMs == 2000);
+    CHECK(kDownloadAttempts == 3);
 }
 
 TEST_CASE("client constants are the ones the server owners were promised") {
