@@ -2,16 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "app/launcher_state.h"
 #include "app/text_utf8.h"
 #include "app/wait_seam.h"
+#include "update/body_prefetch_win.h"
 #include "update/download.h"
 #include "update/file_check.h"
-#include "update/body_prefetch_win.h"
 #include "update/file_handle.h"
 #include "update/http_client.h"
 #include "update/sha1_win.h"
