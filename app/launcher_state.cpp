@@ -42,7 +42,10 @@ void resetLauncherState() {
     s.downloadSpeed = 0.0;
     s.gameRunning = 0;
     std::memset(&s.steamStats, 0, sizeof(s.steamStats));
-    s.bannerImage = s.backgroundImage = s.logoImage = s.avatarImage = nullptr;
+    s.bannerImage.reset();
+    s.backgroundImage.reset();
+    s.logoImage.reset();
+    s.avatarImage.reset();
     s.manifestEntries.clear();
     s.fileCache.clear();
     s.failedPasses = 0;

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "app/byte_buffer.h"
-#include "update/file_cache.h"
-#include "update/server_documents.h"
+#include "app/game_files.h"
+#include "render/graphics_handles_win.h"
 
 // Posted (never sent) to mainWindow whenever shared state changed.
 // wParam 1 also says that patchNotes was replaced.
@@ -52,10 +52,6 @@ struct SteamStats {
     int64_t playtimeMinutes;  // -1 when not found
     int64_t lastPlayed;       // Unix seconds, 0 when not found
 };
-
-// A decoded GDI+ image (GpImage* of the flat interface). Kept opaque here so
-// that this header does not drag in GDI+.
-using SharedImage = void*;
 
 // A slim reader/writer lock used exclusively, with a scoped holder.
 struct StateMutex {
@@ -100,11 +96,11 @@ struct LauncherState {
 
     SteamStats steamStats;
 
-    // imageLock
-    SharedImage bannerImage;
-    SharedImage backgroundImage;
-    SharedImage logoImage;
-    SharedImage avatarImage;
+    // imageLock. Each field owns its image; a replaced one is disposed.
+    ImageHandle bannerImage;
+    ImageHandle backgroundImage;
+    ImageHandle logoImage;
+    ImageHandle avatarImage;
 
     // Worker thread only (start-up fills fileCache before the worker starts).
     std::vector<ManifestEntry> manifestEntries;

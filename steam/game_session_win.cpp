@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/kernel_handle_win.h"
 #include "app/launcher_state.h"
 #include "app/wait_seam.h"
 #include "steam/game_session.h"
@@ -14,14 +15,14 @@ namespace {
 // Whether a process with this executable name (any case) runs. A snapshot
 // that cannot be taken answers `ifNoSnapshot`.
 bool processRuns(const wchar_t* exeName, bool ifNoSnapshot) {
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return ifNoSnapshot;
+    KernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return ifNoSnapshot;
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
     bool found = false;
-    for (BOOL more = ::Process32FirstW(snapshot, &entry); more && !found; more = ::Process32NextW(snapshot, &entry))
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more && !found;
+         more = ::Process32NextW(snapshot.get(), &entry))
         found = ::lstrcmpiW(entry.szExeFile, exeName) == 0;
-    ::CloseHandle(snapshot);
     return found;
 }
 
@@ -58,12 +59,10 @@ bool isGameRunning() { return processRuns(kShippingExe, false) || processRuns(kG
 bool tryStartGameMonitor() {
     int32_t idle = 0;
     if (!gState.gameRunning.compare_exchange_strong(idle, 1)) return false;
-    HANDLE thread = ::CreateThread(nullptr, 0, gameMonitor, nullptr, 0, nullptr);
-    if (!thread) {
+    if (!startDetachedThread(gameMonitor)) {
         gState.gameRunning = 0;  // no monitor after all: let the next attempt start one
         return false;
     }
-    ::CloseHandle(thread);
     return true;
 }
 
@@ -88,7 +87,7 @@ void launchGame() {
         showBox(kGameStartFailedText, MB_ICONERROR);
         return;
     }
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    // Closed at once: the monitor finds the game by its name.
+    KernelHandle thread(process.hThread), child(process.hProcess);
     tryStartGameMonitor();
 }

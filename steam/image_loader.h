@@ -8,18 +8,10 @@
 #include <cstddef>
 
 #include "app/launcher_state.h"
+#include "render/images_win.h"
 
 constexpr size_t kBannerFirstBuffer = 1024 * 1024;
 constexpr size_t kBannerGrowLimit = 16 * 1024 * 1024;  // a larger buffer stops growing
-
-// Starts GDI+ once for the process; the token is not kept.
-void startGdiplus();
-
-// Decodes image bytes into a GDI+ bitmap, or null. Bytes that are not an
-// image of a known format, or that declare absurd sides, never reach GDI+.
-SharedImage decodeImage(const char* data, size_t size);
-void disposeImage(SharedImage image);
-bool imageSize(SharedImage image, unsigned* width, unsigned* height);
 
 // "banner.img" from the data folder into bannerImage, when it decodes.
 // Start-up only: no other thread runs yet.

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <utility>
 
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
@@ -12,9 +13,9 @@ void loadAvatar() {
     SteamStats stats = steamStatsSnapshot();
     if (!stats.valid) return;
     ByteBuffer bytes = readWholeFile(stats.avatarPath);
-    SharedImage avatar = bytes ? decodeImage(bytes.data, bytes.size) : nullptr;
+    ImageHandle avatar = bytes ? decodeImage(bytes.data, bytes.size) : ImageHandle();
     LockHolder hold(gImageLock);
-    gState.avatarImage = avatar;
+    gState.avatarImage = std::move(avatar);
 }
 
 ByteBuffer fetchBanner() {
@@ -41,14 +42,13 @@ void saveBanner(const ByteBuffer& bytes) {
     if (!written || !::MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING)) ::DeleteFileW(temp);
 }
 
-void swapBanner(SharedImage banner) {
-    SharedImage old;
+void swapBanner(ImageHandle banner) {
     {
         LockHolder hold(gImageLock);
-        old = gState.bannerImage;
-        gState.bannerImage = banner;
+        std::swap(gState.bannerImage, banner);
     }
-    disposeImage(old);  // no painter can hold it: they draw only under the lock
+    // Disposed outside the lock; no painter can hold it, as they draw only under the lock.
+    banner.reset();
 }
 
 }  // namespace
@@ -57,9 +57,10 @@ bool loadSavedBanner() {
     wchar_t path[kFilePathUnits];
     if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits) return false;
     ByteBuffer bytes = readWholeFile(path);
-    SharedImage banner = bytes ? decodeImage(bytes.data, bytes.size) : nullptr;
-    if (banner) gState.bannerImage = banner;
-    return banner != nullptr;
+    ImageHandle banner = bytes ? decodeImage(bytes.data, bytes.size) : ImageHandle();
+    if (!banner) return false;
+    gState.bannerImage = std::move(banner);
+    return true;
 }
 
 DWORD WINAPI imageLoader(void*) {
@@ -70,10 +71,10 @@ DWORD WINAPI imageLoader(void*) {
 
     ByteBuffer body = fetchBanner();
     if (!body || body.size == 0) return 0;
-    SharedImage banner = decodeImage(body.data, body.size);
+    ImageHandle banner = decodeImage(body.data, body.size);
     if (!banner) return 0;
     saveBanner(body);
-    swapBanner(banner);
+    swapBanner(std::move(banner));
     postStateChanged(0);
     return 0;
 }

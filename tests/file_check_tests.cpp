@@ -7,6 +7,7 @@
 #include "app/launcher_state.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/wide_strings.h"
+#include "update/file_cache.h"
 #include "update/file_check.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "steam/image_header.h"
+#include "render/image_header.h"
 #include "tests/support/test_images.h"
 
 namespace {

@@ -20,7 +20,7 @@ const std::string kJpeg(reinterpret_cast<const char*>(kJpeg8x6), sizeof kJpeg8x6
 
 struct LoaderFixture {
     steamfix::SteamRegistry registry;  // no Steam unless a test sets one up
-    SharedImage original;
+    Gdiplus::GpImage* original = nullptr;
     std::wstring bannerFile;
     sandbox::PostSink window;
     explicit LoaderFixture(const char* name) {
@@ -33,7 +33,7 @@ struct LoaderFixture {
         bannerFile = std::wstring(gState.dataFolder) + L"\\banner.img";
         sandbox::writeFile(bannerFile, kJpeg);  // the banner of an earlier run
         REQUIRE(loadSavedBanner());
-        original = gState.bannerImage;
+        original = gState.bannerImage.get();
     }
     ~LoaderFixture() { ::SetFileAttributesW(bannerFile.c_str(), FILE_ATTRIBUTE_NORMAL); }
 
@@ -44,7 +44,7 @@ struct LoaderFixture {
         return w;
     }
     void expectBannerUnchanged() {
-        CHECK(gState.bannerImage == original);
+        CHECK(gState.bannerImage.get() == original);
         CHECK(sandbox::readFile(bannerFile) == kJpeg);
         CHECK_FALSE(sandbox::exists(bannerFile + L".tmp"));
     }
@@ -102,7 +102,7 @@ TEST_CASE("a 40 MiB body is cut just below 32 MiB and used as far as it decodes"
     testsrv::putFile("banner.img", kPng + std::string(40 * 1024 * 1024, '\0'));
     imageLoader(nullptr);
     int64_t saved = sandbox::fileSize(f.bannerFile);
-    if (gState.bannerImage != f.original) {
+    if (gState.bannerImage.get() != f.original) {
         CHECK(saved <= 32LL * 1024 * 1024);
         CHECK(saved > 32LL * 1024 * 1024 - 65536);
     } else {
@@ -128,12 +128,12 @@ TEST_CASE("the avatar named by Steam is decoded; without Steam there is none") {
         steamfix::writeSteamFile(steam, "config/loginusers.vdf", steamfix::loginUsers({{"76561198000000001", "Ana"}}));
         steamfix::writeSteamFile(steam, "config/avatarcache/76561198000000001.png", "not a picture");
         imageLoader(nullptr);
-        CHECK(gState.avatarImage == nullptr);
+        CHECK_FALSE(gState.avatarImage);
     }
     SUBCASE("without Steam") {
         imageLoader(nullptr);
         CHECK(steamStatsSnapshot().valid == 0);
-        CHECK(gState.avatarImage == nullptr);
+        CHECK_FALSE(gState.avatarImage);
         CHECK(f.window.drain() >= 1);
     }
     CHECK(gSteamStatsLoaded);

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/kernel_handle_win.h"
 #include "app/launcher_state.h"
 #include "app/startup.h"
 #include "app/wait_seam.h"
@@ -162,11 +163,6 @@ HWND createMessageWindow() {
     return ::CreateWindowExW(0, L"TVLHeadless", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
 }
 
-void startThread(LPTHREAD_START_ROUTINE body) {
-    HANDLE thread = ::CreateThread(nullptr, 0, body, nullptr, 0, nullptr);
-    if (thread) ::CloseHandle(thread);
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -189,8 +185,8 @@ int wmain(int argc, wchar_t** argv) {
         LockHolder hold(gStateLock);
         showStep(gState.phase, gState.statusText);  // the first line: Connecting
     }
-    startThread(runUpdateWorker);
-    startThread(imageLoader);
+    startDetachedThread(runUpdateWorker);
+    startDetachedThread(imageLoader);
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
     return 0;

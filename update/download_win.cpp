@@ -4,13 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "app/kernel_handle_win.h"
 #include "app/launcher_state.h"
 #include "app/text_utf8.h"
 #include "app/wait_seam.h"
 #include "update/body_prefetch_win.h"
 #include "update/download.h"
 #include "update/file_check.h"
-#include "update/file_handle.h"
 #include "update/http_client.h"
 #include "update/sha1_win.h"
 
@@ -54,16 +54,12 @@ void showDownloading(const ManifestEntry& entry) {
 }
 
 // Opens the part file positioned at `have`, with anything after it dropped.
-HANDLE openPartFile(const wchar_t* part, int64_t have) {
-    HANDLE h = ::CreateFileW(part, GENERIC_WRITE, 0, nullptr, have > 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return h;
+KernelHandle openPartFile(const wchar_t* part, int64_t have) {
+    KernelHandle h(::CreateFileW(part, GENERIC_WRITE, 0, nullptr, have > 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER pos;
     pos.QuadPart = have;
-    if (!::SetFilePointerEx(h, pos, nullptr, FILE_BEGIN) || !::SetEndOfFile(h)) {
-        ::CloseHandle(h);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (h && (!::SetFilePointerEx(h.get(), pos, nullptr, FILE_BEGIN) || !::SetEndOfFile(h.get()))) h.reset();
     return h;
 }
 
@@ -107,8 +103,8 @@ bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* hav
         gState.bytesDone -= *have;
         *have = 0;
     }
-    FileHandle file(openPartFile(paths.part, *have));
-    if (!file.ok()) return false;
+    KernelHandle file = openPartFile(paths.part, *have);
+    if (!file) return false;
     *fromZero = *have == 0;
     return receiveBody(request, file.get(), entry.size, have, written);
 }
@@ -143,8 +139,8 @@ bool attempt(ManifestEntry& entry) {
         if (fromZero && !written.finishHex(sha1)) sha1[0] = 0;
     } else if (!exists) {
         // An empty file needs no request, only creating.
-        FileHandle file(openPartFile(paths.part, 0));
-        if (!file.ok()) return false;
+        KernelHandle file = openPartFile(paths.part, 0);
+        if (!file) return false;
     }
     if (!verifyAndMove(entry, paths, sha1)) return false;
     entry.needsUpdate = 0;

@@ -5,12 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct FileCacheEntry {
-    char path[400];  // the manifest's path, byte for byte
-    int64_t size;
-    int64_t mtime;   // FILETIME as one 64-bit count
-    char sha1[41];   // lowercase hex
-};
+#include "app/game_files.h"
 
 constexpr size_t kFileCacheRows = 4096;
 constexpr size_t kFileCacheLineBytes = 600;  // a longer line arrives in pieces

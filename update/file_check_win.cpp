@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/launcher_state.h"
+#include "update/file_cache.h"
 #include "update/file_check.h"
 
 namespace {

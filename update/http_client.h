@@ -6,37 +6,11 @@
 #include <winhttp.h>
 
 #include <cstdint>
-#include <utility>
-
 #include "app/byte_buffer.h"
+#include "app/owned_handle.h"
 
-// Owns one WinHTTP handle; move-only so that no copy can close it twice.
-class WinHttpHandle {
-public:
-    WinHttpHandle() = default;
-    explicit WinHttpHandle(HINTERNET h) : h_(h) {}
-    WinHttpHandle(const WinHttpHandle&) = delete;
-    WinHttpHandle& operator=(const WinHttpHandle&) = delete;
-    WinHttpHandle(WinHttpHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-    WinHttpHandle& operator=(WinHttpHandle&& o) noexcept {
-        if (this != &o) {
-            close();
-            h_ = std::exchange(o.h_, nullptr);
-        }
-        return *this;
-    }
-    ~WinHttpHandle() { close(); }
-
-    HINTERNET get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    void close() {
-        if (h_) ::WinHttpCloseHandle(h_);
-        h_ = nullptr;
-    }
-    HINTERNET h_ = nullptr;
-};
+inline void closeWinHttpHandle(HINTERNET h) { ::WinHttpCloseHandle(h); }
+using WinHttpHandle = Owned<NullableTraits<HINTERNET, closeWinHttpHandle>>;
 
 // The open response of one GET. Members close in reverse order: the request,
 // then the connection it was opened on.

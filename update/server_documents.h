@@ -12,12 +12,7 @@
 #include <string>
 #include <vector>
 
-struct ManifestEntry {
-    char path[400];  // UTF-8, "/" separators, at most 399 bytes
-    int64_t size;
-    char sha1[41];  // expected as 40 lowercase hex digits
-    int32_t needsUpdate;
-};
+#include "app/game_files.h"
 
 struct ServerInfo {
     bool hasVersion = false;  // without "version" the server is not set up for us

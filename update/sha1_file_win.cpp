@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
+#include "app/kernel_handle_win.h"
 #include "app/launcher_state.h"
 #include "update/file_check.h"
-#include "update/file_handle.h"
 #include "update/sha1_win.h"
 
 namespace {
@@ -44,9 +44,9 @@ bool Sha1Hash::finishHex(char out[41]) {
 }
 
 bool sha1OfFile(const wchar_t* path, char out[41], bool progress) {
-    FileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    KernelHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.ok()) return false;
+    if (!file) return false;
     Sha1Hash sha;
     if (!sha.ok()) return false;
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kHashChunk]);

@@ -1,4 +1,4 @@
-#include "steam/image_header.h"
+#include "render/image_header.h"
 
 #include <cstring>
 

@@ -1,0 +1,3 @@
+#include "app/ui_state.h"
+
+UiState gUi;

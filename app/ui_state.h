@@ -1,0 +1,25 @@
+// What the window keeps for its painters: the item under the pointer, the
+// pressed item, the patch notes' scroll, the spinner. UI thread only.
+// Pure: no <windows.h>.
+#pragma once
+
+#include <cstdint>
+
+enum HitItem : int32_t {
+    None = 0,
+    MainButton = 1,
+    MinimizeButton = 2,
+    CloseButton = 3,
+};
+
+// Member initialisers are the starting values: `gUi = {}` resets it.
+struct UiState {
+    int32_t hoverItem = None;
+    int32_t pressedItem = None;
+    int32_t notesScroll = 0;         // px the notes are scrolled up; painting clamps it
+    int32_t notesContentHeight = 0;  // px, as the last paint measured
+    bool repaintPending = false;     // the one-shot repaint timer is armed
+    float spinnerAngle = 0.0f;       // degrees, 0 <= angle < 360
+};
+
+extern UiState gUi;

@@ -1,0 +1,63 @@
+// The drawing operations every painter shares, and the conventions they
+// follow: colours are 0xAARRGGBB for GDI+ fills and pens and 0xRRGGBB for
+// text; lengths arrive already scaled. Each call creates its brushes, pens
+// and paths, uses them and deletes them: nothing is cached between paints.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "app/layout.h"
+#include "render/graphics_handles_win.h"
+
+using Argb = uint32_t;
+using Rgb = uint32_t;
+
+// A GDI+ graphics object on `dc` with the modes every paint uses:
+// anti-aliasing, half-pixel offset, high-quality bicubic scaling.
+GraphicsHandle createPaintGraphics(HDC dc);
+
+// A closed rounded rectangle whose outline covers exactly w x h pixels.
+// A radius below 2 gives corners of diameter 2.
+PathHandle roundRectPath(int32_t x, int32_t y, int32_t w, int32_t h, int32_t radius);
+
+// Fills (x, y, w, h), keeping the aspect ratio and cropping the overflow
+// equally on both sides. Nothing for no image or an empty box. Callers
+// hold imageLock when the image is shared.
+void drawImageCover(Gdiplus::GpGraphics* g, const ImageHandle& image, int32_t x, int32_t y, int32_t w, int32_t h);
+
+// DrawText of the whole text in (x, y, x + w, y + h) with `flags` plus
+// DT_NOPREFIX, so "&" always shows as itself. Returns the text's height.
+int drawTextBox(HDC dc, HFONT font, Rgb colour, int32_t x, int32_t y, int32_t w, int32_t h, const wchar_t* text,
+                UINT flags);
+
+// The card of the action bar and the two bottom cards: shadow, body
+// gradient, sheen, hairline border.
+void drawCard(Gdiplus::GpGraphics* g, const Rect& rect, int32_t radius);
+
+// Accent bar and capital label in a card's top-left corner.
+void drawCardHeader(HDC dc, Gdiplus::GpGraphics* g, const Rect& rect, const wchar_t* text, Rgb accent);
+
+// ---- the painters' conventions ---------------------------------------------
+
+void fillPath(Gdiplus::GpGraphics* g, const PathHandle& path, Argb colour);
+
+// A vertical linear gradient whose line runs from (x, lineTop) to
+// (x, lineBottom). For a shape spanning rows top..top + h the convention is
+// lineTop = top - 1 and lineBottom = top + h + 1.
+void fillPathVertical(Gdiplus::GpGraphics* g, const PathHandle& path, int32_t x, int32_t lineTop,
+                      int32_t lineBottom, Argb top, Argb bottom);
+
+// Outlines are 1.0 px hairlines at every DPI; icon strokes pass their own width.
+void strokePath(Gdiplus::GpGraphics* g, const PathHandle& path, Argb colour, float width = 1.0f);
+
+// Dividers, accent bars and other plain rectangles.
+void fillRect(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, Argb colour);
+
+// A translucent rounded shape with a hairline of the same hue, as two paths.
+void drawPill(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, int32_t radius, Argb fill,
+              Argb outline);
+
+// Width of `text` in `font`, in pixels.
+int32_t textWidth(HDC dc, HFONT font, const wchar_t* text);
