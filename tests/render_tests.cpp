@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/display_win.h"
+#include "app/launcher_state.h"
 #include "render/canvas_win.h"
 #include "render/draw_win.h"
 #include "render/images_win.h"
@@ -123,6 +124,22 @@ TEST_CASE("the built-in pictures decode to their sizes and formats") {
         Gdiplus::DllExports::GdipGetImagePixelFormat(image.get(), &format);
         CHECK(format == want.format);
     }
+}
+
+TEST_CASE("start-up's pictures: the default banner only stands in for a missing one") {
+    RenderFixture f;
+    resetLauncherState();
+    loadBuiltInImages();
+    unsigned w = 0, h = 0;
+    CHECK(imageSize(gState.bannerImage, &w, &h));
+    CHECK(w == 3400);
+    CHECK(imageSize(gState.backgroundImage, &w, &h));
+    CHECK(imageSize(gState.logoImage, &w, &h));
+    gState.bannerImage = decodeBuiltInImage(IDR_LOGO);  // as if banner.img had loaded
+    loadBuiltInImages();
+    CHECK(imageSize(gState.bannerImage, &w, &h));
+    CHECK(w == 128);
+    resetLauncherState();
 }
 
 TEST_CASE("TVLLauncher.exe carries icon group 1 with nine PNG images of 32 bits") {
