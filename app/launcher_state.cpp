@@ -46,6 +46,7 @@ void resetLauncherState() {
     s.backgroundImage.reset();
     s.logoImage.reset();
     s.avatarImage.reset();
+    s.bannerSerial = 0;
     s.manifestEntries.clear();
     s.fileCache.clear();
     s.failedPasses = 0;

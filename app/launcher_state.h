@@ -19,23 +19,12 @@
 
 #include "app/byte_buffer.h"
 #include "app/game_files.h"
+#include "app/launcher_phase.h"
 #include "render/graphics_handles_win.h"
 
 // Posted (never sent) to mainWindow whenever shared state changed.
 // wParam 1 also says that patchNotes was replaced.
 constexpr UINT kMsgStateChanged = WM_APP + 1;
-
-enum LauncherPhase : int32_t {
-    Connecting = 0,
-    ServerError = 1,
-    Checking = 2,
-    UpdateReady = 3,
-    Downloading = 4,
-    Ready = 5,
-    LocalError = 6,
-    Waiting = 7,
-    Running = 8,
-};
 
 constexpr int kStatusTextUnits = 256;  // 255 characters and a terminator
 constexpr int kFolderPathUnits = 260;
@@ -101,6 +90,7 @@ struct LauncherState {
     ImageHandle backgroundImage;
     ImageHandle logoImage;
     ImageHandle avatarImage;
+    uint32_t bannerSerial;  // imageLock; raised whenever a running launcher swaps the banner
 
     // Worker thread only (start-up fills fileCache before the worker starts).
     std::vector<ManifestEntry> manifestEntries;

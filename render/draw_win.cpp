@@ -19,6 +19,13 @@ BrushHandle solidBrush(Argb colour) {
     return BrushHandle(brush);
 }
 
+BrushHandle verticalGradient(int32_t x, int32_t lineTop, int32_t lineBottom, Argb top, Argb bottom) {
+    Gdiplus::GpPoint from(x, lineTop), to(x, lineBottom);
+    Gdiplus::GpLineGradient* gradient = nullptr;
+    gp::GdipCreateLineBrushI(&from, &to, top, bottom, Gdiplus::WrapModeTile, &gradient);
+    return BrushHandle(gradient);
+}
+
 COLORREF textColour(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
 }  // namespace
@@ -89,10 +96,7 @@ void fillPath(Gdiplus::GpGraphics* g, const PathHandle& path, Argb colour) {
 
 void fillPathVertical(Gdiplus::GpGraphics* g, const PathHandle& path, int32_t x, int32_t lineTop,
                       int32_t lineBottom, Argb top, Argb bottom) {
-    Gdiplus::GpPoint from(x, lineTop), to(x, lineBottom);
-    Gdiplus::GpLineGradient* gradient = nullptr;
-    gp::GdipCreateLineBrushI(&from, &to, top, bottom, Gdiplus::WrapModeTile, &gradient);
-    BrushHandle brush(gradient);
+    BrushHandle brush = verticalGradient(x, lineTop, lineBottom, top, bottom);
     if (path && brush) gp::GdipFillPath(g, brush.get(), path.get());
 }
 
@@ -106,6 +110,24 @@ void strokePath(Gdiplus::GpGraphics* g, const PathHandle& path, Argb colour, flo
 void fillRect(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, Argb colour) {
     BrushHandle brush = solidBrush(colour);
     if (brush) gp::GdipFillRectangleI(g, brush.get(), x, y, w, h);
+}
+
+void fillRectVertical(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, int32_t lineTop,
+                      int32_t lineBottom, Argb top, Argb bottom) {
+    BrushHandle brush = verticalGradient(x, lineTop, lineBottom, top, bottom);
+    if (brush) gp::GdipFillRectangleI(g, brush.get(), x, y, w, h);
+}
+
+PathHandle ellipsePath(int32_t x, int32_t y, int32_t w, int32_t h) {
+    Gdiplus::GpPath* path = nullptr;
+    if (gp::GdipCreatePath(Gdiplus::FillModeAlternate, &path) != Gdiplus::Ok) return {};
+    gp::GdipAddPathEllipseI(path, x, y, w, h);
+    return PathHandle(path);
+}
+
+void fillEllipse(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, Argb colour) {
+    BrushHandle brush = solidBrush(colour);
+    if (brush) gp::GdipFillEllipseI(g, brush.get(), x, y, w, h);
 }
 
 void drawPill(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, int32_t radius, Argb fill,

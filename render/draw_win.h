@@ -54,6 +54,12 @@ void strokePath(Gdiplus::GpGraphics* g, const PathHandle& path, Argb colour, flo
 
 // Dividers, accent bars and other plain rectangles.
 void fillRect(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, Argb colour);
+// A rectangle under a vertical gradient whose line runs from lineTop to lineBottom.
+void fillRectVertical(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, int32_t lineTop,
+                      int32_t lineBottom, Argb top, Argb bottom);
+
+PathHandle ellipsePath(int32_t x, int32_t y, int32_t w, int32_t h);
+void fillEllipse(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, Argb colour);
 
 // A translucent rounded shape with a hairline of the same hue, as two paths.
 void drawPill(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, int32_t radius, Argb fill,

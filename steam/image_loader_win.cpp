@@ -46,6 +46,7 @@ void swapBanner(ImageHandle banner) {
     {
         LockHolder hold(gImageLock);
         std::swap(gState.bannerImage, banner);
+        ++gState.bannerSerial;  // the painter's scaled copy is out of date
     }
     // Disposed outside the lock; no painter can hold it, as they draw only under the lock.
     banner.reset();

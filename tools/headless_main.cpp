@@ -61,12 +61,6 @@ void recordStep(int phase, const wchar_t* text) {
     ++gStepCount;
 }
 
-const wchar_t* phaseName(int phase) {
-    static const wchar_t* const kNames[] = {L"Connecting", L"ServerError", L"Checking", L"UpdateReady", L"Downloading",
-                                            L"Ready",      L"LocalError",  L"Waiting",  L"Running"};
-    return phase >= 0 && phase <= Running ? kNames[phase] : L"Unknown";
-}
-
 void printLine(const std::wstring& line) {
     std::wstring withEnd = line + L"\n";
     int n = ::WideCharToMultiByte(CP_UTF8, 0, withEnd.c_str(), static_cast<int>(withEnd.size()), nullptr, 0, nullptr,
@@ -111,7 +105,7 @@ void showStep(int phase, const std::wstring& text) {
     if (phase == gShown.phase && text == gShown.text) return;
     gShown.phase = phase;
     gShown.text = text;
-    printLine(std::wstring(phaseName(phase)) + L": " + text);
+    printLine(std::wstring(phaseInfo(phase).name) + L": " + text);
     if (gOptions.exitOnReady && phase == Ready) ::ExitProcess(0);
 }
 

@@ -399,6 +399,24 @@ def emblem(size):
     return big.resize((size, size), Image.LANCZOS)
 
 
+def stand_in_avatar(size=184):
+    """A made-up player's avatar for the screenshot gallery: a hooded figure
+    on a teal field. Not part of the program."""
+    s = 4
+    n = size * s
+    img = Image.new("RGB", (n, n))
+    yy, xx = np.mgrid[0:n, 0:n] / n
+    field = ramp(yy, [(0.0, hexrgb(0x2E8C8A)), (1.0, hexrgb(0x123A4A))])
+    field += (np.exp(-(((xx - 0.7) ** 2 + (yy - 0.25) ** 2) / 0.05)) * 0.25)[..., None]
+    img = to_image(field)
+    d = ImageDraw.Draw(img)
+    d.ellipse([n * 0.18, n * 0.62, n * 0.82, n * 1.3], fill=(24, 26, 40))        # shoulders
+    d.ellipse([n * 0.32, n * 0.24, n * 0.68, n * 0.66], fill=(24, 26, 40))       # hood
+    d.ellipse([n * 0.39, n * 0.36, n * 0.61, n * 0.6], fill=(222, 170, 130))     # face
+    d.polygon([(n * 0.5, n * 0.66), (n * 0.44, n * 0.9), (n * 0.56, n * 0.9)], fill=(236, 176, 84))  # clasp
+    return img.resize((size, size), Image.LANCZOS)
+
+
 def png_bytes(image):
     buf = io.BytesIO()
     image.save(buf, "PNG", optimize=True)
@@ -459,6 +477,7 @@ def main():
     with open(os.path.join(args.out, "logo.png"), "wb") as f:
         f.write(png_bytes(logo))
     write_icon(os.path.join(args.out, "tervalon.ico"), icons)
+    stand_in_avatar().save(os.path.join(os.path.dirname(__file__), "gallery_avatar.png"), optimize=True)
     if args.preview:
         write_previews(args.preview, banner, icons)
 

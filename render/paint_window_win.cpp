@@ -1,0 +1,239 @@
+#include "render/paint_window_win.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <algorithm>
+
+#include "app/display_win.h"
+#include "app/launcher_state.h"
+#include "render/action_bar_win.h"
+#include "render/cards_win.h"
+#include "render/draw_win.h"
+#include "render/images_win.h"
+
+namespace gp = Gdiplus::DllExports;
+
+namespace {
+
+constexpr wchar_t kWindowTitle[] = L"TVL UE4 Launcher";
+
+// An off-screen bitmap selected into its own memory DC.
+struct Surface {
+    int32_t width = 0, height = 0;
+    MemoryDc dc;
+    GdiObject<HBITMAP> bitmap;
+    HGDIOBJ previous = nullptr;
+
+    ~Surface() { release(); }
+    void release() {
+        if (previous) ::SelectObject(dc.get(), previous);
+        previous = nullptr;
+        bitmap.reset();
+        dc.reset();
+        width = height = 0;
+    }
+    bool make(HDC like, int32_t w, int32_t h) {
+        release();
+        dc.reset(::CreateCompatibleDC(like));
+        bitmap.reset(::CreateCompatibleBitmap(like ? like : dc.get(), w, h));
+        if (!dc || !bitmap) return false;
+        previous = ::SelectObject(dc.get(), bitmap.get());
+        ::SetBkMode(dc.get(), TRANSPARENT);
+        width = w;
+        height = h;
+        return true;
+    }
+};
+
+// What is derived from the pictures alone, scaled once per size: GDI+
+// under Wine takes tens of milliseconds for a bicubic draw of a large
+// picture, and a 1:1 copy a few.
+struct PaintCache {
+    Surface backdrop;  // base colour, background picture and tint at the client size
+    const void* backdropImage = nullptr;
+    ImageHandle banner;  // the banner cover-scaled to its card
+    int32_t bannerWidth = 0, bannerHeight = 0;
+    const void* bannerSource = nullptr;
+    uint32_t bannerSerial = 0;
+    Surface backBuffer;  // the last picture shown, for partial repaints
+};
+
+PaintCache gCache;
+
+bool intersects(const Rect& a, const Rect& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+Rect grown(const Rect& r, int32_t by) { return Rect{r.left - by, r.top - by, r.right + by, r.bottom + by}; }
+
+void paintBackdrop(HDC like, int32_t w, int32_t h) {
+    if (!gCache.backdrop.make(like, w, h)) return;
+    GraphicsHandle g = createPaintGraphics(gCache.backdrop.dc.get());
+    fillRect(g.get(), 0, 0, w, h, 0xFF16202C);
+    {
+        LockHolder hold(gImageLock);
+        drawImageCover(g.get(), gState.backgroundImage, 0, 0, w, h);
+        gCache.backdropImage = gState.backgroundImage.get();
+    }
+    // The picture stays clear at the top and is mostly covered at the bottom.
+    fillRectVertical(g.get(), 0, 0, w, h, -1, h + 1, 0x460E1620, 0xB4101822);
+}
+
+void ensureBackdrop(HDC like) {
+    const Surface& b = gCache.backdrop;
+    bool stale;
+    {
+        LockHolder hold(gImageLock);
+        stale = gCache.backdropImage != gState.backgroundImage.get();
+    }
+    if (stale || b.width != gLayout.clientWidth || b.height != gLayout.clientHeight || !b.dc)
+        paintBackdrop(like, gLayout.clientWidth, gLayout.clientHeight);
+}
+
+// A copy of the banner already cropped and scaled to the card, drawn 1:1.
+void ensureBannerCopy() {
+    const Rect& r = gLayout.bannerRect;
+    LockHolder hold(gImageLock);
+    if (gCache.banner && gCache.bannerWidth == r.width() && gCache.bannerHeight == r.height() &&
+        gCache.bannerSource == gState.bannerImage.get() && gCache.bannerSerial == gState.bannerSerial)
+        return;
+    gCache.banner.reset();
+    gCache.bannerWidth = r.width();
+    gCache.bannerHeight = r.height();
+    gCache.bannerSource = gState.bannerImage.get();
+    gCache.bannerSerial = gState.bannerSerial;
+    if (!gState.bannerImage || r.width() <= 0 || r.height() <= 0) return;
+    Gdiplus::GpBitmap* copy = nullptr;
+    if (gp::GdipCreateBitmapFromScan0(r.width(), r.height(), 0, PixelFormat32bppPARGB, nullptr, &copy) != Gdiplus::Ok)
+        return;
+    gCache.banner.reset(copy);
+    Gdiplus::GpGraphics* raw = nullptr;
+    gp::GdipGetImageGraphicsContext(copy, &raw);
+    GraphicsHandle g(raw);
+    if (!g) return;
+    gp::GdipSetSmoothingMode(raw, Gdiplus::SmoothingModeAntiAlias);
+    gp::GdipSetPixelOffsetMode(raw, Gdiplus::PixelOffsetModeHalf);
+    gp::GdipSetInterpolationMode(raw, Gdiplus::InterpolationModeHighQualityBicubic);
+    drawImageCover(raw, gState.bannerImage, 0, 0, r.width(), r.height());
+}
+
+void paintBannerCard(Gdiplus::GpGraphics* g) {
+    const Rect& r = gLayout.bannerRect;
+    const int32_t l = r.left, t = r.top, w = r.width(), h = r.height(), radius = scaled(16);
+    for (int32_t k = 6; k >= 1; --k)
+        fillPath(g, roundRectPath(l - scaled(k), t - scaled(k) + scaled(6), w + scaled(2 * k), h + scaled(2 * k),
+                                  scaled(k) + radius),
+                 0x10000000);
+    Gdiplus::GraphicsState saved = 0;
+    gp::GdipSaveGraphics(g, &saved);
+    PathHandle clip = roundRectPath(l, t, w, h, radius);
+    if (clip) gp::GdipSetClipPath(g, clip.get(), Gdiplus::CombineModeIntersect);
+    ensureBannerCopy();
+    if (gCache.banner)
+        gp::GdipDrawImageRectRectI(g, gCache.banner.get(), l, t, w, h, 0, 0, w, h, Gdiplus::UnitPixel, nullptr,
+                                   nullptr, nullptr);
+    const int32_t shade = scaled(60);
+    fillRectVertical(g, l, r.bottom - shade, w, shade, r.bottom - shade - 1, r.bottom + 1, 0x00000000, 0x5A000000);
+    gp::GdipRestoreGraphics(g, saved);
+    strokePath(g, roundRectPath(l, t, w, h, radius), 0x46FFFFFF);
+}
+
+void paintTitlePill(HDC dc, Gdiplus::GpGraphics* g) {
+    const Rect& r = gLayout.titleRect;
+    const int32_t h = r.height(), logo = h - scaled(8);
+    const int32_t width = logo + scaled(12) + textWidth(dc, gDisplay.fontTitle.get(), kWindowTitle) + scaled(18);
+    drawPill(g, r.left, r.top, width, h, h / 2, 0x9618222E, 0x3CFFFFFF);
+    {
+        LockHolder hold(gImageLock);
+        if (gState.logoImage)  // always from the 128 x 128 source square
+            gp::GdipDrawImageRectRectI(g, gState.logoImage.get(), r.left + scaled(6), r.top + scaled(4), logo, logo, 0,
+                                       0, 128, 128, Gdiplus::UnitPixel, nullptr, nullptr, nullptr);
+    }
+    const int32_t textLeft = r.left + logo + scaled(12);
+    drawTextBox(dc, gDisplay.fontTitle.get(), 0xFFFFFF, textLeft, r.top, r.left + width + scaled(12) - scaled(16) - textLeft,
+                h, kWindowTitle, DT_SINGLELINE | DT_VCENTER);
+}
+
+void paintWindowButton(Gdiplus::GpGraphics* g, const Rect& r, bool close) {
+    const int32_t hover = gUi.hoverItem;
+    Argb fill = 0x8C18222E;
+    if (!close && hover == MinimizeButton) fill = 0x5AFFFFFF;
+    if (close && hover == CloseButton) fill = 0xEBE82834;
+    fillPath(g, roundRectPath(r.left, r.top, r.width(), r.height(), scaled(8)), fill);
+    strokePath(g, roundRectPath(r.left, r.top, r.width(), r.height(), scaled(8)), 0x32FFFFFF);
+    Gdiplus::GpPen* raw = nullptr;
+    gp::GdipCreatePen1(0xF5FFFFFF, scaled(2) * 0.75f, Gdiplus::UnitPixel, &raw);
+    PenHandle pen(raw);
+    if (!pen) return;
+    const int32_t cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2, d = scaled(5);
+    if (!close) {
+        gp::GdipDrawLineI(g, pen.get(), cx - d, cy, cx + d, cy);
+        return;
+    }
+    gp::GdipDrawLineI(g, pen.get(), cx - d, cy - d, cx + d, cy + d);
+    gp::GdipDrawLineI(g, pen.get(), cx - d, cy + d, cx + d, cy - d);
+}
+
+void paintLayers(HDC dc, Gdiplus::GpGraphics* g, const Rect& region) {
+    const Rect titleStrip{0, 0, gLayout.clientWidth, gLayout.titleBarHeight};
+    const int32_t shadow = scaled(12);  // the reach of every card's shadow or halo
+    if (intersects(region, grown(gLayout.bannerRect, shadow))) paintBannerCard(g);
+    if (intersects(region, titleStrip)) {
+        paintTitlePill(dc, g);
+        paintWindowButton(g, gLayout.minimizeButtonRect, false);
+        paintWindowButton(g, gLayout.closeButtonRect, true);
+    }
+    if (intersects(region, grown(gLayout.actionBarRect, shadow))) paintActionBar(dc, g);
+    const int32_t least = scaled(70);  // a card this low is left out
+    if (gLayout.notesRect.height() > least && intersects(region, grown(gLayout.notesRect, shadow)))
+        paintNotesCard(dc, g);
+    if (gLayout.serverRect.height() > least && intersects(region, grown(gLayout.serverRect, shadow)))
+        paintServerCard(dc, g);
+}
+
+}  // namespace
+
+void paintScene(HDC dc, const Rect& region) {
+    const Rect client{0, 0, gLayout.clientWidth, gLayout.clientHeight};
+    const Rect r{std::max(region.left, 0), std::max(region.top, 0), std::min(region.right, client.right),
+                 std::min(region.bottom, client.bottom)};
+    if (r.width() <= 0 || r.height() <= 0) return;
+    ensureBackdrop(dc);
+    ::BitBlt(dc, r.left, r.top, r.width(), r.height(), gCache.backdrop.dc.get(), r.left, r.top, SRCCOPY);
+    const int saved = ::SaveDC(dc);
+    ::IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    ::SetBkMode(dc, TRANSPARENT);
+    {
+        GraphicsHandle g = createPaintGraphics(dc);
+        if (g) {
+            gp::GdipSetClipRectI(g.get(), r.left, r.top, r.width(), r.height(), Gdiplus::CombineModeReplace);
+            paintLayers(dc, g.get(), r);
+        }
+    }
+    ::RestoreDC(dc, saved);
+}
+
+void paintWindow(HWND window) {
+    PAINTSTRUCT ps;
+    HDC screen = ::BeginPaint(window, &ps);
+    Surface& back = gCache.backBuffer;
+    Rect region{ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom};
+    if (back.width != gLayout.clientWidth || back.height != gLayout.clientHeight || !back.dc) {
+        back.make(screen, gLayout.clientWidth, gLayout.clientHeight);
+        region = Rect{0, 0, gLayout.clientWidth, gLayout.clientHeight};  // nothing to keep from before
+    }
+    if (back.dc) {
+        paintScene(back.dc.get(), region);
+        ::BitBlt(screen, 0, 0, back.width, back.height, back.dc.get(), 0, 0, SRCCOPY);
+    }
+    ::EndPaint(window, &ps);
+}
+
+void releasePaintCache() {
+    gCache.backBuffer.release();
+    gCache.backdrop.release();
+    gCache.backdropImage = nullptr;
+    gCache.banner.reset();
+    gCache.bannerSource = nullptr;
+}

@@ -1,0 +1,21 @@
+// The whole window picture: background, banner card, title pill, window
+// buttons, then the action bar and the two cards, painted off-screen and
+// copied to the screen in one transfer.
+#pragma once
+
+#include <windows.h>
+
+#include "app/layout.h"
+
+// Paints into `dc`, a memory DC holding a clientWidth x clientHeight
+// bitmap. Only the layers that reach `region` are painted, clipped to it;
+// the rest of the bitmap is left as it is. Pass the whole client area for
+// a full picture.
+void paintScene(HDC dc, const Rect& region);
+
+// WM_PAINT: paints what is invalid into the back buffer, which lives from
+// one paint to the next, and copies it to the window.
+void paintWindow(HWND window);
+
+// Drops the back buffer and the scaled copies of the pictures (tests).
+void releasePaintCache();
