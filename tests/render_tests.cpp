@@ -13,6 +13,12 @@
 #include "render/draw_win.h"
 #include "render/images_win.h"
 #include "resources/resource_ids.h"
+#include "tests/support/pixels.h"
+
+using pixels::channel;
+using pixels::closeTo;
+using pixels::inkBox;
+using pixels::samePixels;
 
 namespace {
 
@@ -24,36 +30,6 @@ struct RenderFixture {
         createFonts();
     }
 };
-
-int channel(uint32_t rgb, int shift) { return static_cast<int>((rgb >> shift) & 0xFF); }
-
-// Whether the pixel is within `tolerance` levels of `rgb` in every channel.
-bool closeTo(uint32_t pixel, uint32_t rgb, int tolerance) {
-    for (int shift : {0, 8, 16})
-        if (std::abs(channel(pixel, shift) - channel(rgb, shift)) > tolerance) return false;
-    return true;
-}
-
-// The smallest box holding every pixel that is not `background`.
-Rect inkBox(const Canvas& c, uint32_t background) {
-    Rect box{c.width(), c.height(), 0, 0};
-    for (int y = 0; y < c.height(); ++y)
-        for (int x = 0; x < c.width(); ++x)
-            if (c.pixel(x, y) != background) {
-                box.left = std::min(box.left, x);
-                box.top = std::min(box.top, y);
-                box.right = std::max(box.right, x + 1);
-                box.bottom = std::max(box.bottom, y + 1);
-            }
-    return box;
-}
-
-bool samePixels(const Canvas& a, const Canvas& b) {
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            if (a.pixel(x, y) != b.pixel(x, y)) return false;
-    return true;
-}
 
 std::wstring builtExe(const wchar_t* name) {
     wchar_t exe[MAX_PATH];

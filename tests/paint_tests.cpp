@@ -1,0 +1,226 @@
+// The whole window painted into the off-screen canvas, checked where the
+// design is exact: colours, geometry and what is left out. Text is checked
+// through the measured layout, never by glyphs (Wine has no "Segoe UI").
+#include <doctest/doctest.h>
+
+#include <memory>
+
+#include "app/display_win.h"
+#include "app/launcher_state.h"
+#include "render/canvas_win.h"
+#include "render/draw_win.h"
+#include "render/formatting.h"
+#include "render/images_win.h"
+#include "render/paint_window_win.h"
+#include "tests/support/pixels.h"
+
+namespace {
+
+struct PaintFixture {
+    PaintFixture() {
+        static bool gdiplus = (startGdiplus(), true);
+        (void)gdiplus;
+        resetLauncherState();
+        gUi = {};
+        releasePaintCache();
+        loadBuiltInImages();
+        setSize(1040, 640, 96);
+    }
+    ~PaintFixture() {
+        releasePaintCache();
+        resetLauncherState();
+        gUi = {};
+    }
+    void setSize(int w, int h, int dpi) {
+        gDisplay.dpi = dpi;
+        createFonts();
+        gLayout = layoutForClient(w, h, dpi);
+    }
+    void setPhase(int phase) {
+        LockHolder hold(gStateLock);
+        gState.phase = phase;
+    }
+    std::unique_ptr<Canvas> paint() {
+        auto canvas = std::make_unique<Canvas>(gLayout.clientWidth, gLayout.clientHeight);
+        REQUIRE(canvas->ok());
+        paintScene(canvas->dc(), Rect{0, 0, gLayout.clientWidth, gLayout.clientHeight});
+        return canvas;
+    }
+};
+
+// The button body low in its left part: below the gloss, clear of icon and label.
+uint32_t buttonBody(const Canvas& c) {
+    const Rect& b = gLayout.mainButtonRect;
+    return c.pixel(b.left + 6, b.bottom - 6);
+}
+
+uint32_t gradientAt(uint32_t top, uint32_t bottom, double f) {
+    uint32_t out = 0;
+    for (int shift : {0, 8, 16}) {
+        double v = ((top >> shift) & 0xFF) * (1 - f) + ((bottom >> shift) & 0xFF) * f;
+        out |= static_cast<uint32_t>(v + 0.5) << shift;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_CASE("the main button's look follows phase, hover and press") {
+    PaintFixture f;
+    // The sample row sits 43.5 of the gradient line's 50 px down.
+    const double at = 43.5 / 50.0;
+    struct Case {
+        int phase, hover, pressed;
+        uint32_t top, bottom;
+    };
+    const Case cases[] = {
+        {Ready, None, None, 0x6EDC5A, 0x38A83A},
+        {Ready, MainButton, None, 0x84EC6A, 0x4ABE46},
+        {Ready, MainButton, MainButton, 0x46AA3C, 0x2C842E},
+        {Ready, None, MainButton, 0x6EDC5A, 0x38A83A},  // pressed, then the pointer left
+        {UpdateReady, None, None, 0x48ACFF, 0x1C7CE6},
+        {Waiting, MainButton, None, 0x64C0FF, 0x2C92F5},
+        {LocalError, MainButton, MainButton, 0x1E78D2, 0x125CB4},
+        {Checking, MainButton, MainButton, 0x2E80D6, 0x1C5CAA},  // busy ignores the pointer
+        {Running, None, None, 0x2E80D6, 0x1C5CAA},
+        {Connecting, MainButton, None, 0x3E4856, 0x303844},
+        {42, None, None, 0x3E4856, 0x303844},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.phase);
+        CAPTURE(c.hover);
+        f.setPhase(c.phase);
+        gUi.hoverItem = c.hover;
+        gUi.pressedItem = c.pressed;
+        auto canvas = f.paint();
+        CHECK(pixels::closeTo(buttonBody(*canvas), gradientAt(c.top, c.bottom, at), 3));
+    }
+    // The halo: green under a Ready button, none at all while connecting.
+    const Rect& b = gLayout.mainButtonRect;
+    const int y = b.bottom + 4;
+    gUi = {};
+    f.setPhase(Ready);
+    auto ready = f.paint();
+    CHECK(pixels::channel(ready->pixel(b.left + 50, y), 8) > pixels::channel(ready->pixel(b.right + 100, y), 8) + 2);
+    f.setPhase(Connecting);
+    auto grey = f.paint();
+    CHECK(pixels::closeTo(grey->pixel(b.left + 50, y), grey->pixel(b.right + 100, y), 1));
+}
+
+TEST_CASE("window buttons: only the one under the pointer changes, the close button turns red") {
+    PaintFixture f;
+    const Rect& close = gLayout.closeButtonRect;
+    const Rect& minimize = gLayout.minimizeButtonRect;
+    auto sample = [](const Canvas& c, const Rect& r) { return c.pixel(r.left + 5, (r.top + r.bottom) / 2); };
+    auto plain = f.paint();
+    gUi.hoverItem = CloseButton;
+    auto overClose = f.paint();
+    gUi.hoverItem = MinimizeButton;
+    auto overMinimize = f.paint();
+    const uint32_t red = sample(*overClose, close);
+    CHECK(pixels::channel(red, 16) > 190);
+    CHECK(pixels::channel(red, 8) < 70);
+    CHECK(sample(*overClose, minimize) == sample(*plain, minimize));
+    CHECK(pixels::channel(sample(*overMinimize, minimize), 8) > pixels::channel(sample(*plain, minimize), 8) + 60);
+    CHECK(sample(*overMinimize, close) == sample(*plain, close));
+}
+
+TEST_CASE("the server pill says OFFLINE in red while the server errs, even when it was online") {
+    PaintFixture f;
+    const Rect& r = gLayout.serverRect;
+    auto accent = [&](const Canvas& c) { return c.pixel(r.left + scaled(20) + 1, r.top + scaled(24)); };
+    auto dot = [&](const Canvas& c, const wchar_t* text) {
+        Canvas probe(8, 8);
+        const int pill = textWidth(probe.dc(), gDisplay.fontLabel.get(), text) + scaled(36);
+        return c.pixel(r.right - pill - scaled(22) + scaled(12) + 4, r.top + scaled(20) + 4);
+    };
+    gState.serverOnline = 1;
+    f.setPhase(ServerError);
+    auto error = f.paint();
+    CHECK(pixels::closeTo(accent(*error), 0xF05C5C, 2));
+    CHECK(pixels::closeTo(dot(*error, L"OFFLINE"), 0xF05C5C, 12));
+    f.setPhase(Ready);
+    auto ready = f.paint();
+    CHECK(pixels::closeTo(accent(*ready), 0x66D65C, 2));
+    CHECK(pixels::closeTo(dot(*ready, L"ONLINE"), 0x66D65C, 12));
+    gState.serverOnline = 0;
+    f.setPhase(Connecting);
+    auto connecting = f.paint();
+    CHECK(pixels::closeTo(accent(*connecting), 0xB0BCCA, 2));
+}
+
+TEST_CASE("a sliver of progress is drawn 10 px wide; nothing done leaves the track empty") {
+    PaintFixture f;
+    f.setPhase(Downloading);
+    gState.bytesTotal = 1000;
+    gState.bytesDone = 3;  // 494 x 0.003: one pixel
+    const int u = gLayout.mainButtonRect.right + scaled(30);
+    const int row = gLayout.actionBarRect.top - scaled(8) + scaled(54) + 5;
+    auto sliver = f.paint();
+    CHECK(pixels::channel(sliver->pixel(u + 6, row), 0) > 200);  // the blue fill
+    CHECK(pixels::closeTo(sliver->pixel(u + 16, row), 0x324052, 2));
+    gState.bytesDone = 0;
+    auto empty = f.paint();
+    CHECK(pixels::closeTo(empty->pixel(u + 6, row), 0x324052, 2));
+}
+
+TEST_CASE("a bottom card 70 px high is left out; at 71 px it is drawn") {
+    PaintFixture f;
+    f.setSize(1040, 410, 96);
+    REQUIRE(gLayout.notesRect.height() == 70);
+    auto low = f.paint();
+    const Rect& n = gLayout.notesRect;
+    const uint32_t bare = low->pixel((n.left + n.right) / 2, (n.top + n.bottom) / 2);
+    CHECK(pixels::channel(bare, 8) < 0x20);  // the tinted backdrop
+    f.setSize(1040, 411, 96);
+    auto drawn = f.paint();
+    const Rect& m = gLayout.notesRect;
+    CHECK(pixels::channel(drawn->pixel((m.left + m.right) / 2, (m.top + m.bottom) / 2), 8) > 0x28);
+}
+
+TEST_CASE("scrolled past the end, the notes come back to their last line and the thumb meets the bottom") {
+    PaintFixture f;
+    {
+        LockHolder hold(gStateLock);
+        gState.patchNotes = L"Patch 12\n- one\n- two\n- three\n- four\n- five\n- six\n- seven\n- eight\n- nine";
+    }
+    gUi.notesScroll = 100000;
+    auto canvas = f.paint();
+    const Rect& n = gLayout.notesRect;
+    const int view = n.height() - scaled(72), top = n.top + scaled(60);
+    REQUIRE(view == 133);
+    const int total = gUi.notesContentHeight;
+    REQUIRE(total > view);
+    CHECK(gUi.notesScroll == total - view);
+    ScrollThumb thumb;
+    REQUIRE(notesScrollThumb(view, total, gUi.notesScroll, scaled(30), &thumb));
+    // Scan the thumb's column for its lit rows; its rounded, anti-aliased
+    // ends may light the first and last row only faintly.
+    const int x = n.right - scaled(12) + 1;  // the middle of the 4 px thumb
+    const uint32_t card = canvas->pixel(x, top - 4);
+    int first = -1, last = -1;
+    for (int y = top - 2; y < top + view + 2; ++y)
+        if (pixels::channel(canvas->pixel(x, y), 8) > pixels::channel(card, 8) + 8) {
+            if (first < 0) first = y;
+            last = y;
+        }
+    CHECK(std::abs(first - (top + thumb.top)) <= 1);
+    CHECK(std::abs(last + 1 - (top + view)) <= 1);
+    CHECK(std::abs(last + 1 - first - thumb.height) <= 2);
+}
+
+TEST_CASE("a spinner tick repaints only the button region, and exactly as a full paint would") {
+    PaintFixture f;
+    f.setPhase(Downloading);
+    gState.bytesTotal = 1000;
+    gState.bytesDone = 400;
+    auto kept = f.paint();  // the back buffer as the last full paint left it
+    auto before = f.paint();
+    gUi.spinnerAngle = 99;
+    const Rect& b = gLayout.mainButtonRect;
+    const Rect tick{b.left - scaled(12), b.top - scaled(12), b.right + scaled(12), b.bottom + scaled(12)};
+    paintScene(kept->dc(), tick);
+    auto full = f.paint();
+    CHECK(pixels::samePixels(*kept, *full));
+    CHECK_FALSE(pixels::samePixels(*before, *full));  // the arrow did turn
+}
