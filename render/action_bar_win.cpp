@@ -52,10 +52,10 @@ void drawGlow(Gdiplus::GpGraphics* g, const Rect& b, Argb glow) {
     for (int i = 0; i < 4; ++i) {
         const int32_t k = ks[i];
         const Argb alpha = ((glow >> 24) / qs[i]) << 24;
-        fillPath(g,
-                 roundRectPath(b.left - scaled(k), b.top - scaled(k) + scaled(3), b.width() + scaled(2 * k),
-                               b.height() + scaled(2 * k), scaled(radii[i])),
-                 alpha | (glow & 0xFFFFFF));
+        fillRoundRect(g,
+                      {b.left - scaled(k), b.top - scaled(k) + scaled(3), b.width() + scaled(2 * k),
+                       b.height() + scaled(2 * k), scaled(radii[i])},
+                      alpha | (glow & 0xFFFFFF));
     }
 }
 
@@ -94,10 +94,9 @@ void paintButton(HDC dc, Gdiplus::GpGraphics* g, int32_t phase, bool installed) 
     const int32_t l = b.left, t = b.top, w = b.width(), h = b.height();
     const ButtonLook look = buttonLook(phase);
     if (look.glow) drawGlow(g, b, look.glow);
-    fillPathVertical(g, roundRectPath(l, t, w, h, scaled(10)), l, t - 1, b.bottom + 1, look.top, look.bottom);
-    fillPathVertical(g, roundRectPath(l + 1, t + 1, w - 2, h / 2, scaled(10)), l + 1, t, t + h / 2 + 2, 0x3CFFFFFF,
-                     0x00FFFFFF);
-    strokePath(g, roundRectPath(l, t, w, h, scaled(10)), 0x46FFFFFF);
+    fillRoundRectVertical(g, {l, t, w, h, scaled(10)}, t - 1, b.bottom + 1, look.top, look.bottom);
+    fillRoundRectVertical(g, {l + 1, t + 1, w - 2, h / 2, scaled(10)}, t, t + h / 2 + 2, 0x3CFFFFFF, 0x00FFFFFF);
+    strokeRoundRect(g, {l, t, w, h, scaled(10)}, 0x46FFFFFF);
 
     const wchar_t* label = mainButtonLabel(phase, installed);
     HFONT font = std::wcslen(label) >= 9 ? gDisplay.fontButtonSmall.get() : gDisplay.fontButtonLarge.get();
@@ -181,13 +180,13 @@ void paintProgress(HDC dc, Gdiplus::GpGraphics* g, int32_t phase, int32_t u, int
                 gState.statusText, DT_END_ELLIPSIS | kLine);
     drawTextBox(dc, small, kDimText, u, y0 + scaled(25), width, scaled(20), rate.c_str(), DT_RIGHT | kLine);
     const int32_t trackTop = y0 + scaled(54);
-    fillPath(g, roundRectPath(u, trackTop, width, scaled(10), scaled(5)), 0xFF324052);
+    fillRoundRect(g, {u, trackTop, width, scaled(10), scaled(5)}, 0xFF324052);
     const double fraction = progressFraction(done, total);
     const int32_t fill = progressFillWidth(width, fraction, scaled(10));
     if (fill > 0) {
-        fillPathVertical(g, roundRectPath(u, trackTop, fill, scaled(10), scaled(5)), u, trackTop - 1,
-                         trackTop + scaled(10) + 1, 0xFF6EC8FF, 0xFF2482EC);
-        fillPath(g, roundRectPath(u, y0 + scaled(52), fill, scaled(14), scaled(7)), 0x1E54B2FF);
+        fillRoundRectVertical(g, {u, trackTop, fill, scaled(10), scaled(5)}, trackTop - 1, trackTop + scaled(10) + 1,
+                              0xFF6EC8FF, 0xFF2482EC);
+        fillRoundRect(g, {u, y0 + scaled(52), fill, scaled(14), scaled(7)}, 0x1E54B2FF);
     }
     const std::wstring amount = formatAmount(done, total);
     drawTextBox(dc, small, kDimText, u, y0 + scaled(70), width, scaled(20), amount.c_str(), kLine);

@@ -72,9 +72,8 @@ void paintServerState(HDC dc, Gdiplus::GpGraphics* g, const Rect& r) {
 void paintTile(HDC dc, Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t width, int32_t value,
                const wchar_t* label, Argb accent) {
     const int32_t height = scaled(74);
-    fillPathVertical(g, roundRectPath(x, y, width, height, scaled(12)), x, y - 1, y + height + 1, 0xFF344459,
-                     0xFF2A384A);
-    strokePath(g, roundRectPath(x, y, width, height, scaled(12)), 0x28FFFFFF);
+    fillRoundRectVertical(g, {x, y, width, height, scaled(12)}, y - 1, y + height + 1, 0xFF344459, 0xFF2A384A);
+    strokeRoundRect(g, {x, y, width, height, scaled(12)}, 0x28FFFFFF);
     fillRect(g, x + scaled(14), y + scaled(14), scaled(18), scaled(3), accent);
     wchar_t number[16] = L"\u2014";
     if (value >= 0) std::swprintf(number, 16, L"%d", static_cast<int>(value));
@@ -130,7 +129,7 @@ void paintNotesCard(HDC dc, Gdiplus::GpGraphics* g) {
 
     ScrollThumb thumb;
     if (notesScrollThumb(view, total, gUi.notesScroll, scaled(30), &thumb))
-        fillPath(g, roundRectPath(r.right - scaled(12), y + thumb.top, scaled(4), thumb.height, scaled(2)), 0x5AFFFFFF);
+        fillRoundRect(g, {r.right - scaled(12), y + thumb.top, scaled(4), thumb.height, scaled(2)}, 0x5AFFFFFF);
 }
 
 void paintServerCard(HDC dc, Gdiplus::GpGraphics* g) {

@@ -13,6 +13,10 @@ namespace gp = Gdiplus::DllExports;
 
 namespace {
 
+// The area being repainted, when it is not the whole picture.
+bool gHasPaintArea = false;
+Rect gPaintArea;
+
 BrushHandle solidBrush(Argb colour) {
     Gdiplus::GpSolidFill* brush = nullptr;
     gp::GdipCreateSolidFill(colour, &brush);
@@ -24,6 +28,21 @@ BrushHandle verticalGradient(int32_t x, int32_t lineTop, int32_t lineBottom, Arg
     Gdiplus::GpLineGradient* gradient = nullptr;
     gp::GdipCreateLineBrushI(&from, &to, top, bottom, Gdiplus::WrapModeTile, &gradient);
     return BrushHandle(gradient);
+}
+
+// Fills `shape` with `brush`, or only the paint area where the shape covers it.
+void fillShape(Gdiplus::GpGraphics* g, const RoundedBox& shape, const BrushHandle& brush) {
+    if (!brush) return;
+    if (gHasPaintArea) {
+        if (roundedBoxMisses(shape, gPaintArea)) return;
+        if (roundedBoxCovers(shape, gPaintArea)) {
+            gp::GdipFillRectangleI(g, brush.get(), gPaintArea.left, gPaintArea.top, gPaintArea.width(),
+                                   gPaintArea.height());
+            return;
+        }
+    }
+    PathHandle path = roundRectPath(shape.x, shape.y, shape.w, shape.h, shape.radius);
+    if (path) gp::GdipFillPath(g, brush.get(), path.get());
 }
 
 COLORREF textColour(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
@@ -74,13 +93,12 @@ void drawCard(Gdiplus::GpGraphics* g, const Rect& rect, int32_t radius) {
     const int32_t l = rect.left, t = rect.top, w = rect.width(), h = rect.height();
     // Four overlapping layers: darker towards the card, shifted down.
     for (int32_t k = 4; k >= 1; --k)
-        fillPath(g, roundRectPath(l - scaled(k), t - scaled(k) + scaled(4), w + scaled(2 * k), h + scaled(2 * k),
-                                  scaled(k) + radius),
-                 0x0E000000);
-    fillPathVertical(g, roundRectPath(l, t, w, h, radius), l, t - 1, t + h + 1, 0xE2283648, 0xEA1E2938);
+        fillRoundRect(g, {l - scaled(k), t - scaled(k) + scaled(4), w + scaled(2 * k), h + scaled(2 * k), scaled(k) + radius},
+                      0x0E000000);
+    fillRoundRectVertical(g, {l, t, w, h, radius}, t - 1, t + h + 1, 0xE2283648, 0xEA1E2938);
     const int32_t sheen = scaled(44);
-    fillPathVertical(g, roundRectPath(l, t, w, sheen, radius), l, t - 1, t + sheen + 1, 0x1AFFFFFF, 0x00FFFFFF);
-    strokePath(g, roundRectPath(l, t, w, h, radius), 0x30FFFFFF);
+    fillRoundRectVertical(g, {l, t, w, sheen, radius}, t - 1, t + sheen + 1, 0x1AFFFFFF, 0x00FFFFFF);
+    strokeRoundRect(g, {l, t, w, h, radius}, 0x30FFFFFF);
 }
 
 void drawCardHeader(HDC dc, Gdiplus::GpGraphics* g, const Rect& rect, const wchar_t* text, Rgb accent) {
@@ -132,8 +150,35 @@ void fillEllipse(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_
 
 void drawPill(Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t w, int32_t h, int32_t radius, Argb fill,
               Argb outline) {
-    fillPath(g, roundRectPath(x, y, w, h, radius), fill);
-    strokePath(g, roundRectPath(x, y, w, h, radius), outline);
+    fillRoundRect(g, {x, y, w, h, radius}, fill);
+    strokeRoundRect(g, {x, y, w, h, radius}, outline);
+}
+
+PaintArea::PaintArea(const Rect& area) : previous_(gPaintArea), hadPrevious_(gHasPaintArea) {
+    gPaintArea = area;
+    gHasPaintArea = true;
+}
+
+PaintArea::~PaintArea() {
+    gPaintArea = previous_;
+    gHasPaintArea = hadPrevious_;
+}
+
+void fillRoundRect(Gdiplus::GpGraphics* g, const RoundedBox& shape, Argb colour) {
+    fillShape(g, shape, solidBrush(colour));
+}
+
+void fillRoundRectVertical(Gdiplus::GpGraphics* g, const RoundedBox& shape, int32_t lineTop, int32_t lineBottom,
+                           Argb top, Argb bottom) {
+    fillShape(g, shape, verticalGradient(shape.x, lineTop, lineBottom, top, bottom));
+}
+
+void strokeRoundRect(Gdiplus::GpGraphics* g, const RoundedBox& shape, Argb colour) {
+    // A hairline touches pixels only near the outline.
+    if (gHasPaintArea && (roundedBoxMisses(insetRoundedBox(shape, -2), gPaintArea) ||
+                          roundedBoxCovers(insetRoundedBox(shape, 2), gPaintArea)))
+        return;
+    strokePath(g, roundRectPath(shape.x, shape.y, shape.w, shape.h, shape.radius), colour);
 }
 
 int32_t textWidth(HDC dc, HFONT font, const wchar_t* text) {

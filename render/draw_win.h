@@ -10,6 +10,7 @@
 
 #include "app/layout.h"
 #include "render/graphics_handles_win.h"
+#include "render/shape_geometry.h"
 
 using Argb = uint32_t;
 using Rgb = uint32_t;
@@ -40,6 +41,29 @@ void drawCard(Gdiplus::GpGraphics* g, const Rect& rect, int32_t radius);
 void drawCardHeader(HDC dc, Gdiplus::GpGraphics* g, const Rect& rect, const wchar_t* text, Rgb accent);
 
 // ---- the painters' conventions ---------------------------------------------
+
+// While one lives, rounded shapes are only filled where they reach `area`:
+// a shape that misses it is skipped, and one that covers it fills just the
+// area, pixel for pixel as the whole shape would. The graphics object must
+// be clipped to `area` as well.
+class PaintArea {
+public:
+    explicit PaintArea(const Rect& area);
+    ~PaintArea();
+    PaintArea(const PaintArea&) = delete;
+    PaintArea& operator=(const PaintArea&) = delete;
+
+private:
+    Rect previous_;
+    bool hadPrevious_;
+};
+
+// roundRectPath filled, with a solid colour or a vertical gradient whose
+// line runs from lineTop to lineBottom, or outlined with a 1.0 hairline.
+void fillRoundRect(Gdiplus::GpGraphics* g, const RoundedBox& shape, Argb colour);
+void fillRoundRectVertical(Gdiplus::GpGraphics* g, const RoundedBox& shape, int32_t lineTop, int32_t lineBottom,
+                           Argb top, Argb bottom);
+void strokeRoundRect(Gdiplus::GpGraphics* g, const RoundedBox& shape, Argb colour);
 
 void fillPath(Gdiplus::GpGraphics* g, const PathHandle& path, Argb colour);
 

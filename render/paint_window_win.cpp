@@ -4,6 +4,7 @@
 #include <gdiplus.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "app/display_win.h"
 #include "app/launcher_state.h"
@@ -53,6 +54,7 @@ struct PaintCache {
     Surface backdrop;  // base colour, background picture and tint at the client size
     const void* backdropImage = nullptr;
     ImageHandle banner;  // the banner cover-scaled to its card
+    bool bannerOpaque = false;  // no alpha: it hides whatever lies under it
     int32_t bannerWidth = 0, bannerHeight = 0;
     const void* bannerSource = nullptr;
     uint32_t bannerSerial = 0;
@@ -99,6 +101,7 @@ void ensureBannerCopy() {
         gCache.bannerSource == gState.bannerImage.get() && gCache.bannerSerial == gState.bannerSerial)
         return;
     gCache.banner.reset();
+    gCache.bannerOpaque = false;
     gCache.bannerWidth = r.width();
     gCache.bannerHeight = r.height();
     gCache.bannerSource = gState.bannerImage.get();
@@ -116,27 +119,46 @@ void ensureBannerCopy() {
     gp::GdipSetPixelOffsetMode(raw, Gdiplus::PixelOffsetModeHalf);
     gp::GdipSetInterpolationMode(raw, Gdiplus::InterpolationModeHighQualityBicubic);
     drawImageCover(raw, gState.bannerImage, 0, 0, r.width(), r.height());
+    Gdiplus::PixelFormat format = 0;
+    gp::GdipGetImagePixelFormat(gState.bannerImage.get(), &format);
+    gCache.bannerOpaque = (format & PixelFormatAlpha) == 0;
+}
+
+void paintBannerShadow(Gdiplus::GpGraphics* g, const Rect& r, int32_t radius) {
+    Gdiplus::GraphicsState saved = 0;
+    gp::GdipSaveGraphics(g, &saved);
+    if (gCache.banner && gCache.bannerOpaque) {
+        // An opaque banner hides the shadow under its card, so those pixels
+        // are not filled six times over: 2 px in from the edges, and clear of
+        // the rounded corners, where the banner's outline lets the shadow show.
+        gp::GdipSetClipRectI(g, r.left + radius, r.top + 2, r.width() - 2 * radius, r.height() - 4,
+                             Gdiplus::CombineModeExclude);
+        gp::GdipSetClipRectI(g, r.left + 2, r.top + radius, r.width() - 4, r.height() - 2 * radius,
+                             Gdiplus::CombineModeExclude);
+    }
+    const int32_t l = r.left, t = r.top, w = r.width(), h = r.height();
+    for (int32_t k = 6; k >= 1; --k)
+        fillRoundRect(g, {l - scaled(k), t - scaled(k) + scaled(6), w + scaled(2 * k), h + scaled(2 * k), scaled(k) + radius},
+                      0x10000000);
+    gp::GdipRestoreGraphics(g, saved);
 }
 
 void paintBannerCard(Gdiplus::GpGraphics* g) {
     const Rect& r = gLayout.bannerRect;
     const int32_t l = r.left, t = r.top, w = r.width(), h = r.height(), radius = scaled(16);
-    for (int32_t k = 6; k >= 1; --k)
-        fillPath(g, roundRectPath(l - scaled(k), t - scaled(k) + scaled(6), w + scaled(2 * k), h + scaled(2 * k),
-                                  scaled(k) + radius),
-                 0x10000000);
+    ensureBannerCopy();
+    paintBannerShadow(g, r, radius);
     Gdiplus::GraphicsState saved = 0;
     gp::GdipSaveGraphics(g, &saved);
     PathHandle clip = roundRectPath(l, t, w, h, radius);
     if (clip) gp::GdipSetClipPath(g, clip.get(), Gdiplus::CombineModeIntersect);
-    ensureBannerCopy();
     if (gCache.banner)
         gp::GdipDrawImageRectRectI(g, gCache.banner.get(), l, t, w, h, 0, 0, w, h, Gdiplus::UnitPixel, nullptr,
                                    nullptr, nullptr);
     const int32_t shade = scaled(60);
     fillRectVertical(g, l, r.bottom - shade, w, shade, r.bottom - shade - 1, r.bottom + 1, 0x00000000, 0x5A000000);
     gp::GdipRestoreGraphics(g, saved);
-    strokePath(g, roundRectPath(l, t, w, h, radius), 0x46FFFFFF);
+    strokeRoundRect(g, {l, t, w, h, radius}, 0x46FFFFFF);
 }
 
 void paintTitlePill(HDC dc, Gdiplus::GpGraphics* g) {
@@ -160,8 +182,8 @@ void paintWindowButton(Gdiplus::GpGraphics* g, const Rect& r, bool close) {
     Argb fill = 0x8C18222E;
     if (!close && hover == MinimizeButton) fill = 0x5AFFFFFF;
     if (close && hover == CloseButton) fill = 0xEBE82834;
-    fillPath(g, roundRectPath(r.left, r.top, r.width(), r.height(), scaled(8)), fill);
-    strokePath(g, roundRectPath(r.left, r.top, r.width(), r.height(), scaled(8)), 0x32FFFFFF);
+    fillRoundRect(g, {r.left, r.top, r.width(), r.height(), scaled(8)}, fill);
+    strokeRoundRect(g, {r.left, r.top, r.width(), r.height(), scaled(8)}, 0x32FFFFFF);
     Gdiplus::GpPen* raw = nullptr;
     gp::GdipCreatePen1(0xF5FFFFFF, scaled(2) * 0.75f, Gdiplus::UnitPixel, &raw);
     PenHandle pen(raw);
@@ -206,6 +228,9 @@ void paintScene(HDC dc, const Rect& region) {
     ::SetBkMode(dc, TRANSPARENT);
     {
         GraphicsHandle g = createPaintGraphics(dc);
+        const bool whole = r.left == 0 && r.top == 0 && r.right == client.right && r.bottom == client.bottom;
+        std::optional<PaintArea> area;
+        if (!whole) area.emplace(r);
         if (g) {
             gp::GdipSetClipRectI(g.get(), r.left, r.top, r.width(), r.height(), Gdiplus::CombineModeReplace);
             paintLayers(dc, g.get(), r);
