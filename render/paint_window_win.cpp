@@ -124,23 +124,50 @@ void ensureBannerCopy() {
     gCache.bannerOpaque = (format & PixelFormatAlpha) == 0;
 }
 
-void paintBannerShadow(Gdiplus::GpGraphics* g, const Rect& r, int32_t radius) {
-    Gdiplus::GraphicsState saved = 0;
-    gp::GdipSaveGraphics(g, &saved);
-    if (gCache.banner && gCache.bannerOpaque) {
-        // An opaque banner hides the shadow under its card, so those pixels
-        // are not filled six times over: 2 px in from the edges, and clear of
-        // the rounded corners, where the banner's outline lets the shadow show.
-        gp::GdipSetClipRectI(g, r.left + radius, r.top + 2, r.width() - 2 * radius, r.height() - 4,
-                             Gdiplus::CombineModeExclude);
-        gp::GdipSetClipRectI(g, r.left + 2, r.top + radius, r.width() - 4, r.height() - 2 * radius,
-                             Gdiplus::CombineModeExclude);
+// The left or right end of a shadow layer, cut straight down where its
+// corner arcs meet its top and bottom edges: the same arcs as the whole layer.
+PathHandle layerEnd(const RoundedBox& layer, bool left) {
+    Gdiplus::GpPath* raw = nullptr;
+    if (gp::GdipCreatePath(Gdiplus::FillModeAlternate, &raw) != Gdiplus::Ok) return {};
+    PathHandle path(raw);
+    const int32_t d = 2 * layer.radius, bottom = layer.y + layer.h - d - 1;
+    if (left) {
+        gp::GdipAddPathArcI(raw, layer.x, layer.y, d, d, 180.0f, 90.0f);
+        gp::GdipAddPathArcI(raw, layer.x, bottom, d, d, 90.0f, 90.0f);
+    } else {
+        const int32_t x = layer.x + layer.w - d - 1;
+        gp::GdipAddPathArcI(raw, x, layer.y, d, d, 270.0f, 90.0f);
+        gp::GdipAddPathArcI(raw, x, bottom, d, d, 0.0f, 90.0f);
     }
+    gp::GdipClosePathFigure(raw);
+    return path;
+}
+
+// One shadow layer around an opaque banner: its two ends, and the bands of
+// it that show above and below the banner. The middle is hidden, so it is
+// not filled.
+void fillLayerAroundBanner(Gdiplus::GpGraphics* g, const RoundedBox& layer, const Rect& banner, Argb colour) {
+    const int32_t cutLeft = layer.x + layer.radius, cutRight = layer.x + layer.w - 1 - layer.radius;
+    const int32_t hiddenTop = banner.top + 2, hiddenBottom = banner.bottom - 2, layerBottom = layer.y + layer.h - 1;
+    fillPath(g, layerEnd(layer, true), colour);
+    fillPath(g, layerEnd(layer, false), colour);
+    if (layer.y < hiddenTop) fillRect(g, cutLeft, layer.y, cutRight - cutLeft, hiddenTop - layer.y, colour);
+    if (hiddenBottom < layerBottom) fillRect(g, cutLeft, hiddenBottom, cutRight - cutLeft, layerBottom - hiddenBottom, colour);
+}
+
+void paintBannerShadow(Gdiplus::GpGraphics* g, const Rect& r, int32_t radius) {
     const int32_t l = r.left, t = r.top, w = r.width(), h = r.height();
-    for (int32_t k = 6; k >= 1; --k)
-        fillRoundRect(g, {l - scaled(k), t - scaled(k) + scaled(6), w + scaled(2 * k), h + scaled(2 * k), scaled(k) + radius},
-                      0x10000000);
-    gp::GdipRestoreGraphics(g, saved);
+    for (int32_t k = 6; k >= 1; --k) {
+        const RoundedBox layer{l - scaled(k), t - scaled(k) + scaled(6), w + scaled(2 * k), h + scaled(2 * k),
+                               scaled(k) + radius};
+        // An opaque banner hides the layer between its rounded ends, from
+        // 2 px inside its top to 2 px inside its bottom.
+        const bool hidden = gCache.banner && gCache.bannerOpaque && layer.radius >= 2 &&
+                            layer.x + layer.radius >= l + radius &&
+                            layer.x + layer.w - 1 - layer.radius <= r.right - radius && h > 4;
+        if (hidden) fillLayerAroundBanner(g, layer, r, 0x10000000);
+        else fillRoundRect(g, layer, 0x10000000);
+    }
 }
 
 void paintBannerCard(Gdiplus::GpGraphics* g) {
