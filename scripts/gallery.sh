@@ -14,7 +14,6 @@ mkdir -p "$out"
 scripts/wine-run.sh "$PWD/build/windows/wineprefix" build/windows/TVLGallery.exe \
     "Z:${out//\//\\}" "Z:$(pwd | sed 's#/#\\#g')\\tools\\gallery_avatar.png" | tr -d '\r'
 if [ "${1:-}" = "--docs" ]; then
-    mkdir -p docs
-    cp "$out"/ready.png "$out"/downloading.png "$out"/server-error.png "$out"/notes-scrolled-144dpi.png docs/ 2>/dev/null || \
-        cp "$out"/ready.png "$out"/downloading.png "$out"/server-error.png docs/
+    mkdir -p docs/gallery
+    for name in ready downloading server-error notes-scrolled; do cp "$out/$name.png" docs/gallery/; done
 fi

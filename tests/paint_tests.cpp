@@ -3,6 +3,9 @@
 // through the measured layout, never by glyphs (Wine has no "Segoe UI").
 #include <doctest/doctest.h>
 
+#include <objidl.h>
+#include <gdiplus.h>
+
 #include <memory>
 
 #include "app/display_win.h"
@@ -223,4 +226,22 @@ TEST_CASE("a spinner tick repaints only the button region, and exactly as a full
     auto full = f.paint();
     CHECK(pixels::samePixels(*kept, *full));
     CHECK_FALSE(pixels::samePixels(*before, *full));  // the arrow did turn
+}
+
+TEST_CASE("the banner's shadow looks the same whether or not the banner hides part of it") {
+    PaintFixture f;
+    f.setPhase(Ready);
+    auto opaque = f.paint();
+    // The same banner with an alpha channel: the painter can no longer
+    // count on it hiding the shadow, so it fills every layer whole.
+    unsigned w = 0, h = 0;
+    REQUIRE(imageSize(gState.bannerImage, &w, &h));
+    Gdiplus::GpBitmap* withAlpha = nullptr;
+    REQUIRE(Gdiplus::DllExports::GdipCloneBitmapAreaI(0, 0, w, h, PixelFormat32bppARGB,
+                                                      static_cast<Gdiplus::GpBitmap*>(gState.bannerImage.get()),
+                                                      &withAlpha) == Gdiplus::Ok);
+    gState.bannerImage.reset(withAlpha);
+    ++gState.bannerSerial;
+    auto whole = f.paint();
+    CHECK(pixels::samePixels(*opaque, *whole));
 }
