@@ -147,7 +147,9 @@ struct SessionFixture {
         gState.mainWindow = window;
         gState.serverVersion = 7;
         setStatus(Ready, L"Up to date \u2022 version %d", 7);
-        gWaitSeam.divisor = 100;
+        // Polls every 150 ms: faster ones can fall between the bootstrap's exit
+        // and Wine listing the shipping process by name while the machine is busy.
+        gWaitSeam.divisor = 10;
         gWaitSeam.requestedMs = 0;
         ::SetEnvironmentVariableW(L"TVL_FAKE_GAME_MODE", nullptr);
         ::SetEnvironmentVariableW(L"TVL_FAKE_STAY_MS", L"1500");
