@@ -1,7 +1,11 @@
-// The part of start-up that needs no window, shared by the launcher and
-// TVLHeadless: data folders, install flag, configuration file beside the
-// program, verification cache and the HTTP session. Failures fall back to
-// defaults; nothing is reported.
+// The launcher's start-up, up to the window: DPI awareness, GDI+, the data
+// folders, the install flag, "TVLLauncher.ini" beside the program, the
+// verification cache, the pictures and the HTTP session. The launcher and
+// TVLHeadless both run exactly this, then open their window and start the
+// background threads. Failures fall back to defaults; nothing is reported.
 #pragma once
 
 void prepareLauncher();
+
+// The update worker, then the image loader, each on a detached thread.
+void startBackgroundThreads();

@@ -4,28 +4,48 @@
 #include <string>
 
 #include "app/config_file.h"
+#include "app/kernel_handle_win.h"
 #include "app/launcher_state.h"
 #include "app/startup.h"
+#include "render/images_win.h"
+#include "steam/image_loader.h"
 #include "update/file_check.h"
 #include "update/http_client.h"
+#include "update/update_worker.h"
 
 namespace {
 
-void prepareFolders() {
+constexpr wchar_t kDataFolderName[] = L"\\UE4TVL";
+constexpr wchar_t kGameFolderName[] = L"\\Game";
+
+void enableDpiAwareness() {
+    using SetContext = BOOL(WINAPI*)(HANDLE);
+    auto setContext = reinterpret_cast<SetContext>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    // -4: per monitor, version 2.
+    if (!setContext || !setContext(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4)))) ::SetProcessDPIAware();
+}
+
+// The local application-data folder without a trailing backslash; "C:" when
+// it is unset or so long that the game folder under it would not fit.
+std::wstring localAppData() {
     wchar_t local[kFolderPathUnits];
     DWORD n = ::GetEnvironmentVariableW(L"LOCALAPPDATA", local, kFolderPathUnits);
-    // Unset, or too long for the folder buffers: the documented fallback.
-    if (n == 0 || n >= kFolderPathUnits) std::wcscpy(local, L"C:\\");
-    // "C:\" already ends in a separator; the folder is then "C:\UE4TVL".
-    size_t len = std::wcslen(local);
-    if (len > 0 && local[len - 1] == L'\\') local[len - 1] = 0;
-    _snwprintf(gState.dataFolder, kFolderPathUnits, L"%ls\\UE4TVL", local);
-    gState.dataFolder[kFolderPathUnits - 1] = 0;
+    const size_t needed = std::wcslen(kDataFolderName) + std::wcslen(kGameFolderName);
+    if (n == 0 || n >= kFolderPathUnits || n + needed >= kFolderPathUnits) return L"C:";
+    std::wstring folder(local, n);
+    if (folder.back() == L'\\') folder.pop_back();  // "C:\" is already a folder with its separator
+    return folder;
+}
+
+void prepareFolders() {
+    std::wstring data = localAppData() + kDataFolderName;
+    std::wstring game = data + kGameFolderName;
+    std::wcscpy(gState.dataFolder, data.c_str());  // both fit: localAppData checked the longer one
+    std::wcscpy(gState.gameFolder, game.c_str());
     ::CreateDirectoryW(gState.dataFolder, nullptr);
-    _snwprintf(gState.gameFolder, kFolderPathUnits, L"%ls\\Game", gState.dataFolder);
-    gState.gameFolder[kFolderPathUnits - 1] = 0;
     ::CreateDirectoryW(gState.gameFolder, nullptr);
-    std::wstring record = std::wstring(gState.dataFolder) + L"\\installed.txt";
+    std::wstring record = data + L"\\installed.txt";
     gState.gameInstalled = ::GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
@@ -38,11 +58,27 @@ void readConfiguration() {
     loadConfigFile(ini.c_str());
 }
 
+// "banner.img" from the last run, else the built-in banner; then the
+// backdrop and the logo. No other thread runs yet, so no lock is taken.
+void loadStartupImages() {
+    loadSavedBanner();
+    loadBuiltInImages();
+}
+
 }  // namespace
 
 void prepareLauncher() {
+    enableDpiAwareness();
+    // stateLock and imageLock are ready from the program's first instruction.
+    startGdiplus();
     prepareFolders();
     readConfiguration();
     loadFileCache();
+    loadStartupImages();
     openHttpSession();
+}
+
+void startBackgroundThreads() {
+    startDetachedThread(runUpdateWorker);
+    startDetachedThread(imageLoader);
 }

@@ -167,9 +167,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
-    startGdiplus();
     prepareLauncher();
-    loadSavedBanner();
     gState.mainWindow = createMessageWindow();
     if (gOptions.pressUpdate || gOptions.pressRetry) ::SetTimer(gState.mainWindow, kPressTimer, kPressCheckMs, nullptr);
     if (gOptions.timeoutSeconds > 0)
@@ -179,8 +177,7 @@ int wmain(int argc, wchar_t** argv) {
         LockHolder hold(gStateLock);
         showStep(gState.phase, gState.statusText);  // the first line: Connecting
     }
-    startDetachedThread(runUpdateWorker);
-    startDetachedThread(imageLoader);
+    startBackgroundThreads();
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
     return 0;

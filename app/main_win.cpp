@@ -1,0 +1,20 @@
+// TVLLauncher: the player's launcher. Start-up, the window, the two
+// background threads, then the message loop until the window closes.
+#include <windows.h>
+
+#include "app/startup.h"
+#include "app/window_win.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    prepareLauncher();
+    if (!createMainWindow(instance, showCommand)) return 1;  // no window: no threads either
+    startBackgroundThreads();
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    // The background threads never end on their own: the process ends them
+    // before any static object could be torn down under them.
+    ::ExitProcess(0);
+}

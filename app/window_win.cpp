@@ -1,0 +1,272 @@
+#include "app/window_win.h"
+
+#include <dwmapi.h>
+#include <windowsx.h>
+
+#include "app/display_win.h"
+#include "app/launcher_state.h"
+#include "app/window_rules.h"
+#include "render/paint_window_win.h"
+#include "resources/resource_ids.h"
+#include "steam/game_session.h"
+
+namespace {
+
+void invalidateAll(HWND window) { ::InvalidateRect(window, nullptr, FALSE); }
+
+POINT clientPoint(HWND window, LPARAM lParam) {
+    POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ::ScreenToClient(window, &p);
+    return p;
+}
+
+LRESULT hitCode(FrameHit hit) {
+    switch (hit) {
+        case FrameHit::Caption: return HTCAPTION;
+        case FrameHit::Left: return HTLEFT;
+        case FrameHit::Right: return HTRIGHT;
+        case FrameHit::Top: return HTTOP;
+        case FrameHit::Bottom: return HTBOTTOM;
+        case FrameHit::TopLeft: return HTTOPLEFT;
+        case FrameHit::TopRight: return HTTOPRIGHT;
+        case FrameHit::BottomLeft: return HTBOTTOMLEFT;
+        case FrameHit::BottomRight: return HTBOTTOMRIGHT;
+        case FrameHit::Client: break;
+    }
+    return HTCLIENT;
+}
+
+void setWindowIcons(HWND window) {
+    HINSTANCE self = ::GetModuleHandleW(nullptr);
+    const struct {
+        int width, height;
+        WPARAM which;
+    } sizes[] = {{::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), ICON_BIG},
+                 {::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), ICON_SMALL}};
+    for (const auto& s : sizes) {
+        HANDLE icon = ::LoadImageW(self, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, s.width, s.height, LR_DEFAULTCOLOR);
+        if (icon) ::SendMessageW(window, WM_SETICON, s.which, reinterpret_cast<LPARAM>(icon));
+    }
+}
+
+LRESULT onCreate(HWND window) {
+    computeLayout(window);
+    const MARGINS margins{0, 0, 0, 1};
+    ::DwmExtendFrameIntoClientArea(window, &margins);
+    const DWORD round = 2, dark = 1;  // DWMWCP_ROUND; dark mode on
+    ::DwmSetWindowAttribute(window, 33 /* DWMWA_WINDOW_CORNER_PREFERENCE */, &round, sizeof round);
+    ::DwmSetWindowAttribute(window, 20 /* DWMWA_USE_IMMERSIVE_DARK_MODE */, &dark, sizeof dark);
+    ::SetTimer(window, SpeedTimer, kSpeedPeriodMs, nullptr);
+    ::SetTimer(window, AnimationTimer, kAnimationPeriodMs, nullptr);
+    setWindowIcons(window);
+    ::SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    return 0;
+}
+
+LRESULT onSetCursor(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(lParam) == HTCLIENT && gUi.hoverItem == MainButton && mainButtonEnabled()) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT onGetMinMaxInfo(LPARAM lParam) {
+    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+    info->ptMinTrackSize.x = scaled(900);
+    info->ptMinTrackSize.y = scaled(560);
+    return 0;
+}
+
+LRESULT onNcHitTest(HWND window, LPARAM lParam) {
+    const POINT p = clientPoint(window, lParam);
+    return hitCode(frameHitTest(gLayout, p.x, p.y, gDisplay.dpi));
+}
+
+LRESULT onKeyDown(WPARAM key) {
+    if ((key == VK_SPACE || key == VK_RETURN) && mainButtonEnabled()) activateMainButton();
+    return 0;
+}
+
+void onSpeedTick() {
+    const int64_t done = gState.bytesDone;
+    const int64_t delta = done - gState.bytesAtLastTick;
+    gState.bytesAtLastTick = done;
+    gState.downloadSpeed = smoothedSpeed(gState.downloadSpeed, delta, gState.phase == Downloading);
+}
+
+void onAnimationTick(HWND window) {
+    if (!phaseInfo(gState.phase).spins) return;
+    gUi.spinnerAngle = advancedSpinner(gUi.spinnerAngle);
+    const Rect area = spinnerArea(gLayout, gDisplay.dpi);
+    const RECT r{area.left, area.top, area.right, area.bottom};
+    ::InvalidateRect(window, &r, FALSE);
+}
+
+LRESULT onTimer(HWND window, WPARAM id) {
+    switch (id) {
+        case RepaintTimer:
+            ::KillTimer(window, RepaintTimer);
+            gUi.repaintPending = false;
+            invalidateAll(window);
+            break;
+        case SpeedTimer: onSpeedTick(); break;
+        case AnimationTimer: onAnimationTick(window); break;
+        default: break;
+    }
+    return 0;
+}
+
+LRESULT onMouseMove(HWND window, LPARAM lParam) {
+    const HitItem item = hitTestItem(gLayout, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    if (item == gUi.hoverItem) return 0;
+    gUi.hoverItem = item;
+    invalidateAll(window);
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
+    ::TrackMouseEvent(&track);
+    return 0;
+}
+
+LRESULT onMouseLeave(HWND window) {
+    gUi.hoverItem = None;
+    invalidateAll(window);
+    return 0;
+}
+
+LRESULT onLButtonDown(HWND window, LPARAM lParam) {
+    gUi.pressedItem = hitTestItem(gLayout, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    if (gUi.pressedItem != None) ::SetCapture(window);
+    invalidateAll(window);
+    return 0;
+}
+
+// An item acts only when pressed and released on it.
+LRESULT onLButtonUp(HWND window, LPARAM lParam) {
+    const HitItem item = hitTestItem(gLayout, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    const int32_t held = gUi.pressedItem;
+    gUi.pressedItem = None;
+    ::ReleaseCapture();
+    invalidateAll(window);
+    if (item != held) return 0;
+    if (item == MainButton && mainButtonEnabled()) activateMainButton();
+    if (item == MinimizeButton) ::ShowWindow(window, SW_MINIMIZE);
+    if (item == CloseButton) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+LRESULT onMouseWheel(HWND window, WPARAM wParam, LPARAM lParam) {
+    const POINT p = clientPoint(window, lParam);
+    if (!gLayout.notesRect.contains(p.x, p.y)) return 0;
+    gUi.notesScroll = wheelScrolled(gUi.notesScroll, GET_WHEEL_DELTA_WPARAM(wParam), gDisplay.dpi);
+    invalidateAll(window);
+    return 0;
+}
+
+LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+    gDisplay.dpi = HIWORD(wParam);
+    createFonts();
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    ::SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    computeLayout(window);
+    invalidateAll(window);
+    return 0;
+}
+
+// Any number of state changes within 33 ms become one repaint.
+LRESULT onStateChanged(HWND window, WPARAM wParam) {
+    if (wParam == 1) gUi.notesScroll = 0;  // new notes start at the top
+    if (gUi.repaintPending) return 0;
+    gUi.repaintPending = true;
+    ::SetTimer(window, RepaintTimer, kRepaintDelayMs, nullptr);
+    return 0;
+}
+
+}  // namespace
+
+bool mainButtonEnabled() { return phaseInfo(gState.phase).clickable; }
+
+void activateMainButton() {
+    if (gState.phase == Ready) launchGame();
+    else gState.retryRequested = 1;
+}
+
+LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE: return onCreate(window);
+        case WM_DESTROY: ::PostQuitMessage(0); return 0;
+        case WM_SIZE: computeLayout(window); invalidateAll(window); return 0;
+        case WM_PAINT: paintWindow(window); return 0;
+        case WM_ERASEBKGND: return 1;
+        case WM_SETCURSOR: return onSetCursor(window, message, wParam, lParam);
+        case WM_GETMINMAXINFO: return onGetMinMaxInfo(lParam);
+        case WM_NCCALCSIZE:
+            if (wParam) return 0;  // the client area is the whole window: no frame, no caption
+            break;
+        case WM_NCHITTEST: return onNcHitTest(window, lParam);
+        case WM_KEYDOWN: return onKeyDown(wParam);
+        case WM_TIMER: return onTimer(window, wParam);
+        case WM_MOUSEMOVE: return onMouseMove(window, lParam);
+        case WM_MOUSELEAVE: return onMouseLeave(window);
+        case WM_LBUTTONDOWN: return onLButtonDown(window, lParam);
+        case WM_LBUTTONUP: return onLButtonUp(window, lParam);
+        case WM_MOUSEWHEEL: return onMouseWheel(window, wParam, lParam);
+        case WM_DPICHANGED: return onDpiChanged(window, wParam, lParam);
+        case kMsgStateChanged: return onStateChanged(window, wParam);
+        default: break;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+namespace {
+
+void registerWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = instance;
+    wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM));
+    if (!wc.hIcon) wc.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kWindowClass;
+    ::RegisterClassExW(&wc);
+}
+
+int screenDpi() {
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+// The window's own DPI, where the system can tell it.
+void followWindowDpi(HWND window) {
+    using GetDpi = UINT(WINAPI*)(HWND);
+    auto getDpi = reinterpret_cast<GetDpi>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const UINT own = getDpi ? getDpi(window) : 0;
+    if (own == 0 || static_cast<int>(own) == gDisplay.dpi) return;
+    gDisplay.dpi = static_cast<int>(own);
+    createFonts();
+    computeLayout(window);  // the window keeps the size it was made with
+}
+
+}  // namespace
+
+HWND createMainWindow(HINSTANCE instance, int showCommand) {
+    gDisplay.dpi = screenDpi();
+    createFonts();
+    registerWindowClass(instance);
+    RECT work{0, 0, 1024, 768};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const WindowPlacement at = initialPlacement(gDisplay.dpi, Rect{work.left, work.top, work.right, work.bottom});
+    HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle,
+                                    WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_CLIPCHILDREN,
+                                    at.x, at.y, at.width, at.height, nullptr, nullptr, instance, nullptr);
+    if (!window) return nullptr;
+    gState.mainWindow = window;
+    followWindowDpi(window);
+    ::ShowWindow(window, showCommand);
+    ::UpdateWindow(window);
+    return window;
+}

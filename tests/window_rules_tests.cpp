@@ -1,0 +1,63 @@
+// The window's rules, natively and under Wine.
+#include <doctest/doctest.h>
+
+#include "app/window_rules.h"
+
+TEST_CASE("grabbing the frame: edges and corners resize, title strip and banner drag") {
+    const WindowLayout l = layoutForClient(1040, 640, 96);
+    CHECK(frameHitTest(l, 0, 0, 96) == FrameHit::TopLeft);
+    CHECK(frameHitTest(l, 5, 5, 96) == FrameHit::TopLeft);
+    CHECK(frameHitTest(l, 1039, 0, 96) == FrameHit::TopRight);
+    CHECK(frameHitTest(l, 1034, 5, 96) == FrameHit::TopRight);
+    CHECK(frameHitTest(l, 0, 639, 96) == FrameHit::BottomLeft);
+    CHECK(frameHitTest(l, 1039, 639, 96) == FrameHit::BottomRight);
+    CHECK(frameHitTest(l, 500, 5, 96) == FrameHit::Top);
+    CHECK(frameHitTest(l, 500, 634, 96) == FrameHit::Bottom);
+    CHECK(frameHitTest(l, 5, 300, 96) == FrameHit::Left);
+    CHECK(frameHitTest(l, 1034, 300, 96) == FrameHit::Right);
+    CHECK(frameHitTest(l, 6, 6, 96) == FrameHit::Caption);      // just inside the sizing border
+    CHECK(frameHitTest(l, 100, 20, 96) == FrameHit::Caption);   // the title pill drags too
+    CHECK(frameHitTest(l, 970, 20, 96) == FrameHit::Client);    // minimise button
+    CHECK(frameHitTest(l, 1010, 20, 96) == FrameHit::Client);   // close button
+    CHECK(frameHitTest(l, 994, 20, 96) == FrameHit::Caption);   // the gap between them
+    CHECK(frameHitTest(l, 500, 200, 96) == FrameHit::Caption);  // the banner
+    CHECK(frameHitTest(l, 500, 315, 96) == FrameHit::Client);   // between banner and bar
+    CHECK(frameHitTest(l, 100, 360, 96) == FrameHit::Client);   // the main button
+    const WindowLayout big = layoutForClient(1560, 960, 144);
+    CHECK(frameHitTest(big, 8, 300, 144) == FrameHit::Left);  // E = S(6) = 9
+    CHECK(frameHitTest(big, 9, 300, 144) == FrameHit::Client);
+}
+
+TEST_CASE("the window opens centred in the work area, never larger than it") {
+    WindowPlacement p = initialPlacement(96, Rect{0, 0, 1920, 1040});
+    CHECK(p.width == 1040);
+    CHECK(p.height == 640);
+    CHECK(p.x == 440);
+    CHECK(p.y == 200);
+    p = initialPlacement(144, Rect{0, 0, 1280, 720});
+    CHECK(p.width == 1280);
+    CHECK(p.height == 720);
+    CHECK(p.x == 0);
+    CHECK(p.y == 0);
+    p = initialPlacement(96, Rect{-1280, 100, 0, 1124});  // a work area left of the primary origin
+    CHECK(p.x == -1280 + 120);
+    CHECK(p.y == 100 + 192);
+}
+
+TEST_CASE("wheel, speed and spinner") {
+    CHECK(wheelScrolled(0, -120, 96) == 60);
+    CHECK(wheelScrolled(60, 120, 96) == 0);
+    CHECK(wheelScrolled(0, -40, 96) == 20);
+    CHECK(wheelScrolled(0, 40, 96) == -20);
+    CHECK(wheelScrolled(0, -120, 144) == 90);
+    CHECK(wheelScrolled(INT32_MAX, -120, 96) == INT32_MAX);
+    double speed = smoothedSpeed(0.0, 100, true);
+    CHECK(speed == 100.0);
+    speed = smoothedSpeed(speed, 200, true);
+    CHECK(speed == doctest::Approx(130.0));
+    CHECK(smoothedSpeed(speed, 200, false) == 0.0);
+    CHECK(smoothedSpeed(speed, -5, true) == 0.0);
+    CHECK(advancedSpinner(0.0f) == 9.0f);
+    CHECK(advancedSpinner(351.0f) == 0.0f);
+    CHECK(advancedSpinner(355.0f) == 4.0f);
+}
