@@ -1,29 +1,57 @@
 #!/usr/bin/env bash
-# The launcher's main job, without its window: builds it, starts the bundled
-# test server on loopback with a small generated game, and runs TVLHeadless
-# from a fresh install through download to Ready, printing each step.
+# The launcher's main job: builds TVLLauncher.exe, starts the bundled demo
+# server on loopback with a small generated game, and opens the launcher on
+# it with a fresh install.
+#  - With a display, the window is yours: press INSTALL, then PLAY or close it.
+#  - Without one (a server, CI), it runs under Xvfb: it presses INSTALL, waits
+#    for PLAY, saves a screenshot of every phase it passed under build/demo/,
+#    closes the window and exits 0.
+# Set TVL_DEMO_HEADLESS=1 to take the second path even with a display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target TVLHeadless
+cmake --build --preset windows --target TVLLauncher
 
 prefix="$PWD/build/windows/wineprefix"
+export WINEPREFIX="$prefix"
 address=127.0.0.5
 state="$PWD/build/demo-server"
-rm -rf "$state/root"
-mkdir -p "$state/root"
-python3 tools/make_server_documents.py --root "$state/root" --version 3 --sample
+shots="$PWD/build/demo"
+rm -rf "$state/root" "$shots"
+mkdir -p "$state/root" "$shots"
+python3 tools/make_server_documents.py --root "$state/root" --version 3 --sample >/dev/null
+cp resources/default_banner.jpg "$state/root/banner.img"  # the server's banner: the game's key art
 bash tests/support/server_ctl.sh start "$state" "$address"
-trap 'bash tests/support/server_ctl.sh stop "$state"; WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
+xvfb_pid=""
+cleanup() {
+    bash tests/support/server_ctl.sh stop "$state"
+    wineserver -k 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
 
-# The headless launcher reads its server from the file beside its exe, like the launcher.
+# The launcher reads its server from the file beside its exe; the data
+# folder lives inside the prefix, so a fresh install is one rm away.
 printf 'server=%s\r\n' "$address" > build/windows/TVLLauncher.ini
-# A fresh install: no game files, no cache, no install record. (Wine keeps the
-# player's local application data inside the prefix.)
-game="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
-rm -rf "$game"
-echo "--- TVLHeadless --press-update --exit-on-ready (server $address)"
-scripts/wine-run.sh "$prefix" build/windows/TVLHeadless.exe --press-update --exit-on-ready --timeout 300 | tr -d '\r'
-echo "--- data folder after the update"
-(cd "$game" && find . -type f | sort | while read -r f; do printf '%10d  %s\n' "$(stat -c %s "$f")" "$f"; done)
+rm -rf "$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
+scripts/wine-run.sh "$prefix" cmd /c exit 0 >/dev/null 2>&1 || true  # make the prefix once
+
+if [ -n "${DISPLAY:-}" ] && [ -z "${TVL_DEMO_HEADLESS:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    echo "--- TVLLauncher.exe on $address: the window is yours; close it to end the demo"
+    scripts/wine-run.sh "$prefix" build/windows/TVLLauncher.exe
+    exit 0
+fi
+
+# No display: a virtual one. The prefix's work area follows the display its
+# wineserver starts on, so start that afresh too.
+wineserver -k 2>/dev/null || true
+display=":$((100 + RANDOM % 50))"
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY="$display"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+echo "--- TVLLauncher.exe on $address, under Xvfb $display"
+scripts/wine-run.sh "$prefix" build/windows/TVLLauncher.exe >/dev/null 2>&1 &
+launcher=$!
+bash tests/support/window_driver.sh run "$shots" "$launcher"
