@@ -54,4 +54,4 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 echo "--- TVLLauncher.exe on $address, under Xvfb $display"
 scripts/wine-run.sh "$prefix" build/windows/TVLLauncher.exe >/dev/null 2>&1 &
 launcher=$!
-bash tests/support/window_driver.sh run "$shots" "$launcher"
+bash tests/support/window_driver.sh demo "$shots" "$launcher"

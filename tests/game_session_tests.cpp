@@ -20,58 +20,18 @@
 #include "app/wait_seam.h"
 #include "steam/game_session.h"
 #include "steam/steam_stats.h"
+#include "tests/support/processes.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/steam_fixture.h"
 #include "tests/support/wide_strings.h"
 
 namespace {
 
-std::wstring fakesFolder() {
-    wchar_t exe[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring p(exe);
-    return p.substr(0, p.rfind(L'\\')) + L"\\fakes";
-}
-
-void installFake(const wchar_t* name, const std::wstring& folder, const wchar_t* as = nullptr) {
-    std::wstring to = folder + L"\\" + (as ? as : name);
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    REQUIRE(::CopyFileW((fakesFolder() + L"\\" + name).c_str(), to.c_str(), FALSE));
-}
-
-void killAll(const wchar_t* exeName) {
-    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W e;
-    e.dwSize = sizeof e;
-    for (BOOL more = ::Process32FirstW(snap, &e); more; more = ::Process32NextW(snap, &e)) {
-        if (::lstrcmpiW(e.szExeFile, exeName) != 0) continue;
-        HANDLE p = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, e.th32ProcessID);
-        if (p) {
-            ::TerminateProcess(p, 0);
-            ::WaitForSingleObject(p, 5000);
-            ::CloseHandle(p);
-        }
-    }
-    ::CloseHandle(snap);
-}
-
-void startProcess(const std::wstring& exe) {
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
-    REQUIRE(::CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi));
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-}
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
-        if (done()) return true;
-        ::Sleep(10);
-    }
-    return done();
-}
+using procs::installFake;
+using procs::killAll;
+using procs::processRunning;
+using procs::startProcess;
+using procs::waitUntil;
 
 std::wstring statusText() {
     LockHolder hold(gStateLock);
@@ -163,17 +123,6 @@ struct SessionFixture {
     }
     std::string started() { return sandbox::readFile(std::wstring(gState.gameFolder) + L"\\started.txt"); }
 };
-
-bool processRunning(const wchar_t* name) {
-    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W e;
-    e.dwSize = sizeof e;
-    bool found = false;
-    for (BOOL more = ::Process32FirstW(snap, &e); more && !found; more = ::Process32NextW(snap, &e))
-        found = ::lstrcmpiW(e.szExeFile, name) == 0;
-    ::CloseHandle(snap);
-    return found;
-}
 
 }  // namespace
 

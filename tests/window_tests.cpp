@@ -1,0 +1,278 @@
+// The real launcher window under Xvfb, driven with the messages a player's
+// actions produce, and with real input where the behaviour is about it.
+#include <doctest/doctest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/display_win.h"
+#include "app/launcher_state.h"
+#include "app/wait_seam.h"
+#include "app/window_win.h"
+#include "render/images_win.h"
+#include "render/paint_window_win.h"
+#include "steam/game_session.h"
+#include "tests/support/processes.h"
+#include "tests/support/sandbox.h"
+
+namespace {
+
+int gPaints = 0;
+WNDPROC gLauncherProc = nullptr;
+
+// Counts paints on their way to the launcher's own window procedure.
+LRESULT CALLBACK countingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT) ++gPaints;
+    return ::CallWindowProcW(gLauncherProc, window, message, wParam, lParam);
+}
+
+struct WindowFixture {
+    HWND window = nullptr;
+    int acts = 0;  // main button activations that asked the worker to go on
+
+    WindowFixture() {
+        static bool gdiplus = (startGdiplus(), true);
+        (void)gdiplus;
+        resetLauncherState();
+        gUi = {};
+        releasePaintCache();
+        loadBuiltInImages();
+        window = createMainWindow(::GetModuleHandleW(nullptr), SW_SHOWNORMAL);
+        REQUIRE(window);
+        gLauncherProc = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(countingProc)));
+        pump(100);
+    }
+    ~WindowFixture() {
+        ::DestroyWindow(window);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {}  // the quit message with the rest
+        gState.mainWindow = nullptr;
+        gDisplay.dpi = 96;
+        createFonts();
+    }
+    // Runs the window's messages for `ms`, taking each request to go on as
+    // the worker would.
+    void pump(int ms) {
+        const DWORD end = ::GetTickCount() + ms;
+        do {
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+                takeRequest();
+            }
+            takeRequest();
+            ::Sleep(5);
+        } while (static_cast<LONG>(end - ::GetTickCount()) > 0);
+    }
+    void takeRequest() {
+        if (gState.retryRequested.exchange(0)) ++acts;
+    }
+    void setPhase(int phase) {
+        setStatus(phase, L"");
+        pump(60);
+    }
+    LRESULT send(UINT message, WPARAM wParam, LPARAM lParam) { return ::SendMessageW(window, message, wParam, lParam); }
+    LPARAM client(int x, int y) { return MAKELPARAM(x, y); }
+    LPARAM screen(int x, int y) {
+        POINT p{x, y};
+        ::ClientToScreen(window, &p);
+        return MAKELPARAM(p.x, p.y);
+    }
+    void click(const Rect& r) {
+        const LPARAM at = client((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        send(WM_LBUTTONDOWN, MK_LBUTTON, at);
+        send(WM_LBUTTONUP, 0, at);
+    }
+};
+
+}  // namespace
+
+TEST_CASE("where the window is grabbed: edges resize, title strip and banner drag, the rest is client") {
+    WindowFixture f;
+    const int w = gLayout.clientWidth, h = gLayout.clientHeight;
+    struct Case {
+        int x, y;
+        LRESULT code;
+    };
+    const Case cases[] = {
+        {0, 0, HTTOPLEFT},       {w - 1, 0, HTTOPRIGHT},         {0, h - 1, HTBOTTOMLEFT},
+        {w - 1, h - 1, HTBOTTOMRIGHT}, {w / 2, 5, HTTOP},         {w / 2, h - 6, HTBOTTOM},
+        {5, h / 2, HTLEFT},      {w - 6, h / 2, HTRIGHT},        {200, 20, HTCAPTION},
+        {975, 20, HTCLIENT},     {1013, 20, HTCLIENT},           {500, 150, HTCAPTION},
+        {100, 365, HTCLIENT},    {300, 500, HTCLIENT},           {w / 2, 6, HTCAPTION},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.x);
+        CAPTURE(c.y);
+        CHECK(f.send(WM_NCHITTEST, 0, f.screen(c.x, c.y)) == c.code);
+    }
+}
+
+TEST_CASE("press and release: an item acts only when both are on it; the main button only when enabled") {
+    WindowFixture f;
+    const Rect close = gLayout.closeButtonRect, minimize = gLayout.minimizeButtonRect;
+    f.send(WM_LBUTTONDOWN, MK_LBUTTON, f.client(close.left + 5, close.top + 5));
+    CHECK(::GetCapture() == f.window);
+    f.send(WM_LBUTTONUP, 0, f.client(minimize.left + 5, minimize.top + 5));
+    f.pump(100);
+    CHECK(::IsWindowVisible(f.window));
+    CHECK_FALSE(::IsIconic(f.window));
+    CHECK(::GetCapture() == nullptr);
+
+    for (int phase : {Connecting, ServerError, Checking, UpdateReady, Downloading, LocalError, Waiting, Running}) {
+        CAPTURE(phase);
+        f.setPhase(phase);
+        f.acts = 0;
+        const Rect& b = gLayout.mainButtonRect;
+        f.send(WM_LBUTTONDOWN, MK_LBUTTON, f.client(b.left + 10, b.top + 10));
+        CHECK(::GetCapture() == f.window);  // captured in every phase
+        f.send(WM_LBUTTONUP, 0, f.client(b.left + 10, b.top + 10));
+        f.takeRequest();
+        CHECK(f.acts == (phaseInfo(phase).clickable ? 1 : 0));
+    }
+}
+
+TEST_CASE("a real double click on the main button acts twice") {
+    WindowFixture f;
+    f.setPhase(UpdateReady);
+    ::SetForegroundWindow(f.window);
+    const Rect& b = gLayout.mainButtonRect;
+    POINT p{(b.left + b.right) / 2, (b.top + b.bottom) / 2};
+    ::ClientToScreen(f.window, &p);
+    ::SetCursorPos(p.x, p.y);
+    f.pump(100);
+    INPUT clicks[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        clicks[i].type = INPUT_MOUSE;
+        clicks[i].mi.dwFlags = i % 2 ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
+    }
+    f.acts = 0;
+    REQUIRE(::SendInput(4, clicks, sizeof(INPUT)) == 4);
+    f.pump(300);
+    CHECK(f.acts == 2);
+}
+
+TEST_CASE("Space and Enter: the game in Ready, the update in UpdateReady, nothing elsewhere") {
+    WindowFixture f;
+    for (int phase : {Connecting, Checking, Downloading, Running, UpdateReady}) {
+        CAPTURE(phase);
+        f.setPhase(phase);
+        f.acts = 0;
+        for (WPARAM key : {WPARAM{VK_SPACE}, WPARAM{VK_RETURN}, WPARAM{'A'}}) {
+            f.send(WM_KEYDOWN, key, 0);
+            f.takeRequest();
+        }
+        CHECK(f.acts == (phase == UpdateReady ? 2 : 0));
+    }
+
+    // Ready: the stand-in game starts from the game folder once the stand-in Steam runs.
+    sandbox::useFolders("window-keys");
+    const std::wstring steam = std::wstring(gState.dataFolder) + L"\\Steam";
+    procs::installFake(kSteamExe, steam);
+    procs::installFake(kGameExe, gState.gameFolder);
+    ::SetEnvironmentVariableW(L"TVL_FAKE_STAY_MS", L"60000");
+    procs::startProcess(steam + L"\\" + kSteamExe);
+    REQUIRE(procs::waitUntil([] { return procs::processRunning(kSteamExe); }, 5000));
+    ::SetEnvironmentVariableW(L"TVL_FAKE_STAY_MS", L"1000");
+    gWaitSeam.divisor = 10;
+    f.setPhase(Ready);
+    f.send(WM_KEYDOWN, VK_RETURN, 0);
+    CHECK(procs::waitUntil([&] {
+        f.pump(20);
+        return gState.phase == Running;
+    }));
+    CHECK(procs::waitUntil([&] {
+        f.pump(20);
+        return gState.phase == Ready;
+    }));
+    gWaitSeam.divisor = 1;
+    procs::killAll(kGameExe);
+    procs::killAll(kSteamExe);
+}
+
+TEST_CASE("the wheel scrolls the notes only; the next paint pulls the scroll back into range") {
+    WindowFixture f;
+    const Rect& n = gLayout.notesRect;
+    const LPARAM overNotes = f.screen(n.left + 50, n.top + 80);
+    f.send(WM_MOUSEWHEEL, MAKEWPARAM(0, -120), overNotes);
+    CHECK(gUi.notesScroll == 60);
+    f.send(WM_MOUSEWHEEL, MAKEWPARAM(0, -40), overNotes);
+    CHECK(gUi.notesScroll == 80);
+    f.send(WM_MOUSEWHEEL, MAKEWPARAM(0, 40), overNotes);
+    CHECK(gUi.notesScroll == 60);
+    const Rect& s = gLayout.serverRect;
+    f.send(WM_MOUSEWHEEL, MAKEWPARAM(0, -120), f.screen(s.left + 50, s.top + 80));
+    CHECK(gUi.notesScroll == 60);
+    ::UpdateWindow(f.window);  // "No patch notes yet." fits: the paint takes the scroll back to 0
+    CHECK(gUi.notesScroll == 0);
+}
+
+TEST_CASE("state changes: a burst is one paint, wParam 1 brings the notes to the top") {
+    WindowFixture f;
+    {
+        LockHolder hold(gStateLock);
+        gState.patchNotes = L"Patch\n- one\n- two\n- three\n- four\n- five\n- six\n- seven\n- eight";  // longer than the view
+    }
+    f.setPhase(Ready);
+    f.pump(200);
+    gUi.notesScroll = 40;
+    gPaints = 0;
+    for (int i = 0; i < 20; ++i) ::PostMessageW(f.window, kMsgStateChanged, 0, 0);
+    f.pump(300);
+    CHECK(gPaints == 1);
+    CHECK(gUi.notesScroll == 40);
+    ::PostMessageW(f.window, kMsgStateChanged, 1, 0);
+    f.pump(100);
+    CHECK(gUi.notesScroll == 0);
+}
+
+TEST_CASE("timers: the speed is smoothed while downloading; the spinner turns only in busy phases") {
+    WindowFixture f;
+    f.setPhase(Downloading);
+    gState.downloadSpeed = 0.0;
+    gState.bytesAtLastTick = 0;
+    gState.bytesDone = 100;
+    f.send(WM_TIMER, SpeedTimer, 0);
+    CHECK(gState.downloadSpeed == 100.0);
+    gState.bytesDone = 300;
+    f.send(WM_TIMER, SpeedTimer, 0);
+    CHECK(gState.downloadSpeed == doctest::Approx(130.0));
+    gState.bytesDone = 200;  // fell: a failed attempt gave bytes back
+    f.send(WM_TIMER, SpeedTimer, 0);
+    CHECK(gState.downloadSpeed == 0.0);
+
+    gUi.spinnerAngle = 90;
+    f.send(WM_TIMER, AnimationTimer, 0);
+    CHECK(gUi.spinnerAngle == 99.0f);
+    f.setPhase(UpdateReady);
+    f.send(WM_TIMER, AnimationTimer, 0);
+    CHECK(gUi.spinnerAngle == 99.0f);
+    gState.bytesDone = 400;
+    f.send(WM_TIMER, SpeedTimer, 0);
+    CHECK(gState.downloadSpeed == 0.0);
+}
+
+TEST_CASE("a DPI change moves the window to the suggested rectangle and rebuilds fonts and layout") {
+    WindowFixture f;
+    RECT suggested{60, 40, 60 + 1560, 40 + 960};
+    f.send(WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT now{};
+    ::GetWindowRect(f.window, &now);
+    CHECK(now.left == 60);
+    CHECK(now.top == 40);
+    CHECK(now.right - now.left == 1560);
+    CHECK(now.bottom - now.top == 960);
+    CHECK(gDisplay.dpi == 144);
+    LOGFONTW lf{};
+    ::GetObjectW(gDisplay.fontButtonLarge.get(), sizeof lf, &lf);
+    CHECK(lf.lfHeight == -30);
+    CHECK(gLayout.bannerRect.right == layoutForClient(1560, 960, 144).bannerRect.right);
+    CHECK(gLayout.mainButtonRect.bottom == layoutForClient(1560, 960, 144).mainButtonRect.bottom);
+    MINMAXINFO info{};
+    f.send(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    CHECK(info.ptMinTrackSize.x == 1350);
+    CHECK(info.ptMinTrackSize.y == 840);
+}
