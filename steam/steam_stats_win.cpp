@@ -13,11 +13,12 @@ constexpr wchar_t kSteamKey[] = L"Software\\Valve\\Steam";
 constexpr wchar_t kActiveProcessKey[] = L"Software\\Valve\\Steam\\ActiveProcess";
 constexpr wchar_t kDefaultPersona[] = L"Steam player";
 
-// SteamPath as REG_SZ only. A value that does not fit 259 units is refused
+// SteamPath as REG_SZ only: without RRF_NOEXPAND the system would expand a
+// REG_EXPAND_SZ value and hand it over as if it were one. A value that does not fit 259 units is refused
 // rather than cut, since a cut path would point somewhere else.
 bool readSteamPath(wchar_t (&path)[kFolderPathUnits]) {
     DWORD bytes = sizeof(path);
-    if (::RegGetValueW(HKEY_CURRENT_USER, kSteamKey, L"SteamPath", RRF_RT_REG_SZ, nullptr, path, &bytes) !=
+    if (::RegGetValueW(HKEY_CURRENT_USER, kSteamKey, L"SteamPath", RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, path, &bytes) !=
         ERROR_SUCCESS)
         return false;
     for (wchar_t* p = path; *p; ++p)

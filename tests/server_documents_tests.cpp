@@ -76,8 +76,10 @@ TEST_CASE("number rule") {
     std::vector<ManifestEntry> e;
     CHECK(manifest("{\"version\": 1, " + entry("a", "5000000000", kHashA), e).accepted);
     CHECK(e[0].size == 5000000000LL);
-    CHECK(manifest("{\"version\": 1, " + entry("a", "9223372036854775807", kHashA), e).accepted);
-    CHECK(e[0].size == 9223372036854775807LL);
+    // The largest size whose total, with the 256 MiB the space check adds, still fits.
+    CHECK(manifest("{\"version\": 1, " + entry("a", "9223372036586340351", kHashA), e).accepted);
+    CHECK(e[0].size == 9223372036586340351LL);
+    CHECK_FALSE(manifest("{\"version\": 1, " + entry("a", "9223372036586340352", kHashA), e).accepted);
 }
 
 TEST_CASE("notes string rule") {
@@ -181,11 +183,36 @@ TEST_CASE("manifest: rejected documents") {
         {"no hash", "{\"version\": 1, {\"p\": \"a\", \"s\": 1}"},
         {"hash cut short by the end", "{\"version\": 1, {\"p\": \"a\", \"s\": 1, \"h\": \"da39a3ee"},
         {"path runs to the end", "{\"version\": 1, {\"p\": \"abc"},
+        // Names Windows cannot hold, or would take for a device.
+        {"a forbidden character", "{\"version\": 1, " + good + entry("a?b.txt", "1", kHashA)},
+        {"a control byte", "{\"version\": 1, " + good + entry("a\tb.txt", "1", kHashA)},
+        {"a component ending in a dot", "{\"version\": 1, " + good + entry("Data./a.bin", "1", kHashA)},
+        {"a name ending in a space", "{\"version\": 1, " + good + entry("a.bin ", "1", kHashA)},
+        {"an empty component", "{\"version\": 1, " + good + entry("a//b.bin", "1", kHashA)},
+        {"a trailing slash", "{\"version\": 1, " + good + entry("Data/", "1", kHashA)},
+        {"NUL", "{\"version\": 1, " + good + entry("Engine/NUL", "1", kHashA)},
+        {"com1 with an extension", "{\"version\": 1, " + good + entry("Paks/com1.pak", "1", kHashA)},
+        {"LPT9", "{\"version\": 1, " + good + entry("LPT9.txt", "1", kHashA)},
+        {"a superscript port", "{\"version\": 1, " + good + entry("COM\xC2\xB9.txt", "1", kHashA)},
+        {"a device before spaces", "{\"version\": 1, " + good + entry("aux .log", "1", kHashA)},
+        {"CONOUT$", "{\"version\": 1, " + good + entry("x/conout$", "1", kHashA)},
+        // Two paths, one file on Windows.
+        {"case", "{\"version\": 1, " + entry("Data/a.bin", "1", kHashA) + entry("data/A.bin", "1", kHashA)},
+        {"case beyond ASCII", "{\"version\": 1, " + entry("Caf\xC3\xA9.bin", "1", kHashA) + entry("CAF\xC3\x89.bin", "1", kHashA)},
+        {"a backslash", "{\"version\": 1, " + entry("a/b.bin", "1", kHashA) + entry("a\\b.bin", "1", kHashA)},
+        {"a part file", "{\"version\": 1, " + entry("x.bin", "1", kHashA) + entry("X.BIN.part", "1", kHashA)},
+        {"sizes past 64 bits", "{\"version\": 1, " + entry("a", "6000000000000000000", kHashA) +
+                                   entry("b", "6000000000000000000", kHashA)},
     };
     for (const Case& c : cases) {
         CAPTURE(c.why);
         CHECK_FALSE(manifest(c.body, e).accepted);
     }
+    // Near misses that Windows keeps apart.
+    CHECK(manifest("{\"version\": 1, " + entry("CONFIG.ini", "1", kHashA) + entry("COM10.pak", "1", kHashA) +
+                       entry("nulls/a.bin", "1", kHashA) + entry("a.bin", "1", kHashA) + entry("a.bin.partial", "1", kHashA) +
+                       entry("b.bin", "9223372036586340346", kHashA), e)
+              .accepted);
     // The version is still known from a rejected manifest.
     ManifestResult r = manifest("{\"version\": 5, " + entry("../x", "1", kHashA), e);
     CHECK(r.hasVersion);

@@ -66,10 +66,16 @@ TEST_CASE("missing or unusable sources leave valid at 0 and only reset the play 
         DWORD number = 5;
         registry.setRaw(false, REG_DWORD, &number, sizeof number);
     }
+    SUBCASE("SteamPath of the expandable type, even when it would expand to Steam") {
+        ::SetEnvironmentVariableW(L"TVL_STEAM_FOLDER", steam.c_str());
+        const wchar_t text[] = L"%TVL_STEAM_FOLDER%";
+        registry.setRaw(false, REG_EXPAND_SZ, text, sizeof text);
+    }
     SUBCASE("SteamPath longer than its buffer is refused, not cut") {
         std::wstring longPath = steam + L"\\" + std::wstring(300, L'x');
         registry.setPath(longPath);
-        steamfix::writeSteamFile(longPath.substr(0, 259), "config/loginusers.vdf", "");
+        // A real account where a cut path would lead: cutting would find it.
+        steamfix::writeSteamFile(longPath.substr(0, 259), "config/loginusers.vdf", steamfix::loginUsers({{kIdA, "Alice"}}));
     }
     SUBCASE("loginusers.vdf over 64 MiB") {
         registry.setPath(steam);

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/text_utf8.h"
+#include "update/manifest_paths.h"
 
 namespace {
 
@@ -157,13 +158,6 @@ std::optional<std::wstring> findNotes(std::string_view body) {
     }
 }
 
-bool pathIsAllowed(const char* path) {
-    if (path[0] == 0) return false;  // would name the game folder itself
-    if (path[0] == '/' || path[0] == '\\') return false;
-    if (std::strchr(path, ':')) return false;
-    return std::strstr(path, "..") == nullptr;
-}
-
 // Reads one entry whose path starts at `pos`; returns the position after its
 // hash, or kNotFound when the entry makes the manifest unacceptable.
 size_t readEntry(std::string_view body, size_t pos, ManifestEntry& entry) {
@@ -173,7 +167,7 @@ size_t readEntry(std::string_view body, size_t pos, ManifestEntry& entry) {
         ++n;
     }
     entry.path[n] = 0;
-    if (!pathIsAllowed(entry.path)) return kNotFound;
+    if (!manifestPathAllowed(entry.path)) return kNotFound;
     size_t pathEnd = pos + n;
     int64_t size = 0;
     if (!findNumber(body, "s", pathEnd, &size) || size < 0) return kNotFound;
@@ -241,7 +235,9 @@ ManifestResult readManifest(const char* data, size_t size, std::vector<ManifestE
         std::vector<ManifestEntry> fresh;
         fresh.reserve(kManifestInitialCapacity);
         entries.swap(fresh);
-        result.accepted = readEntries(body, entries);
+        // Paths that name one file on Windows, or sizes whose total overflows,
+        // would leave the game wrong on disk or the totals nonsense.
+        result.accepted = readEntries(body, entries) && manifestPathsDistinct(entries) && manifestSizesFit(entries);
     } catch (const std::bad_alloc&) {
         result.accepted = false;  // a table we cannot hold is no table
     }

@@ -1,0 +1,89 @@
+#include "update/manifest_paths.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int64_t kDiskSpaceMargin = 256LL * 1024 * 1024;
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool equalsIgnoringCase(const char* name, size_t length, const char* device) {
+    if (std::strlen(device) != length) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (asciiUpper(name[i]) != device[i]) return false;
+    return true;
+}
+
+// COM and LPT take one digit, 0-9 or the superscripts 1-3 (UTF-8 C2 B9, C2 B2, C2 B3).
+bool isPortName(const char* name, size_t length) {
+    if (length < 4 || !(equalsIgnoringCase(name, 3, "COM") || equalsIgnoringCase(name, 3, "LPT"))) return false;
+    if (length == 4) return name[3] >= '0' && name[3] <= '9';
+    const unsigned char a = static_cast<unsigned char>(name[3]), b = static_cast<unsigned char>(name[4]);
+    return length == 5 && a == 0xC2 && (b == 0xB9 || b == 0xB2 || b == 0xB3);
+}
+
+// Windows looks at the name before its first dot, trailing spaces dropped.
+bool isDeviceName(const char* component, size_t length) {
+    size_t base = 0;
+    while (base < length && component[base] != '.') ++base;
+    while (base > 0 && component[base - 1] == ' ') --base;
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (equalsIgnoringCase(component, base, device)) return true;
+    return isPortName(component, base);
+}
+
+bool componentAllowed(const char* component, size_t length) {
+    if (length == 0) return false;  // "a//b" is "a/b", and a trailing "/" names a folder
+    const char last = component[length - 1];
+    if (last == '.' || last == ' ') return false;
+    return !isDeviceName(component, length);
+}
+
+bool byteAllowed(unsigned char c) {
+    if (c >= 1 && c <= 31) return false;
+    return std::strchr("<>\"|?*:", c) == nullptr;
+}
+
+}  // namespace
+
+bool manifestPathAllowed(const char* path) {
+    if (path[0] == 0 || isSeparator(path[0])) return false;
+    if (std::strstr(path, "..")) return false;
+    for (const char* p = path; *p; ++p)
+        if (!byteAllowed(static_cast<unsigned char>(*p))) return false;
+    const char* start = path;
+    for (const char* p = path;; ++p) {
+        if (*p && !isSeparator(*p)) continue;
+        if (!componentAllowed(start, static_cast<size_t>(p - start))) return false;
+        if (!*p) return true;
+        start = p + 1;
+    }
+}
+
+bool manifestPathsDistinct(const std::vector<ManifestEntry>& entries) {
+    std::vector<std::u16string> keys;
+    keys.reserve(entries.size());
+    for (const ManifestEntry& e : entries) keys.push_back(fileNameKey(e.path));
+    std::sort(keys.begin(), keys.end());
+    if (std::adjacent_find(keys.begin(), keys.end()) != keys.end()) return false;
+    static const std::u16string kPart = u".PART";
+    for (const std::u16string& key : keys) {
+        if (key.size() <= kPart.size() || key.compare(key.size() - kPart.size(), kPart.size(), kPart) != 0) continue;
+        // Its file would be the part file of the entry without ".part".
+        if (std::binary_search(keys.begin(), keys.end(), key.substr(0, key.size() - kPart.size()))) return false;
+    }
+    return true;
+}
+
+bool manifestSizesFit(const std::vector<ManifestEntry>& entries) {
+    int64_t total = kDiskSpaceMargin;
+    for (const ManifestEntry& e : entries) {
+        if (e.size < 0 || e.size > INT64_MAX - total) return false;
+        total += e.size;
+    }
+    return true;
+}
