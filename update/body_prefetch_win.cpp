@@ -1,52 +1,108 @@
 #include "update/body_prefetch_win.h"
 
 #include <new>
+#include <system_error>
 
-BodyPrefetcher::BodyPrefetcher(HINTERNET request, uint32_t blockSize)
-    : request_(request), blockSize_(blockSize), blocks_(new (std::nothrow) char[size_t{blockSize} * kSlots]) {
-    if (blocks_) reader_ = std::thread([this] { readLoop(); });
+std::atomic<bool> gReadAheadAvailable{true};
+
+namespace {
+constexpr int kSlots = 4;
+struct Slot {
+    DWORD count = 0;
+    bool filled = false;
+    bool failed = false;
+};
+}  // namespace
+
+struct BodyPrefetcher::Shared {
+    HINTERNET request;
+    uint32_t blockSize;
+    std::unique_ptr<char[]> blocks;
+    Slot slots[kSlots];
+    int head = 0;  // next slot the consumer takes
+    bool stop = false;
+    bool reading = false;  // the helper is inside a read
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    char* block(int slot) { return blocks.get() + size_t{blockSize} * slot; }
+    Slot readInto(int slot) {
+        DWORD got = 0;
+        bool failed = !::WinHttpReadData(request, block(slot), blockSize, &got);
+        return Slot{got, true, failed};
+    }
+    void readLoop();
+};
+
+void BodyPrefetcher::Shared::readLoop() {
+    for (int tail = 0;; tail = (tail + 1) % kSlots) {
+        {
+            std::unique_lock<std::mutex> hold(mutex);
+            changed.wait(hold, [&] { return stop || !slots[tail].filled; });
+            if (stop) return;
+            reading = true;
+        }
+        Slot read = readInto(tail);
+        {
+            std::lock_guard<std::mutex> hold(mutex);
+            reading = false;
+            if (stop) return;  // nobody takes it any more
+            slots[tail] = read;
+        }
+        changed.notify_all();
+        if (read.failed || read.count == 0) return;  // the consumer sees the end in this slot
+    }
+}
+
+BodyPrefetcher::BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize) : request_(request) {
+    auto shared = std::shared_ptr<Shared>(new (std::nothrow) Shared);
+    if (!shared) return;
+    shared->request = request.get();
+    shared->blockSize = blockSize;
+    shared->blocks.reset(new (std::nothrow) char[size_t{blockSize} * kSlots]);
+    if (!shared->blocks) return;
+    shared_ = shared;
+    if (!gReadAheadAvailable) return;
+    try {
+        reader_ = std::thread([shared] { shared->readLoop(); });
+        readAhead_ = true;
+    } catch (const std::system_error&) {
+        // No thread to be had: next() reads inline.
+    }
 }
 
 BodyPrefetcher::~BodyPrefetcher() {
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        stop_ = true;
+    bool inRead = false;
+    if (shared_) {
+        std::lock_guard<std::mutex> hold(shared_->mutex);
+        shared_->stop = true;
+        inRead = shared_->reading;
     }
-    changed_.notify_all();
-    if (reader_.joinable()) reader_.join();
-}
-
-void BodyPrefetcher::readLoop() {
-    for (int tail = 0;; tail = (tail + 1) % kSlots) {
-        {
-            std::unique_lock<std::mutex> hold(mutex_);
-            changed_.wait(hold, [&] { return stop_ || !slots_[tail].filled; });
-            if (stop_) return;
-        }
-        DWORD got = 0;
-        bool failed = !::WinHttpReadData(request_, blocks_.get() + size_t{blockSize_} * tail, blockSize_, &got);
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            slots_[tail] = Slot{got, true, failed};
-        }
-        changed_.notify_all();
-        if (failed || got == 0) return;  // the consumer sees the end in this slot
-    }
+    if (shared_) shared_->changed.notify_all();
+    // Closing cancels a read in flight where the system allows it; where it
+    // does not, the read ends at its time-out, and the helper keeps what it
+    // uses alive until then.
+    request_.reset();
+    if (!reader_.joinable()) return;
+    if (inRead) reader_.detach();
+    else reader_.join();
 }
 
 bool BodyPrefetcher::next(const char** data, DWORD* count) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    changed_.wait(hold, [&] { return slots_[head_].filled; });
-    *data = blocks_.get() + size_t{blockSize_} * head_;
-    *count = slots_[head_].count;
-    return !slots_[head_].failed;
+    Shared& s = *shared_;
+    if (!readAhead_) s.slots[s.head] = s.readInto(s.head);
+    std::unique_lock<std::mutex> hold(s.mutex);
+    s.changed.wait(hold, [&] { return s.slots[s.head].filled; });
+    *data = s.block(s.head);
+    *count = s.slots[s.head].count;
+    return !s.slots[s.head].failed;
 }
 
 void BodyPrefetcher::release() {
     {
-        std::lock_guard<std::mutex> hold(mutex_);
-        slots_[head_].filled = false;
-        head_ = (head_ + 1) % kSlots;
+        std::lock_guard<std::mutex> hold(shared_->mutex);
+        shared_->slots[shared_->head].filled = false;
+        shared_->head = (shared_->head + 1) % kSlots;
     }
-    changed_.notify_all();
+    shared_->changed.notify_all();
 }

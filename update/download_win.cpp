@@ -67,8 +67,8 @@ KernelHandle openPartFile(const wchar_t* part, int64_t have) {
 // server that sends more fails the attempt instead of filling the disk.
 // Every byte written also goes into `written`, the hash of the part file
 // when the transfer started at 0.
-bool receiveBody(const ServerRequest& request, HANDLE file, int64_t size, int64_t* have, Sha1Hash& written) {
-    BodyPrefetcher body(request.request.get(), kTransferBlock);
+bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* have, Sha1Hash& written) {
+    BodyPrefetcher body(request.request, kTransferBlock);
     if (!body.ok()) return false;
     for (;;) {
         const char* block = nullptr;

@@ -17,6 +17,7 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   cut_after    send the full Content-Length, then drop the connection after N body bytes
   ignore_range answer 200 with the whole file even when Range was asked
   delay_ms     sleep this long before every chunk of the body
+  pause_after_first_ms  sleep this long after the first chunk (a transfer that stalls)
   chunk        body chunk size in bytes (default 1 MiB, 64 KiB when endless)
   endless      send body bytes forever (no length), until the client leaves
   extra        a number of bytes appended beyond the file (a server that sends too much)
@@ -177,7 +178,10 @@ class Handler(BaseHTTPRequestHandler):
             for piece in body.pieces(chunk, limit):
                 if rule.get("delay_ms"):
                     time.sleep(rule["delay_ms"] / 1000.0)
+                if sent and rule.get("pause_after_first_ms"):
+                    time.sleep(rule.pop("pause_after_first_ms") / 1000.0)
                 self.wfile.write(piece)
+                self.wfile.flush()
                 sent += len(piece)
             self.wfile.flush()
         except OSError:
