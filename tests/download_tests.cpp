@@ -225,13 +225,24 @@ TEST_CASE("an empty file is created, verified and moved without a request") {
     CHECK(testsrv::requests().empty());
 }
 
-TEST_CASE("a folder that cannot be created fails cleanly and touches nothing else") {
+TEST_CASE("a path that cannot be written fails cleanly and touches nothing else") {
     DownloadFixture f("blocked");
-    ManifestEntry e = f.publish("a/b.bin", "payload");
-    sandbox::writeFile(f.target("a"), "a file where a folder should be");
-    CHECK_FALSE(downloadEntry(e));
-    CHECK(sandbox::readFile(f.target("a")) == "a file where a folder should be");
-    CHECK(testsrv::requests().size() == 3);
+    SUBCASE("a file where a folder should be") {
+        ManifestEntry e = f.publish("a/b.bin", "payload");
+        sandbox::writeFile(f.target("a"), "a file where a folder should be");
+        CHECK_FALSE(downloadEntry(e));
+        CHECK(sandbox::readFile(f.target("a")) == "a file where a folder should be");
+        CHECK(testsrv::requests().size() == 3);
+    }
+    SUBCASE("a folder where the part file should be") {
+        ManifestEntry e = f.publish("c.bin", "payload");
+        ::CreateDirectoryW(f.part("c.bin").c_str(), nullptr);
+        gState.bytesDone = 11;
+        CHECK_FALSE(downloadEntry(e));
+        CHECK(gState.bytesDone == 11);
+        CHECK((::GetFileAttributesW(f.part("c.bin").c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
+        CHECK_FALSE(sandbox::exists(f.target("c.bin")));
+    }
 }
 
 TEST_CASE("install record") {

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr int64_t kDiskSpaceMargin = 256LL * 1024 * 1024;
-
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
 char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }

@@ -19,8 +19,11 @@ bool manifestPathAllowed(const char* path);
 // ".part" file. Sorts keys, so it stays n log n for 100,000 entries.
 bool manifestPathsDistinct(const std::vector<ManifestEntry>& entries);
 
-// The sizes add up, with the 256 MiB the disk-space check adds, within
-// signed 64 bits.
+// Free space the worker asks for beyond the update itself.
+constexpr int64_t kDiskSpaceMargin = 256LL * 1024 * 1024;
+
+// The sizes add up, with the kDiskSpaceMargin the disk-space check adds,
+// within signed 64 bits.
 bool manifestSizesFit(const std::vector<ManifestEntry>& entries);
 
 // A path as Windows compares file names: UTF-16, "\" as "/", upper case

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "update/manifest_paths.h"  // kDiskSpaceMargin
+
 constexpr uint32_t kRetryPollMs = 100;
 constexpr int kUnreachablePauses = 301;
 constexpr int kNotSetUpPauses = 601;
@@ -16,7 +18,11 @@ constexpr int kPreparingPauses = 151;
 constexpr int kNoTimeout = -1;
 constexpr uint32_t kReadyPollMs = 20000;
 constexpr uint32_t kFailedPassPauseMs = 1500;
-constexpr int64_t kDiskSpaceMargin = 256LL * 1024 * 1024;
 
 // Thread body; never returns.
 DWORD WINAPI runUpdateWorker(void*);
+
+// One cycle, from Connecting to the point where it starts again: after a
+// wait, a failed pass, a finished download, or a new version seen in Ready.
+// The worker runs it forever; tests run it once.
+void runUpdateCycle();

@@ -193,8 +193,9 @@ void afterPass(bool finished) {
     }
 }
 
-// One cycle, from Connecting to the point where it restarts. The Ready poll
-// inside returns only when a new version was announced.
+}  // namespace
+
+// The Ready poll inside returns only when a new version was announced.
 void runUpdateCycle() {
     DWORD status = 0;
     if (!readServerInfo(&status) || !readServerManifest(&status)) return;
@@ -208,8 +209,6 @@ void runUpdateCycle() {
     if (!enoughDiskSpace(work.bytes)) return;
     afterPass(downloadPass());
 }
-
-}  // namespace
 
 DWORD WINAPI runUpdateWorker(void*) {
     for (;;) runUpdateCycle();
