@@ -15,18 +15,14 @@
 #include "render/formatting.h"
 #include "render/images_win.h"
 #include "render/paint_window_win.h"
+#include "tests/support/fresh_picture.h"
 #include "tests/support/pixels.h"
 
 namespace {
 
 struct PaintFixture {
     PaintFixture() {
-        static bool gdiplus = (startGdiplus(), true);
-        (void)gdiplus;
-        resetLauncherState();
-        gUi = {};
-        releasePaintCache();
-        loadBuiltInImages();
+        freshPictureState();
         setSize(1040, 640, 96);
     }
     ~PaintFixture() {

@@ -13,6 +13,7 @@
 #include "render/images_win.h"
 #include "render/paint_window_win.h"
 #include "steam/game_session.h"
+#include "tests/support/fresh_picture.h"
 #include "tests/support/processes.h"
 #include "tests/support/sandbox.h"
 
@@ -32,12 +33,7 @@ struct WindowFixture {
     int acts = 0;  // main button activations that asked the worker to go on
 
     WindowFixture() {
-        static bool gdiplus = (startGdiplus(), true);
-        (void)gdiplus;
-        resetLauncherState();
-        gUi = {};
-        releasePaintCache();
-        loadBuiltInImages();
+        freshPictureState();
         window = createMainWindow(::GetModuleHandleW(nullptr), SW_SHOWNORMAL);
         REQUIRE(window);
         gLauncherProc = reinterpret_cast<WNDPROC>(
