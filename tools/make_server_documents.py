@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the launcher server's two documents for a folder of game files.
+"""Writes the launcher server's two documents for a folder of game files, in
+the layout of the Python test server (tests/support/test_server.py). Server
+owners publish with tools/tvl_publish.py instead.
 
   make_server_documents.py --root ROOT --version N [--notes TEXT] [--lobbies N --players N]
 
@@ -19,6 +21,9 @@ import hashlib
 import json
 import os
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tvl_publish import refusals  # noqa: E402  the one copy of the launcher's name rules
 
 SAMPLE_FILES = {
     "Tervalon.exe": 48_000,
@@ -70,60 +75,6 @@ def sha1_of(path):
         for chunk in iter(lambda: f.read(1 << 20), b""):
             h.update(chunk)
     return h.hexdigest()
-
-
-DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"} | {
-    f"{port}{digit}" for port in ("COM", "LPT") for digit in "0123456789\u00b9\u00b2\u00b3"}
-
-
-def component_problem(part):
-    """Why Windows cannot hold this one name as a file of its own, or None."""
-    if part == "":
-        return "an empty folder name"
-    if part[-1] in ". ":
-        return "a name ending in a dot or a space, which Windows drops"
-    base = part.split(".", 1)[0].rstrip(" ")
-    if base.upper() in DEVICE_NAMES:
-        return f"{base!r} is a device name on Windows"
-    return None
-
-
-def path_problem(rel):
-    """Why the launcher refuses this path, or None."""
-    bad = sorted({c for c in rel if c in '<>"|?*:\\' or ord(c) < 32})
-    if bad:
-        return "the characters " + " ".join(repr(c) for c in bad) + " are not allowed"
-    if ".." in rel:
-        return "'..' is not allowed"
-    for part in rel.split("/"):
-        problem = component_problem(part)
-        if problem:
-            return problem
-    return None
-
-
-def file_name_key(rel):
-    """The name as Windows compares it: each letter upper-cased on its own
-    (so "ß" stays one letter, as it does on Windows)."""
-    return "".join(c.upper() if len(c.upper()) == 1 else c for c in rel)
-
-
-def refusals(paths):
-    """Every path the launcher would refuse, with the reason; one bad path
-    makes players refuse the whole manifest."""
-    found = [(rel, path_problem(rel)) for rel in paths]
-    found = [(rel, why) for rel, why in found if why]
-    by_key = {}
-    for rel in paths:
-        by_key.setdefault(file_name_key(rel), []).append(rel)
-    for same in by_key.values():
-        if len(same) > 1:
-            found += [(rel, "the same file on Windows as " + " and ".join(repr(o) for o in same if o != rel))
-                      for rel in same]
-    for key, rels in by_key.items():
-        if key.endswith(".PART") and key[:-5] in by_key:
-            found += [(rel, f"it would be the download file of {by_key[key[:-5]][0]!r}") for rel in rels]
-    return sorted(set(found))
 
 
 def manifest_entries(files_dir):

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# A server owner's story, end to end with the real parts: a build published
+# with tools/tvl_publish.py, served by Debian's stock nginx with
+# tools/nginx/tvl-launcher.conf, installed and updated by TVLHeadless.
+#   nginx_story.sh BUILD_DIR STATE_DIR ADDRESS
+set -euo pipefail
+build_dir="$1"
+state="$(mkdir -p "$2" && cd "$2" && pwd)"
+address="$3"
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+prefix="$build_dir/wineprefix"
+export WINEPREFIX="$prefix"
+publish() { python3 "$repo/tools/tvl_publish.py" publish "$@"; }
+nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
+fail() { echo "nginx story: $*" >&2; exit 1; }
+
+build="$state/build"
+site="$state/site"
+app="$state/app"
+game="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL/Game"
+rm -rf "$build" "$site" "$app" "$state/nginx"
+mkdir -p "$build/Tervalon/Content/Paks" "$build/Tervalon/Content/Movies" "$build/Engine" "$app"
+head -c 50000 /dev/urandom > "$build/Tervalon.exe"
+head -c 3000000 /dev/urandom > "$build/Tervalon/Content/Paks/Level 1.pak"
+head -c 500000 /dev/urandom > "$build/Tervalon/Content/Movies/Intro Café.mp4"
+: > "$build/Engine/empty.txt"
+printf 'Version 1\n- Ember Harbour opens\n' > "$state/notes.txt"
+
+cp "$build_dir/TVLHeadless.exe" "$app/"
+printf 'server=%s\r\n' "$address" > "$app/TVLLauncher.ini"
+headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }
+requests() { wc -l < "$state/nginx/access.log"; }
+file_requests_since() { tail -n +"$(($1 + 1))" "$state/nginx/access.log" | grep '^/launcher/file' || true; }
+trap 'nginx_ctl stop "$state/nginx"' EXIT
+
+echo "--- publish version 1 and install it (at ${SECONDS}s)"
+publish "$build" --site "$site" --version 1 --notes "$state/notes.txt" --banner "$repo/resources/default_banner.jpg"
+nginx_ctl start "$state/nginx" "$address" "$site"
+rm -rf "$(dirname "$game")"  # a fresh install: no game, no cache, no record
+headless --press-update --exit-on-ready --timeout 120 >"$state/install.out" || fail "install: $(cat "$state/install.out")"
+(cd "$build" && find . -type f | while read -r f; do cmp -s "$f" "$game/$f" || fail "installed $f differs"; done)
+before=$(requests)
+headless --exit-on-ready --timeout 60 >"$state/second.out" || fail "second start"
+grep -q '^Downloading' "$state/second.out" && fail "the second start downloaded"
+[ -z "$(file_requests_since "$before")" ] || fail "the second start asked for files"
+
+echo "--- republish with one file changed: only that file comes down (at ${SECONDS}s)"
+head -c 1000 /dev/urandom >> "$build/Tervalon/Content/Paks/Level 1.pak"
+out=$(publish "$build" --site "$site")
+grep -q "published version 2: .* 1 hashed" <<<"$out" || fail "republish: $out"
+before=$(requests)
+headless --exit-on-ready --timeout 120 --press-update >"$state/update.out" || fail "update"
+[ "$(file_requests_since "$before")" = "/launcher/file?p=Tervalon/Content/Paks/Level%201.pak 200 -" ] ||
+    fail "update fetched: $(file_requests_since "$before")"
+cmp -s "$build/Tervalon/Content/Paks/Level 1.pak" "$game/Tervalon/Content/Paks/Level 1.pak" || fail "updated file differs"
+
+echo "--- an interrupted download resumes with Range, and nginx answers 206 (at ${SECONDS}s)"
+head -c 30000000 /dev/urandom > "$build/Tervalon/Content/Paks/Level 2.pak"
+publish "$build" --site "$site" >/dev/null
+nginx_ctl start "$state/nginx" "$address" "$site" 4m
+part="$game/Tervalon/Content/Paks/Level 2.pak.part"
+"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --press-update --timeout 120 >/dev/null 2>&1 &
+runner=$!
+for _ in $(seq 300); do [ "$(stat -c %s "$part" 2>/dev/null || echo 0)" -gt 1000000 ] && break; sleep 0.1; done
+kill -9 "$runner" 2>/dev/null || true
+wineserver -k 2>/dev/null || true
+have=$(stat -c %s "$part")
+nginx_ctl start "$state/nginx" "$address" "$site"
+before=$(requests)
+headless --press-update --exit-on-ready --timeout 120 >"$state/resume.out" || fail "resume"
+file_requests_since "$before" | grep -qF "/launcher/file?p=Tervalon/Content/Paks/Level%202.pak 206 bytes=$have-" ||
+    fail "no 206 from $have: $(file_requests_since "$before")"
+cmp -s "$build/Tervalon/Content/Paks/Level 2.pak" "$game/Tervalon/Content/Paks/Level 2.pak" || fail "resumed file differs"
+
+echo "--- while a publish runs, players wait; then they reach Ready on their own (at ${SECONDS}s)"
+touch "$site/publishing"  # what a publish in progress leaves for nginx
+# Straight to the file, unbuffered, so its lines can be watched as they come.
+"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --fast-waits 10 --timeout 120 \
+    >"$state/wait.out" 2>&1 &
+waiter=$!
+for _ in $(seq 200); do grep -q '^Waiting:' "$state/wait.out" && break; sleep 0.1; done
+grep -q '^Waiting: The server is preparing' "$state/wait.out" || fail "no wait: $(cat "$state/wait.out")"
+rm "$site/publishing"
+wait "$waiter" || fail "no Ready after the publish: $(cat "$state/wait.out")"
+grep -q '^Ready:' "$state/wait.out" || fail "not Ready: $(cat "$state/wait.out")"
+
+echo "--- counts for the game server (at ${SECONDS}s)"
+python3 "$repo/tools/tvl_publish.py" counts 9 123 --site "$site"
+curl -sk "https://$address/launcher/info" | grep -q '"version": 3, "lobbies": 9, "players": 123' || fail "counts"
+echo "all steps passed"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs Debian's stock nginx with tools/nginx/tvl-launcher.conf for tests:
+#   nginx_ctl.sh start STATE_DIR ADDRESS SITE_DIR [RATE]
+#   nginx_ctl.sh stop STATE_DIR
+# Only the marked values of the shipped server block change: the address,
+# the certificate (a self-signed one for another host name) and the site.
+# RATE (for example 4m) slows file bodies down, to interrupt a download.
+# Every request is logged to STATE_DIR/access.log as "uri status range".
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+cmd="$1"
+dir="$(mkdir -p "$2" && cd "$2" && pwd)"
+
+stop() {
+    if [ -f "$dir/nginx.pid" ]; then
+        nginx -p "$dir" -c "$dir/nginx.conf" -s stop 2>/dev/null || kill "$(cat "$dir/nginx.pid")" 2>/dev/null || true
+        for _ in $(seq 50); do [ -f "$dir/nginx.pid" ] || break; sleep 0.1; done
+        rm -f "$dir/nginx.pid"
+    fi
+}
+
+case "$cmd" in
+start)
+    address="$3"
+    site="$(cd "$4" && pwd)"
+    rate="${5:-}"
+    stop
+    if [ ! -f "$dir/cert.pem" ]; then
+        openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=tervalon-test.invalid" \
+            -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1
+    fi
+    mkdir -p "$dir/temp"
+    server=$(sed -e "s#listen 443 ssl;#listen $address:443 ssl;#" \
+                 -e "s#/etc/ssl/certs/tervalon.pem#$dir/cert.pem#" \
+                 -e "s#/etc/ssl/private/tervalon.key#$dir/key.pem#" \
+                 -e "s#root /srv/tervalon;#root $site;#" \
+                 "$here/../../tools/nginx/tvl-launcher.conf")
+    if [ -n "$rate" ]; then server=${server/try_files \/files\/\$arg_p =404;/limit_rate $rate; try_files \/files\/\$arg_p =404;}; fi
+    cat > "$dir/nginx.conf" <<CONF
+user root;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/error.log;
+events { worker_connections 64; }
+http {
+    log_format tvl '\$request_uri \$status \$http_range';
+    access_log $dir/access.log tvl;
+    client_body_temp_path $dir/temp/body;
+    proxy_temp_path $dir/temp/proxy;
+$server
+}
+CONF
+    nginx -p "$dir" -c "$dir/nginx.conf"
+    ;;
+stop) stop ;;
+*) echo "usage: nginx_ctl.sh start|stop STATE_DIR [ADDRESS SITE_DIR [RATE]]" >&2; exit 2 ;;
+esac
