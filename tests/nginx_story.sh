@@ -72,6 +72,13 @@ file_requests_since "$before" | grep -qF "/launcher/file?p=Tervalon/Content/Paks
     fail "no 206 from $have: $(file_requests_since "$before")"
 cmp -s "$build/Tervalon/Content/Paks/Level 2.pak" "$game/Tervalon/Content/Paks/Level 2.pak" || fail "resumed file differs"
 
+echo "--- a file the new version dropped leaves the site once the manifest no longer names it (at ${SECONDS}s)"
+rm "$build/Tervalon/Content/Paks/Level 2.pak"
+publish "$build" --site "$site" >/dev/null
+[ ! -e "$site/files/Tervalon/Content/Paks/Level%202.pak" ] || fail "a dropped file is still served"
+grep -q "Level 2.pak" "$site/launcher/manifest" && fail "the manifest still names a dropped file"
+[ ! -e "$site/publishing" ] || fail "the publish left its marker"
+
 echo "--- while a publish runs, players wait; then they reach Ready on their own (at ${SECONDS}s)"
 touch "$site/publishing"  # what a publish in progress leaves for nginx
 # Straight to the file, unbuffered, so its lines can be watched as they come.
@@ -86,5 +93,6 @@ grep -q '^Ready:' "$state/wait.out" || fail "not Ready: $(cat "$state/wait.out")
 
 echo "--- counts for the game server (at ${SECONDS}s)"
 python3 "$repo/tools/tvl_publish.py" counts 9 123 --site "$site"
-curl -sk "https://$address/launcher/info" | grep -q '"version": 3, "lobbies": 9, "players": 123' || fail "counts"
+curl -sk "https://$address/launcher/info" | grep -q '"version": 4, "lobbies": 9, "players": 123' ||
+    fail "counts: $(curl -sk "https://$address/launcher/info")"
 echo "all steps passed"
