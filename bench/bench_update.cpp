@@ -4,7 +4,9 @@
 //   bench_update hash <file>
 //   bench_update cached-check <folder> <files>
 //   bench_update download <host> <relative path> <size> <sha1> <game folder>
-//   bench_update bare-read <host> <relative path>
+//   bench_update bare-read <host> <relative path> [buffer KiB]
+//   bench_update install <host> <game folder>      every file of the server's manifest
+//   bench_update requests <host>                   the same files' bodies, into memory only
 #include <windows.h>
 
 #include <cstdio>
@@ -14,9 +16,11 @@
 #include <vector>
 
 #include "app/launcher_state.h"
+#include "update/body_prefetch_win.h"
 #include "update/download.h"
 #include "update/file_check.h"
 #include "update/http_client.h"
+#include "update/server_documents.h"
 
 namespace {
 
@@ -98,21 +102,64 @@ int benchDownload(const char* host, const char* path, int64_t size, const char* 
     return ok ? 0 : 1;
 }
 
-int benchBareRead(const char* host, const char* path) {
+// The plainest WinHTTP reader, with the buffer size as its one setting.
+int benchBareRead(const char* host, const char* path, DWORD bufferBytes) {
     wcscpy(gState.serverHost, widen(host).c_str());
     openHttpSession();
     ManifestEntry e{};
     std::strncpy(e.path, path, sizeof e.path - 1);
     std::wstring target = encodeRequestPath(e);
-    std::vector<char> buffer(kTransferBlock);
+    std::vector<char> buffer(bufferBytes);
     double t0 = now();
     ServerRequest r = openServerRequest(target.c_str(), 0);
     if (!r) return 1;
     int64_t total = 0, reads = 0;
     DWORD got = 0;
-    while (::WinHttpReadData(r.request.get(), buffer.data(), kTransferBlock, &got) && got > 0) total += got, ++reads;
+    while (::WinHttpReadData(r.request.get(), buffer.data(), bufferBytes, &got) && got > 0) total += got, ++reads;
     std::printf("bare_bytes %lld\nbare_reads %lld\nbare_seconds %.3f\n", static_cast<long long>(total),
                 static_cast<long long>(reads), now() - t0);
+    return 0;
+}
+
+bool readManifestFrom(const char* host) {
+    wcscpy(gState.serverHost, widen(host).c_str());
+    openHttpSession();
+    DWORD status = 0;
+    ByteBuffer body = fetchServerDocument(L"/launcher/manifest", &status);
+    return body && status == 200 && readManifest(body.data, body.size, gState.manifestEntries).accepted;
+}
+
+// Every file of the manifest through downloadEntry, as a first install does.
+int benchInstall(const char* host, const char* game) {
+    if (!readManifestFrom(host)) return 1;
+    if (std::getenv("TVL_BENCH_INLINE")) gReadAheadAvailable = false;
+    wcscpy(gState.gameFolder, widen(game).c_str());
+    double t0 = now();
+    int ok = 0;
+    for (ManifestEntry& e : gState.manifestEntries) {
+        e.needsUpdate = 1;
+        ok += downloadEntry(e) ? 1 : 0;
+    }
+    double seconds = now() - t0;
+    std::printf("install_files %d\ninstall_ok %d\ninstall_seconds %.3f\n",
+                static_cast<int>(gState.manifestEntries.size()), ok, seconds);
+    return ok == static_cast<int>(gState.manifestEntries.size()) ? 0 : 1;
+}
+
+// The same requests with nothing but WinHTTP: the floor under benchInstall.
+int benchRequests(const char* host) {
+    if (!readManifestFrom(host)) return 1;
+    std::vector<char> buffer(kTransferBlock);
+    double t0 = now();
+    int ok = 0;
+    for (const ManifestEntry& e : gState.manifestEntries) {
+        ServerRequest r = openServerRequest(encodeRequestPath(e).c_str(), 0);
+        DWORD got = 0;
+        while (r && ::WinHttpReadData(r.request.get(), buffer.data(), kTransferBlock, &got) && got > 0) {}
+        ok += r ? 1 : 0;
+    }
+    std::printf("requests_files %d\nrequests_ok %d\nrequests_seconds %.3f\n",
+                static_cast<int>(gState.manifestEntries.size()), ok, now() - t0);
     return 0;
 }
 
@@ -124,7 +171,10 @@ int main(int argc, char** argv) {
     if (mode == "cached-check" && argc == 4) return benchCachedCheck(argv[2], std::atoi(argv[3]));
     if (mode == "download" && argc == 7)
         return benchDownload(argv[2], argv[3], std::atoll(argv[4]), argv[5], argv[6]);
-    if (mode == "bare-read" && argc == 4) return benchBareRead(argv[2], argv[3]);
+    if (mode == "bare-read" && (argc == 4 || argc == 5))
+        return benchBareRead(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) * 1024 : kTransferBlock);
+    if (mode == "install" && argc == 4) return benchInstall(argv[2], argv[3]);
+    if (mode == "requests" && argc == 3) return benchRequests(argv[2]);
     std::fprintf(stderr, "usage: see the top of bench/bench_update.cpp\n");
     return 2;
 }

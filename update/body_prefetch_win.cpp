@@ -54,7 +54,7 @@ void BodyPrefetcher::Shared::readLoop() {
     }
 }
 
-BodyPrefetcher::BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize) : request_(request) {
+BodyPrefetcher::BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize, bool readAhead) : request_(request) {
     auto shared = std::shared_ptr<Shared>(new (std::nothrow) Shared);
     if (!shared) return;
     shared->request = request.get();
@@ -62,7 +62,7 @@ BodyPrefetcher::BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize) : req
     shared->blocks.reset(new (std::nothrow) char[size_t{blockSize} * kSlots]);
     if (!shared->blocks) return;
     shared_ = shared;
-    if (!gReadAheadAvailable) return;
+    if (!readAhead || !gReadAheadAvailable) return;
     try {
         reader_ = std::thread([shared] { shared->readLoop(); });
         readAhead_ = true;

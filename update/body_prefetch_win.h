@@ -21,7 +21,8 @@ extern std::atomic<bool> gReadAheadAvailable;
 class BodyPrefetcher {
 public:
     // Fails to start (ok() false) only when its buffers cannot be had.
-    BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize);
+    // Without `readAhead` the body is read inline.
+    BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize, bool readAhead = true);
     // Closes the request: the body is finished with either way. A consumer
     // that stops early does not wait for the read in flight: the helper is
     // left to finish it on its own and then ends.

@@ -27,10 +27,12 @@ bool buildPaths(const ManifestEntry& entry, EntryPaths* p) {
     return n > 0 && n < kFilePathUnits;
 }
 
-// Every folder on the way to the target, after the drive prefix.
+// The game folder and every folder below it on the way to the target. The
+// folders above it exist since start-up; asking for each of them again cost
+// a round trip per level on every file.
 void createFolders(const wchar_t* target) {
     wchar_t folder[kFilePathUnits];
-    for (size_t i = 3; target[i]; ++i) {
+    for (size_t i = std::wcslen(gState.gameFolder); target[i]; ++i) {
         if (target[i] != L'\\') continue;
         std::wmemcpy(folder, target, i);
         folder[i] = 0;
@@ -57,9 +59,10 @@ void showDownloading(const ManifestEntry& entry) {
 KernelHandle openPartFile(const wchar_t* part, int64_t have) {
     KernelHandle h(::CreateFileW(part, GENERIC_WRITE, 0, nullptr, have > 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h || have == 0) return h;  // created empty: nothing to position or cut
     LARGE_INTEGER pos;
     pos.QuadPart = have;
-    if (h && (!::SetFilePointerEx(h.get(), pos, nullptr, FILE_BEGIN) || !::SetEndOfFile(h.get()))) h.reset();
+    if (!::SetFilePointerEx(h.get(), pos, nullptr, FILE_BEGIN) || !::SetEndOfFile(h.get())) h.reset();
     return h;
 }
 
@@ -68,7 +71,9 @@ KernelHandle openPartFile(const wchar_t* part, int64_t have) {
 // Every byte written also goes into `written`, the hash of the part file
 // when the transfer started at 0.
 bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* have, Sha1Hash& written) {
-    BodyPrefetcher body(request.request, kTransferBlock);
+    // A body of one block gains nothing from a helper thread, which costs
+    // about as much as the request itself on small files.
+    BodyPrefetcher body(request.request, kTransferBlock, size - *have > kTransferBlock);
     if (!body.ok()) return false;
     for (;;) {
         const char* block = nullptr;
@@ -117,8 +122,12 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
         ::DeleteFileW(paths.part);
         return false;
     }
+    // Most targets are missing or writable, so the move is tried first; a
+    // read-only one is made writable only when the move is refused. When the
+    // target is in use the verified part file stays for the next attempt.
+    if (::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING)) return true;
+    if (::GetLastError() != ERROR_ACCESS_DENIED) return false;
     ::SetFileAttributesW(paths.target, FILE_ATTRIBUTE_NORMAL);
-    // When the target is in use the verified part file stays for the next attempt.
     return ::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
