@@ -80,19 +80,48 @@ grep -q "Level 2.pak" "$site/launcher/manifest" && fail "the manifest still name
 [ ! -e "$site/publishing" ] || fail "the publish left its marker"
 
 echo "--- while a publish runs, players wait; then they reach Ready on their own (at ${SECONDS}s)"
-touch "$site/publishing"  # what a publish in progress leaves for nginx
+# The real tool, held before it places files until $state/hold goes away.
+held_publish() {
+    touch "$state/hold"
+    python3 - "$repo/tools" "$state/hold" "$build" "$site" <<'PY' &
+import os, sys, time
+tools, hold, build, site = sys.argv[1:]
+sys.path.insert(0, tools)
+import tvl_publish
+place = tvl_publish.place_file
+def held(source, target):
+    while os.path.exists(hold):
+        time.sleep(0.05)
+    place(source, target)
+tvl_publish.place_file = held
+sys.argv = ["tvl_publish.py", "publish", build, "--site", site]
+sys.exit(tvl_publish.main())
+PY
+    publisher=$!
+    for _ in $(seq 100); do [ -e "$site/publishing" ] && break; sleep 0.05; done
+    [ -e "$site/publishing" ] || fail "the publish put up no marker"
+}
+head -c 2000 /dev/urandom > "$build/Tervalon/Content/Paks/Level 3.pak"
+held_publish
+kill -9 "$publisher"  # interrupted: the old version stays, behind the 503
+wait "$publisher" 2>/dev/null || true
+grep -q '"version": 4' "$site/launcher/manifest" || fail "an interrupted publish changed the manifest"
+[ "$(curl -sk -o /dev/null -w '%{http_code}' "https://$address/launcher/manifest")" = 503 ] || fail "no 503 after an interruption"
+held_publish
 # Straight to the file, unbuffered, so its lines can be watched as they come.
-"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --fast-waits 10 --timeout 120 \
-    >"$state/wait.out" 2>&1 &
+"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --press-update --fast-waits 10 \
+    --timeout 120 >"$state/wait.out" 2>&1 &
 waiter=$!
 for _ in $(seq 200); do grep -q '^Waiting:' "$state/wait.out" && break; sleep 0.1; done
 grep -q '^Waiting: The server is preparing' "$state/wait.out" || fail "no wait: $(cat "$state/wait.out")"
-rm "$site/publishing"
+rm "$state/hold"  # the publish goes on and finishes
+wait "$publisher" || fail "the held publish failed"
 wait "$waiter" || fail "no Ready after the publish: $(cat "$state/wait.out")"
 grep -q '^Ready:' "$state/wait.out" || fail "not Ready: $(cat "$state/wait.out")"
+cmp -s "$build/Tervalon/Content/Paks/Level 3.pak" "$game/Tervalon/Content/Paks/Level 3.pak" || fail "the new file is missing"
 
 echo "--- counts for the game server (at ${SECONDS}s)"
 python3 "$repo/tools/tvl_publish.py" counts 9 123 --site "$site"
-curl -sk "https://$address/launcher/info" | grep -q '"version": 4, "lobbies": 9, "players": 123' ||
+curl -sk "https://$address/launcher/info" | grep -q '"version": 5, "lobbies": 9, "players": 123' ||
     fail "counts: $(curl -sk "https://$address/launcher/info")"
 echo "all steps passed"
