@@ -19,7 +19,7 @@ work="$PWD/build/bench-window"
 address=127.0.0.21
 rm -rf "$work"
 mkdir -p "$work/root" "$work/app"
-python3 tools/make_server_documents.py --root "$work/root" --version 3 --sample >/dev/null
+python3 tests/support/test_site.py --root "$work/root" --version 3 --sample >/dev/null
 cp build/windows/TVLLauncher.exe build/windows/TVLHeadless.exe build/windows/bench_minimal_window.exe "$work/app/"
 printf 'server=%s\r\n' "$address" > "$work/app/TVLLauncher.ini"
 bash tests/support/server_ctl.sh start "$work" "$address"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The launcher's main job: builds TVLLauncher.exe, starts the bundled demo
-# server on loopback with a small generated game, and opens the launcher on
-# it with a fresh install.
+# The launcher's main job: builds TVLLauncher.exe, publishes a small generated
+# game with tools/tvl_publish.py, serves it with stock nginx on loopback, as a
+# server owner would, and opens the launcher on it with a fresh install.
 #  - With a display, the window is yours: press INSTALL, then PLAY or close it.
 #  - Without one (a server, CI), it runs under Xvfb: it presses INSTALL, waits
 #    for PLAY, saves a screenshot of every phase it passed under build/demo/,
@@ -18,14 +18,17 @@ export WINEPREFIX="$prefix"
 address=127.0.0.5
 state="$PWD/build/demo-server"
 shots="$PWD/build/demo"
-rm -rf "$state/root" "$shots"
-mkdir -p "$state/root" "$shots"
-python3 tools/make_server_documents.py --root "$state/root" --version 3 --sample >/dev/null
-cp resources/default_banner.jpg "$state/root/banner.img"  # the server's banner: the game's key art
-bash tests/support/server_ctl.sh start "$state" "$address"
+rm -rf "$state/build" "$state/site" "$shots"
+mkdir -p "$state" "$shots"
+python3 tests/support/test_site.py --sample-build "$state/build"
+printf 'Version 3\n\u2022 New map: Level 1\n\u2022 Faster matchmaking\n\u2022 Fixed a crash when leaving a lobby\n' \
+    > "$state/notes.txt"
+python3 tools/tvl_publish.py publish "$state/build" --site "$state/site" --version 3 --notes "$state/notes.txt" \
+    --banner resources/default_banner.jpg
+bash tests/support/nginx_ctl.sh start "$state/nginx" "$address" "$state/site"
 xvfb_pid=""
 cleanup() {
-    bash tests/support/server_ctl.sh stop "$state"
+    bash tests/support/nginx_ctl.sh stop "$state/nginx"
     wineserver -k 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }

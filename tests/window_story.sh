@@ -20,7 +20,7 @@ rm -rf "$root/files"
 mkdir -p "$root/files/Tervalon/Content"
 cp "$build/fakes/Tervalon.exe" "$root/files/Tervalon.exe"
 head -c 300000 /dev/urandom > "$root/files/Tervalon/Content/data.pak"
-python3 "$here/../tools/make_server_documents.py" --root "$root" --version 5 >/dev/null
+python3 "$here/support/test_site.py" --root "$root" --version 5 >/dev/null
 
 # The launcher as a player has it: the exe and its ini in a folder of their own.
 app="$state/app"

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the launcher server's two documents for a folder of game files, in
-the layout of the Python test server (tests/support/test_server.py). Server
-owners publish with tools/tvl_publish.py instead.
+"""Writes the documents of the Python test server (tests/support/test_server.py)
+for a folder of game files, and makes the sample game. Server owners publish
+with tools/tvl_publish.py instead.
 
-  make_server_documents.py --root ROOT --version N [--notes TEXT] [--lobbies N --players N]
+  test_site.py --root ROOT --version N [--notes TEXT] [--lobbies N --players N] [--sample]
+  test_site.py --sample-build DIR        only the sample game, as a build to publish
 
 ROOT/files holds the game as players should have it. Writes ROOT/manifest.json
 (path, size and SHA-1 of every file) and ROOT/info.json, in exactly the shape
@@ -22,7 +23,7 @@ import json
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from tvl_publish import refusals  # noqa: E402  the one copy of the launcher's name rules
 
 SAMPLE_FILES = {
@@ -96,13 +97,19 @@ def manifest_entries(files_dir):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--root", required=True)
-    ap.add_argument("--version", type=int, required=True)
+    ap.add_argument("--sample-build", metavar="DIR", help="write the sample game into DIR and stop")
+    ap.add_argument("--root")
+    ap.add_argument("--version", type=int)
     ap.add_argument("--notes")
     ap.add_argument("--lobbies", type=int, default=3)
     ap.add_argument("--players", type=int, default=12)
     ap.add_argument("--sample", action="store_true", help="generate a small sample game first")
     args = ap.parse_args()
+    if args.sample_build:
+        make_sample(args.sample_build, 3)
+        return 0
+    if not args.root or args.version is None:
+        ap.error("--root and --version are needed")
 
     files_dir = os.path.join(args.root, "files")
     os.makedirs(files_dir, exist_ok=True)
