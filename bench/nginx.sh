@@ -13,18 +13,12 @@ bash scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target bench_update >/dev/null
 
+source bench/common.sh
 mib="${1:-1024}"
-prefix="$PWD/build/windows/wineprefix"
 work="$PWD/build/bench-nginx"
 address=127.0.0.23
 rm -rf "$work/game"
 mkdir -p "$work/big" "$work/many"
-run() { scripts/wine-run.sh "$prefix" build/windows/bench_update.exe "$@" | tr -d '\r'; }
-winpath() { echo "Z:$1" | tr / '\\'; }
-field() { grep "^$1 " | cut -d' ' -f2; }
-seconds() { local t0 t1; t0=$(date +%s.%N); "$@" >/dev/null; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
-ratio() { echo "scale=2; $1 / $2" | bc -l; }
-min() { printf '%s\n' "$@" | sort -g | head -1; }
 trap 'bash tests/support/nginx_ctl.sh stop "$work/nginx"' EXIT
 
 if [ "$(stat -c %s "$work/big/big.bin" 2>/dev/null || echo 0)" != "$((mib * 1048576))" ]; then

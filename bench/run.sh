@@ -8,16 +8,11 @@ bash scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target bench_update >/dev/null
 
+source bench/common.sh
 mib="${1:-1024}"
 work="$PWD/build/bench"
-prefix="$PWD/build/windows/wineprefix"
 address=127.0.0.20
 mkdir -p "$work"
-run() { scripts/wine-run.sh "$prefix" build/windows/bench_update.exe "$@"; }
-winpath() { echo "Z:$1" | tr / '\\'; }
-field() { tr -d '\r' | grep "^$1 " | cut -d' ' -f2; }
-seconds() { local t0 t1; t0=$(date +%s.%N); "$@" >/dev/null; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
-ratio() { echo "scale=2; $1 / $2" | bc -l; }
 
 server="$work/server"
 big="$server/root/files/big.bin"
@@ -45,7 +40,6 @@ echo "wall $(echo "$out" | field check_seconds)s for $(echo "$out" | field check
      "files read: $(echo "$out" | field check_files_read) (targets 0.25 s, 0 files)"
 
 echo "== download of ${mib} MiB from the test server, best of 3 each"
-min() { printf '%s\n' "$@" | sort -g | head -1; }
 curls=() bares=() dls=()
 for _ in 1 2 3; do
     curls+=("$(seconds curl -sk "https://$address/launcher/file?p=big.bin" -o "$work/curl.bin")")
