@@ -62,8 +62,8 @@ part="$game/Tervalon/Content/Paks/Level 2.pak.part"
 "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --press-update --timeout 120 >/dev/null 2>&1 &
 runner=$!
 for _ in $(seq 300); do [ "$(stat -c %s "$part" 2>/dev/null || echo 0)" -gt 1000000 ] && break; sleep 0.1; done
-kill -9 "$runner" 2>/dev/null || true
-wineserver -k 2>/dev/null || true
+kill -9 "$runner" 2>/dev/null || true  # the launcher process itself: Wine runs it as this one
+wait "$runner" 2>/dev/null || true
 have=$(stat -c %s "$part")
 nginx_ctl start "$state/nginx" "$address" "$site"
 before=$(requests)
