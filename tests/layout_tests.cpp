@@ -31,7 +31,7 @@ TEST_CASE("scaled lengths round halves away from zero, each constant on its own"
 }
 
 TEST_CASE("the layout at the sizes players see") {
-    // 96 DPI rows from the design; the 144 DPI row worked by hand:
+    // The sizes players see at 96 DPI, and one at 144 DPI worked by hand:
     // M 24, T 69, a = 10 * (1560 - 48) / 38 = 397, b = 960 - (69+18+126+18+267+24) = 438, h = 397.
     const Expected cases[] = {
         {1040, 640, 96, {16, 46, 1024, 311}, {16, 323, 1024, 407}, {34, 341, 230, 389}, {16, 419, 682, 624},

@@ -1,5 +1,5 @@
 // The whole window painted into the off-screen canvas, checked where the
-// design is exact: colours, geometry and what is left out. Text is checked
+// look is exact: colours, geometry and what is left out. Text is checked
 // through the measured layout, never by glyphs (Wine has no "Segoe UI").
 #include <doctest/doctest.h>
 
