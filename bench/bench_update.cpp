@@ -19,6 +19,7 @@
 #include "update/body_prefetch_win.h"
 #include "update/download.h"
 #include "update/file_check.h"
+#include "update/sha1_win.h"
 #include "update/http_client.h"
 #include "update/server_documents.h"
 

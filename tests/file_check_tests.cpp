@@ -9,6 +9,7 @@
 #include "tests/support/wide_strings.h"
 #include "update/file_cache.h"
 #include "update/file_check.h"
+#include "update/sha1_win.h"
 
 namespace {
 

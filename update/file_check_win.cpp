@@ -7,6 +7,7 @@
 #include "app/launcher_state.h"
 #include "update/file_cache.h"
 #include "update/file_check.h"
+#include "update/sha1_win.h"
 
 namespace {
 

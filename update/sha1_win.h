@@ -6,6 +6,10 @@
 #include <bcrypt.h>
 
 #include <cstddef>
+#include <cstdint>
+
+constexpr int64_t kHashProgressStep = 64LL * 1024 * 1024;  // report once per 64 MiB
+constexpr uint32_t kHashChunk = 1024 * 1024;
 
 class Sha1Hash {
 public:
@@ -23,3 +27,7 @@ private:
     BCRYPT_ALG_HANDLE alg_ = nullptr;
     BCRYPT_HASH_HANDLE hash_ = nullptr;
 };
+
+// SHA-1 of a file through CNG as 40 lowercase hex digits and a terminator.
+// With progress, files over 64 MiB report "Checking game files... N%".
+bool sha1OfFile(const wchar_t* path, char out[41], bool progress);
