@@ -6,8 +6,9 @@
 
 #include <windows.h>
 
+#include "app/window_title.h"
+
 constexpr wchar_t kWindowClass[] = L"UE4TVLLauncher";
-constexpr wchar_t kWindowTitle[] = L"TVL UE4 Launcher";
 
 enum WindowTimer : UINT_PTR {
     RepaintTimer = 1,    // 33 ms, one-shot, armed by the first state change

@@ -9,11 +9,9 @@
 #   bash bench/nginx.sh [MiB, default 1024]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target bench_update >/dev/null
-
 source bench/common.sh
+build_targets bench_update
+
 mib="${1:-1024}"
 work="$PWD/build/bench-nginx"
 address=127.0.0.23

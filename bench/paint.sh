@@ -5,7 +5,6 @@
 #   bash bench/paint.sh [runs per figure, default 15]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target bench_paint >/dev/null
+source bench/common.sh
+build_targets bench_paint
 scripts/wine-run.sh "$PWD/build/windows/wineprefix" build/windows/bench_paint.exe "${1:-15}" | tr -d '\r'

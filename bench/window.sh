@@ -8,12 +8,10 @@
 #   bash bench/window.sh [runs, default 5]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target TVLLauncher TVLHeadless bench_minimal_window >/dev/null
+source bench/common.sh
+build_targets TVLLauncher TVLHeadless bench_minimal_window
 
 runs="${1:-5}"
-prefix="$PWD/build/windows/wineprefix"
 export WINEPREFIX="$prefix"
 work="$PWD/build/bench-window"
 address=127.0.0.21

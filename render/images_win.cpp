@@ -11,12 +11,6 @@
 
 namespace gp = Gdiplus::DllExports;
 
-void closeGdipImage(Gdiplus::GpImage* image) { gp::GdipDisposeImage(image); }
-void closeGdipGraphics(Gdiplus::GpGraphics* graphics) { gp::GdipDeleteGraphics(graphics); }
-void closeGdipPath(Gdiplus::GpPath* path) { gp::GdipDeletePath(path); }
-void closeGdipBrush(Gdiplus::GpBrush* brush) { gp::GdipDeleteBrush(brush); }
-void closeGdipPen(Gdiplus::GpPen* pen) { gp::GdipDeletePen(pen); }
-
 void startGdiplus() {
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug hook, background thread on
     ULONG_PTR token = 0;

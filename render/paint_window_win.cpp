@@ -4,11 +4,14 @@
 #include <gdiplus.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "app/display_win.h"
 #include "app/launcher_state.h"
+#include "app/window_title.h"
 #include "render/action_bar_win.h"
+#include "render/canvas_win.h"
 #include "render/cards_win.h"
 #include "render/draw_win.h"
 #include "render/images_win.h"
@@ -17,48 +20,23 @@ namespace gp = Gdiplus::DllExports;
 
 namespace {
 
-constexpr wchar_t kWindowTitle[] = L"TVL UE4 Launcher";
-
-// An off-screen bitmap selected into its own memory DC.
-struct Surface {
-    int32_t width = 0, height = 0;
-    MemoryDc dc;
-    GdiObject<HBITMAP> bitmap;
-    HGDIOBJ previous = nullptr;
-
-    ~Surface() { release(); }
-    void release() {
-        if (previous) ::SelectObject(dc.get(), previous);
-        previous = nullptr;
-        bitmap.reset();
-        dc.reset();
-        width = height = 0;
-    }
-    bool make(HDC like, int32_t w, int32_t h) {
-        release();
-        dc.reset(::CreateCompatibleDC(like));
-        bitmap.reset(::CreateCompatibleBitmap(like ? like : dc.get(), w, h));
-        if (!dc || !bitmap) return false;
-        previous = ::SelectObject(dc.get(), bitmap.get());
-        ::SetBkMode(dc.get(), TRANSPARENT);
-        width = w;
-        height = h;
-        return true;
-    }
-};
+// An off-screen picture of the client's size, made anew when the size changes.
+bool fitsClient(const std::unique_ptr<Canvas>& c) {
+    return c && c->ok() && c->width() == gLayout.clientWidth && c->height() == gLayout.clientHeight;
+}
 
 // What is derived from the pictures alone, scaled once per size: GDI+
 // under Wine takes tens of milliseconds for a bicubic draw of a large
 // picture, and a 1:1 copy a few.
 struct PaintCache {
-    Surface backdrop;  // base colour, background picture and tint at the client size
+    std::unique_ptr<Canvas> backdrop;  // base colour, background picture and tint at the client size
     const void* backdropImage = nullptr;
     ImageHandle banner;  // the banner cover-scaled to its card
     bool bannerOpaque = false;  // no alpha: it hides whatever lies under it
     int32_t bannerWidth = 0, bannerHeight = 0;
     const void* bannerSource = nullptr;
     uint32_t bannerSerial = 0;
-    Surface backBuffer;  // the last picture shown, for partial repaints
+    std::unique_ptr<Canvas> backBuffer;  // the last picture shown, for partial repaints
 };
 
 PaintCache gCache;
@@ -69,9 +47,9 @@ bool intersects(const Rect& a, const Rect& b) {
 
 Rect grown(const Rect& r, int32_t by) { return Rect{r.left - by, r.top - by, r.right + by, r.bottom + by}; }
 
-void paintBackdrop(HDC like, int32_t w, int32_t h) {
-    if (!gCache.backdrop.make(like, w, h)) return;
-    GraphicsHandle g = createPaintGraphics(gCache.backdrop.dc.get());
+void paintBackdrop(int32_t w, int32_t h) {
+    gCache.backdrop = std::make_unique<Canvas>(w, h);
+    GraphicsHandle g = createPaintGraphics(gCache.backdrop->dc());
     fillRect(g.get(), 0, 0, w, h, 0xFF16202C);
     {
         LockHolder hold(gImageLock);
@@ -82,15 +60,13 @@ void paintBackdrop(HDC like, int32_t w, int32_t h) {
     fillRectVertical(g.get(), 0, 0, w, h, -1, h + 1, 0x460E1620, 0xB4101822);
 }
 
-void ensureBackdrop(HDC like) {
-    const Surface& b = gCache.backdrop;
+void ensureBackdrop() {
     bool stale;
     {
         LockHolder hold(gImageLock);
         stale = gCache.backdropImage != gState.backgroundImage.get();
     }
-    if (stale || b.width != gLayout.clientWidth || b.height != gLayout.clientHeight || !b.dc)
-        paintBackdrop(like, gLayout.clientWidth, gLayout.clientHeight);
+    if (stale || !fitsClient(gCache.backdrop)) paintBackdrop(gLayout.clientWidth, gLayout.clientHeight);
 }
 
 // A copy of the banner already cropped and scaled to the card, drawn 1:1.
@@ -248,8 +224,8 @@ void paintScene(HDC dc, const Rect& region) {
     const Rect r{std::max(region.left, 0), std::max(region.top, 0), std::min(region.right, client.right),
                  std::min(region.bottom, client.bottom)};
     if (r.width() <= 0 || r.height() <= 0) return;
-    ensureBackdrop(dc);
-    ::BitBlt(dc, r.left, r.top, r.width(), r.height(), gCache.backdrop.dc.get(), r.left, r.top, SRCCOPY);
+    ensureBackdrop();
+    ::BitBlt(dc, r.left, r.top, r.width(), r.height(), gCache.backdrop->dc(), r.left, r.top, SRCCOPY);
     const int saved = ::SaveDC(dc);
     ::IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
     ::SetBkMode(dc, TRANSPARENT);
@@ -269,22 +245,22 @@ void paintScene(HDC dc, const Rect& region) {
 void paintWindow(HWND window) {
     PAINTSTRUCT ps;
     HDC screen = ::BeginPaint(window, &ps);
-    Surface& back = gCache.backBuffer;
     Rect region{ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom};
-    if (back.width != gLayout.clientWidth || back.height != gLayout.clientHeight || !back.dc) {
-        back.make(screen, gLayout.clientWidth, gLayout.clientHeight);
+    if (!fitsClient(gCache.backBuffer)) {
+        gCache.backBuffer = std::make_unique<Canvas>(gLayout.clientWidth, gLayout.clientHeight);
         region = Rect{0, 0, gLayout.clientWidth, gLayout.clientHeight};  // nothing to keep from before
     }
-    if (back.dc) {
-        paintScene(back.dc.get(), region);
-        ::BitBlt(screen, 0, 0, back.width, back.height, back.dc.get(), 0, 0, SRCCOPY);
+    const Canvas& back = *gCache.backBuffer;
+    if (back.ok()) {
+        paintScene(back.dc(), region);
+        ::BitBlt(screen, 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
     }
     ::EndPaint(window, &ps);
 }
 
 void releasePaintCache() {
-    gCache.backBuffer.release();
-    gCache.backdrop.release();
+    gCache.backBuffer.reset();
+    gCache.backdrop.reset();
     gCache.backdropImage = nullptr;
     gCache.banner.reset();
     gCache.bannerSource = nullptr;

@@ -5,11 +5,12 @@
 
 #include <cstdint>
 
+#include "app/window_title.h"  // the caption of its message boxes
+
 constexpr wchar_t kShippingExe[] = L"Tervalon-Win64-Shipping.exe";
 constexpr wchar_t kGameExe[] = L"Tervalon.exe";
 constexpr wchar_t kSteamExe[] = L"steam.exe";
 constexpr wchar_t kSteamOpenAddress[] = L"steam://open/main";
-constexpr wchar_t kLauncherCaption[] = L"TVL UE4 Launcher";
 constexpr wchar_t kSteamStartingText[] =
     L"Steam has to be open and logged in.\n\nSteam is starting now - when it's ready, press Play again.";
 constexpr wchar_t kGameStartFailedText[] = L"Could not start the game. Restart the launcher to repair the files.";

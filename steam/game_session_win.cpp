@@ -49,7 +49,7 @@ DWORD WINAPI gameMonitor(void*) {
 }
 
 void showBox(const wchar_t* text, UINT icon) {
-    ::MessageBoxW(gState.mainWindow, text, kLauncherCaption, MB_OK | icon);
+    ::MessageBoxW(gState.mainWindow, text, kWindowTitle, MB_OK | icon);
 }
 
 }  // namespace

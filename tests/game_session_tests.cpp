@@ -69,7 +69,7 @@ private:
         if (pid != ::GetCurrentProcessId() || std::wstring(cls) != L"#32770") return TRUE;
         ::GetWindowTextW(w, caption, 64);
         auto* watcher = reinterpret_cast<MessageBoxWatcher*>(self);
-        if (std::wstring(caption) == kLauncherCaption && watcher->seen_.insert(w).second) {
+        if (std::wstring(caption) == kWindowTitle && watcher->seen_.insert(w).second) {
             std::wstring text;
             ::EnumChildWindows(w, collectStatic, reinterpret_cast<LPARAM>(&text));
             {

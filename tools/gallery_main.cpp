@@ -170,6 +170,7 @@ struct Size {
 const Size kSizes[] = {
     {1040, 640, 96, L"", true},
     {1560, 960, 144, L"-144dpi", false},
+    {1350, 840, 144, L"-144dpi-smallest", false},
     {900, 560, 96, L"-900x560", false},
     {1920, 1080, 96, L"-1920x1080", false},
 };

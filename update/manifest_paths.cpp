@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/text_utf8.h"
+
 namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
@@ -47,6 +49,16 @@ bool byteAllowed(unsigned char c) {
 }
 
 }  // namespace
+
+std::u16string fileNameKey(const char* path) {
+    const size_t length = std::strlen(path);
+    std::wstring wide(length + 1, L'\0');  // UTF-16 never needs more units than UTF-8 has bytes
+    const long n = utf8ToUtf16(path, length, wide.data(), wide.size());
+    std::u16string key;
+    for (long i = 0; i < n; ++i) key.push_back(wide[i] == L'\\' ? u'/' : static_cast<char16_t>(wide[i]));
+    upcaseFileName(key);
+    return key;
+}
 
 bool manifestPathAllowed(const char* path) {
     if (path[0] == 0 || isSeparator(path[0])) return false;

@@ -27,5 +27,9 @@ constexpr int64_t kDiskSpaceMargin = 256LL * 1024 * 1024;
 bool manifestSizesFit(const std::vector<ManifestEntry>& entries);
 
 // A path as Windows compares file names: UTF-16, "\" as "/", upper case
-// (ordinal, ignoring case). Windows uses the system's own case table.
+// (ordinal, ignoring case).
 std::u16string fileNameKey(const char* path);
+
+// Upper-cases a name in place, letter by letter. Windows uses the system's
+// own table; other builds a portable stand-in.
+void upcaseFileName(std::u16string& name);
