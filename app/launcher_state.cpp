@@ -27,6 +27,7 @@ void resetLauncherState() {
     s.gameFolder[0] = 0;
     s.httpSession = nullptr;
     s.mainWindow = nullptr;
+    s.manifestKey = ManifestKey{};
     s.phase = Connecting;
     std::wcscpy(s.statusText, kInitialStatus);
     s.patchNotes.reset();

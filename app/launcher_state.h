@@ -20,6 +20,7 @@
 #include "app/byte_buffer.h"
 #include "app/game_files.h"
 #include "app/launcher_phase.h"
+#include "app/manifest_key.h"
 #include "render/graphics_handles_win.h"
 
 // Posted (never sent) to mainWindow whenever shared state changed.
@@ -64,6 +65,7 @@ struct LauncherState {
     wchar_t gameFolder[kFolderPathUnits];
     void* httpSession;  // HINTERNET of WinHTTP, may be null
     HWND mainWindow;
+    ManifestKey manifestKey;  // with a key, only manifests signed by it are used
 
     // Written only by setStatus under stateLock; a lone read of phase needs no lock.
     std::atomic<int32_t> phase;

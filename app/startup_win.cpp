@@ -11,6 +11,7 @@
 #include "steam/image_loader.h"
 #include "update/file_check.h"
 #include "update/http_client.h"
+#include "update/signing_formats.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -49,13 +50,23 @@ void prepareFolders() {
     gState.gameInstalled = ::GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
+// A studio may build its key in: cmake -DTVL_MANIFEST_KEY=<88 characters>.
+#ifndef TVL_MANIFEST_KEY
+#define TVL_MANIFEST_KEY ""
+#endif
+constexpr char kBuiltInManifestKey[] = TVL_MANIFEST_KEY;
+
+// The server and the manifest key; the ini's key wins over the built-in one.
 void readConfiguration() {
+    std::optional<std::string> iniKey;
     wchar_t exe[kFilePathUnits];
     DWORD n = ::GetModuleFileNameW(nullptr, exe, kFilePathUnits);
-    if (n == 0 || n >= kFilePathUnits) return;
-    std::wstring ini(exe);
-    ini = ini.substr(0, ini.rfind(L'\\') + 1) + L"TVLLauncher.ini";
-    loadConfigFile(ini.c_str());
+    if (n > 0 && n < kFilePathUnits) {
+        std::wstring ini(exe);
+        ini = ini.substr(0, ini.rfind(L'\\') + 1) + L"TVLLauncher.ini";
+        loadConfigFile(ini.c_str(), &iniKey);
+    }
+    gState.manifestKey = chooseManifestKey(iniKey ? &*iniKey : nullptr, kBuiltInManifestKey);
 }
 
 // "banner.img" from the last run, else the built-in banner; then the

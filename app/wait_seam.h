@@ -14,3 +14,9 @@ struct WaitSeam {
 extern WaitSeam gWaitSeam;
 
 void waitMs(uint32_t ms);
+
+// A span that is not slept but measured (the slow-retrieval span), divided
+// as the waits are, but never below 1 s: a test on a busy machine must not
+// take a pause of the scheduler for a slow server.
+constexpr uint32_t kShortestSpanMs = 1000;
+uint32_t scaledSpanMs(uint32_t ms);

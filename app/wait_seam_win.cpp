@@ -9,3 +9,9 @@ void waitMs(uint32_t ms) {
     uint32_t divisor = gWaitSeam.divisor.load();
     ::Sleep(ms / (divisor ? divisor : 1));
 }
+
+uint32_t scaledSpanMs(uint32_t ms) {
+    uint32_t divisor = gWaitSeam.divisor.load();
+    uint32_t scaled = ms / (divisor ? divisor : 1);
+    return scaled < kShortestSpanMs && ms >= kShortestSpanMs ? kShortestSpanMs : scaled;
+}

@@ -203,6 +203,7 @@ TEST_CASE("a server that sends more than the entry's size cannot write past it")
         // returns); waiting for the read ahead of it would take until 12 s.
         testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "extra": 2000000, "chunk": 262144,
                                "delay_ms": 4000, "times": 1}])");
+        gWaitSeam.divisor = 10;  // a 6 s span: a block every 4 s is not too slow
         const DWORD start = ::GetTickCount();
         REQUIRE(downloadEntry(e));  // the next attempt finds the part file complete and only verifies
         CHECK(::GetTickCount() - start < 10000);

@@ -3,6 +3,7 @@
 
 #include "tests/support/wide_strings.h"
 
+#include <cstdio>
 #include <string>
 #include <thread>
 

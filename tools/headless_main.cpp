@@ -2,7 +2,8 @@
 // does it (data folders, TVLLauncher.ini beside this exe, cache, HTTP
 // session), then the update worker and the image loader, with a message-only
 // window standing in for the main window. Every change of phase or status
-// text is printed as "<Phase>: <text>" in UTF-8.
+// text is printed as "<Phase>: <text>" in UTF-8, and every check of a
+// manifest's signature as "Signature: <result>".
 //
 //   --press-update    press the main button whenever the phase is UpdateReady
 //   --press-retry     press it whenever the phase is ServerError, LocalError or Waiting
@@ -55,10 +56,18 @@ std::mutex gStepsLock;
 std::deque<std::pair<int, std::wstring>> gSteps;
 std::atomic<unsigned> gStepCount{0};
 
+constexpr int kSignatureStep = -2;  // a line of its own, not a phase
+
 void recordStep(int phase, const wchar_t* text) {
     std::lock_guard<std::mutex> hold(gStepsLock);
     gSteps.emplace_back(phase, text);
     ++gStepCount;
+}
+
+// In order with the status lines, so a server owner reads why a phase came.
+void recordSignature(const wchar_t* result) {
+    recordStep(kSignatureStep, result);
+    postStateChanged(0);
 }
 
 void printLine(const std::wstring& line) {
@@ -102,6 +111,10 @@ void pressIfAsked() {
 }
 
 void showStep(int phase, const std::wstring& text) {
+    if (phase == kSignatureStep) {
+        printLine(L"Signature: " + text);
+        return;
+    }
     if (phase == gShown.phase && text == gShown.text) return;
     gShown.phase = phase;
     gShown.text = text;
@@ -173,6 +186,7 @@ int wmain(int argc, wchar_t** argv) {
     if (gOptions.timeoutSeconds > 0)
         ::SetTimer(gState.mainWindow, kTimeoutTimer, static_cast<UINT>(gOptions.timeoutSeconds) * 1000, nullptr);
     gStatusObserver = recordStep;
+    gSignatureObserver = recordSignature;
     {
         LockHolder hold(gStateLock);
         showStep(gState.phase, gState.statusText);  // the first line: Connecting

@@ -2,8 +2,10 @@
 """Publishes a build of Tervalon for players' launchers, to be served by a
 stock web server (tools/nginx/tvl-launcher.conf).
 
-  tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE]
+  tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE] [--sign KEYFILE]
   tvl_publish.py counts LOBBIES PLAYERS --site SITE_DIR
+  tvl_publish.py keygen KEYFILE
+  tvl_publish.py verify --site SITE_DIR --key KEY
 
 publish writes SITE_DIR/launcher/{info,manifest,banner} in the shapes the
 launcher reads, and the build's files under SITE_DIR/files/ named as the
@@ -23,15 +25,31 @@ as hard links where the file system allows and copies otherwise.
 
 counts rewrites the two counts of the info, for the game server to call.
 
-Python 3 standard library only.
+Signed sites: players' launchers with a manifest_key= in TVLLauncher.ini use
+a manifest only when launcher/manifest.sig signs it (ECDSA P-256 over the
+SHA-256 of the manifest as served; base64 of r||s), and never go back to a
+lower version.
+ - keygen writes a new private key (PEM, mode 0600; never over an existing
+   file) and prints the manifest_key= line for TVLLauncher.ini.
+ - publish --sign KEYFILE writes launcher/manifest.sig with the manifest,
+   the signature first. A publish without --sign removes an old signature,
+   which would no longer match.
+ - verify checks a site as a launcher with that key would: the signature,
+   then every file's size and SHA-1. KEY is the 88-character key, a
+   manifest_key= line, a file holding one (TVLLauncher.ini), or a PEM key.
+
+Python 3 standard library and the openssl command only.
 """
 
 import argparse
+import base64
 import hashlib
 import json
 import os
 import shutil
+import subprocess
 import sys
+import tempfile
 import time
 import urllib.parse
 
@@ -152,6 +170,120 @@ def place_file(source, target):
     os.replace(temp, target)
 
 
+# ---- signing --------------------------------------------------------------
+# The launcher reads raw r||s and X||Y; openssl speaks DER. These convert.
+
+SIGNATURE = "manifest.sig"
+# SubjectPublicKeyInfo of a P-256 key up to the uncompressed point's 0x04.
+P256_SPKI_PREFIX = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d030107034200") + b"\x04"
+
+
+class SigningError(Exception):
+    pass
+
+
+def openssl(*args, data=None):
+    try:
+        done = subprocess.run(["openssl", *args], input=data, capture_output=True)
+    except FileNotFoundError:
+        raise SigningError("the openssl command is missing (apt-get install openssl)")
+    if done.returncode != 0:
+        raise SigningError(f"openssl {args[0]}: {done.stderr.decode(errors='replace').strip()}")
+    return done.stdout
+
+
+def public_key(key_file):
+    """The 88-character manifest key of a PEM key file (private or public)."""
+    der = openssl("pkey", "-in", key_file, "-pubout", "-outform", "DER")
+    if len(der) != len(P256_SPKI_PREFIX) + 64 or not der.startswith(P256_SPKI_PREFIX):
+        raise SigningError(f"{key_file} is not a P-256 key (make one with: tvl_publish.py keygen KEYFILE)")
+    return base64.b64encode(der[-64:]).decode("ascii")
+
+
+def der_integer(data, pos):
+    if data[pos] != 0x02 or data[pos + 1] > 33:
+        raise SigningError("openssl wrote a signature this tool does not understand")
+    length = data[pos + 1]
+    return int.from_bytes(data[pos + 2:pos + 2 + length], "big"), pos + 2 + length
+
+
+def raw_signature(der):
+    """r||s, 32 bytes each, from a DER SEQUENCE of two INTEGERs."""
+    if len(der) < 8 or der[0] != 0x30 or der[1] != len(der) - 2:
+        raise SigningError("openssl wrote a signature this tool does not understand")
+    r, pos = der_integer(der, 2)
+    s, _ = der_integer(der, pos)
+    return r.to_bytes(32, "big") + s.to_bytes(32, "big")
+
+
+def der_signature(raw):
+    def integer(value):
+        body = value.lstrip(b"\0") or b"\0"
+        if body[0] & 0x80:
+            body = b"\0" + body
+        return b"\x02" + bytes([len(body)]) + body
+    body = integer(raw[:32]) + integer(raw[32:])
+    return b"\x30" + bytes([len(body)]) + body
+
+
+def sign(data, key_file):
+    """The .sig body for data: base64 of r||s and one line end."""
+    raw = raw_signature(openssl("dgst", "-sha256", "-sign", key_file, data=data))
+    return base64.b64encode(raw) + b"\n"
+
+
+def decode_key_text(text):
+    """The 64 bytes X||Y of an 88-character key, strictly, as the launcher reads it."""
+    text = text.strip()
+    if text.startswith("manifest_key="):
+        text = text[len("manifest_key="):]
+    if len(text) != 88:
+        raise SigningError("a manifest key is 88 base64 characters")
+    try:
+        xy = base64.b64decode(text, validate=True)
+    except ValueError:
+        raise SigningError("the manifest key is not base64")
+    if len(xy) != 64 or base64.b64encode(xy).decode() != text:
+        raise SigningError("the manifest key is not the base64 of 64 bytes")
+    return xy
+
+
+def read_key(key):
+    """KEY of the verify command: the key itself, a manifest_key= line, or a
+    file holding one or a PEM key."""
+    if os.path.isfile(key):
+        with open(key, "rb") as f:
+            content = f.read()
+        if b"-----BEGIN" in content:
+            return decode_key_text(public_key(key))
+        for line in content.decode("utf-8", errors="replace").splitlines():
+            if line.startswith("manifest_key="):
+                return decode_key_text(line)
+        raise SigningError(f"{key} holds no manifest_key= line and no PEM key")
+    return decode_key_text(key)
+
+
+def signature_verifies(data, sig_body, xy):
+    """Is sig_body a .sig as the launcher accepts it, signing data under X||Y?"""
+    text = sig_body[:-2] if sig_body.endswith(b"\r\n") else sig_body[:-1] if sig_body.endswith(b"\n") else sig_body
+    try:
+        raw = base64.b64decode(text, validate=True)
+    except ValueError:
+        return False
+    if len(text) != 88 or len(raw) != 64 or base64.b64encode(raw) != text:
+        return False
+    pem = (b"-----BEGIN PUBLIC KEY-----\n" + base64.encodebytes(P256_SPKI_PREFIX + xy) +
+           b"-----END PUBLIC KEY-----\n")
+    with tempfile.TemporaryDirectory() as tmp:
+        paths = {name: os.path.join(tmp, name) for name in ("key.pem", "sig.der", "data")}
+        for name, content in (("key.pem", pem), ("sig.der", der_signature(raw)), ("data", data)):
+            with open(paths[name], "wb") as f:
+                f.write(content)
+        done = subprocess.run(["openssl", "dgst", "-sha256", "-verify", paths["key.pem"], "-signature",
+                               paths["sig.der"], paths["data"]], capture_output=True)
+    return done.returncode == 0
+
+
 # ---- progress -------------------------------------------------------------
 
 class Progress:
@@ -268,6 +400,12 @@ def publish(args):
     if problems:
         lines = "\n".join(f"  {rel}: {why}" for rel, why in problems)
         sys.exit(f"cannot publish: players' launchers would refuse the whole manifest because of\n{lines}")
+    key_line = None
+    if args.sign:
+        try:
+            key_line = public_key(args.sign)  # a bad key stops the publish before it touches the site
+        except SigningError as e:
+            sys.exit(f"cannot sign: {e}")
     notes = None
     if args.notes:
         with open(args.notes, encoding="utf-8") as f:
@@ -289,14 +427,26 @@ def publish(args):
     version = args.version if args.version is not None else int(current.get("version", 0)) + 1
     if notes is None:
         notes = current.get("notes", "")
-    write_atomically(os.path.join(site, "launcher", "manifest"), manifest_document(version, entries))
+    manifest = manifest_document(version, entries)
+    signature_path = os.path.join(site, "launcher", SIGNATURE)
+    if args.sign:
+        # The signature goes first: the marker keeps both answering 503 until
+        # the manifest it signs is in place too.
+        try:
+            write_atomically(signature_path, sign(manifest, args.sign))
+        except SigningError as e:
+            sys.exit(f"cannot sign: {e}; the site still answers 503, run the publish again")
+    elif os.path.exists(signature_path):
+        os.remove(signature_path)  # it signs the old manifest, not this one
+        print(f"removed launcher/{SIGNATURE}: this publish is not signed")
+    write_atomically(os.path.join(site, "launcher", "manifest"), manifest)
     write_atomically(os.path.join(site, "launcher", "info"),
                      info_document(version, current.get("lobbies", 0), current.get("players", 0), notes))
     remove_stale(files_dir, {request_name(rel) for rel in paths})
     os.remove(marker)
     total = sum(size for _, size, _ in entries)
     print(f"published version {version}: {len(entries)} file(s), {total} bytes, "
-          f"{hashed} hashed, in {time.monotonic() - started:.2f} s")
+          f"{hashed} hashed, in {time.monotonic() - started:.2f} s" + (", signed" if key_line else ""))
     return 0
 
 
@@ -310,6 +460,69 @@ def counts(args):
     return 0
 
 
+def keygen(args):
+    try:
+        fd = os.open(args.keyfile, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    except FileExistsError:
+        sys.exit(f"{args.keyfile} exists: keygen never overwrites a key (players' launchers trust the old one)")
+    try:
+        with os.fdopen(fd, "wb") as f:
+            os.fchmod(f.fileno(), 0o600)
+            f.write(openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"))
+            f.flush()
+            os.fsync(f.fileno())
+        line = public_key(args.keyfile)
+    except SigningError as e:
+        os.remove(args.keyfile)
+        sys.exit(f"keygen failed: {e}")
+    print(f"wrote {args.keyfile} (keep it secret; sign with: publish ... --sign {args.keyfile})")
+    print("put this line in players' TVLLauncher.ini:")
+    print(f"manifest_key={line}")
+    return 0
+
+
+def verify(args):
+    site = os.path.abspath(args.site)
+    try:
+        xy = read_key(args.key)
+    except SigningError as e:
+        sys.exit(f"verify: {e}")
+    launcher = os.path.join(site, "launcher")
+    try:
+        with open(os.path.join(launcher, "manifest"), "rb") as f:
+            manifest = f.read()
+    except OSError:
+        sys.exit(f"verify: no manifest at {launcher}")
+    if os.path.exists(os.path.join(site, MARKER)):
+        print("note: a publish is running; players get 503 until it ends")
+    try:
+        with open(os.path.join(launcher, SIGNATURE), "rb") as f:
+            sig = f.read()
+    except OSError:
+        sys.exit(f"refused: no launcher/{SIGNATURE}; players with this key refuse the update")
+    if not signature_verifies(manifest, sig, xy):
+        sys.exit(f"refused: launcher/{SIGNATURE} does not sign this manifest under this key")
+    try:
+        document = json.loads(manifest)
+        entries = [(e["p"], e["s"], e["h"]) for e in document["files"]]
+    except (ValueError, KeyError, TypeError):
+        sys.exit("refused: the signed manifest is not one this tool wrote")
+    problems = []
+    for rel, size, sha1 in entries:
+        path = os.path.join(site, "files", request_name(rel))
+        try:
+            served = os.path.getsize(path)
+        except OSError:
+            problems.append(f"  {rel}: not served")
+            continue
+        if served != size or sha1_of(path, Progress(1, size)) != sha1:
+            problems.append(f"  {rel}: the served bytes differ from the manifest")
+    if problems:
+        sys.exit("signature good, but players would fail these files:\n" + "\n".join(problems))
+    print(f"verified: version {document.get('version')}, {len(entries)} file(s), signed with this key")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
@@ -319,7 +532,15 @@ def main():
     p.add_argument("--version", type=int)
     p.add_argument("--notes", metavar="FILE", help="patch notes, UTF-8 text")
     p.add_argument("--banner", metavar="IMAGE", help="the launcher's banner picture")
+    p.add_argument("--sign", metavar="KEYFILE", help="sign the manifest with this private key (keygen makes one)")
     p.set_defaults(run=publish)
+    k = commands.add_parser("keygen", help="make a signing key and print its manifest_key= line")
+    k.add_argument("keyfile", metavar="KEYFILE")
+    k.set_defaults(run=keygen)
+    v = commands.add_parser("verify", help="check a signed site as players' launchers would")
+    v.add_argument("--site", required=True, metavar="SITE_DIR")
+    v.add_argument("--key", required=True, metavar="KEY")
+    v.set_defaults(run=verify)
     c = commands.add_parser("counts", help="set the open lobbies and the players in matches")
     c.add_argument("lobbies", type=int)
     c.add_argument("players", type=int)

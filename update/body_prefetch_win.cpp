@@ -16,6 +16,7 @@ struct Slot {
 
 struct BodyPrefetcher::Shared {
     HINTERNET request;
+    SlowBodyGuard guard;  // only the reading thread touches it
     uint32_t blockSize;
     std::unique_ptr<char[]> blocks;
     Slot slots[kSlots];
@@ -28,7 +29,9 @@ struct BodyPrefetcher::Shared {
     char* block(int slot) { return blocks.get() + size_t{blockSize} * slot; }
     Slot readInto(int slot) {
         DWORD got = 0;
-        bool failed = !::WinHttpReadData(request, block(slot), blockSize, &got);
+        BodyPiece piece = readBodyPiece(request, guard, block(slot), blockSize, &got);
+        // A body too slow fails the attempt; the part file keeps what came before.
+        bool failed = piece == kBodyReadError || piece == kBodyTooSlow;
         return Slot{got, true, failed};
     }
     void readLoop();
@@ -58,6 +61,7 @@ BodyPrefetcher::BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize, bool 
     auto shared = std::shared_ptr<Shared>(new (std::nothrow) Shared);
     if (!shared) return;
     shared->request = request.get();
+    guardBody(shared->request, shared->guard);
     shared->blockSize = blockSize;
     shared->blocks.reset(new (std::nothrow) char[size_t{blockSize} * kSlots]);
     if (!shared->blocks) return;

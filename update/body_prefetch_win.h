@@ -31,8 +31,9 @@ public:
     BodyPrefetcher& operator=(const BodyPrefetcher&) = delete;
 
     bool ok() const { return shared_ != nullptr; }
-    // The next block in order. False on a read error; *count 0 at the end of
-    // the body. The block stays valid until release().
+    // The next block in order. False on a read error, with *count bytes that
+    // still arrived before it; *count 0 at the end of the body. The block
+    // stays valid until release().
     bool next(const char** data, DWORD* count);
     void release();
 

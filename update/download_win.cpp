@@ -78,8 +78,9 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
     for (;;) {
         const char* block = nullptr;
         DWORD got = 0;
-        if (!body.next(&block, &got)) return false;
-        if (got == 0) return *have == size;
+        bool readable = body.next(&block, &got);
+        if (readable && got == 0) return *have == size;
+        // What arrived before a failure is kept too: the next attempt resumes after it.
         bool tooMuch = static_cast<int64_t>(got) > size - *have;
         DWORD keep = tooMuch ? static_cast<DWORD>(size - *have) : got;
         DWORD done = 0;
@@ -88,8 +89,8 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         body.release();
         *have += keep;
         gState.bytesDone += keep;
-        postStateChanged(0);
-        if (tooMuch) return false;
+        if (keep > 0) postStateChanged(0);
+        if (!readable || tooMuch) return false;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include "app/byte_buffer.h"
 #include "app/owned_handle.h"
+#include "update/slow_body_guard.h"
 
 inline void closeWinHttpHandle(HINTERNET h) { ::WinHttpCloseHandle(h); }
 using WinHttpHandle = Owned<NullableTraits<HINTERNET, closeWinHttpHandle>>;
@@ -40,12 +41,26 @@ ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
 // The response's numeric status code, 0 when it cannot be read.
 DWORD requestStatusCode(const ServerRequest& request);
 
+// Starts the slow-retrieval rule for the body of `request`: from now on it
+// must bring 16,384 bytes in every 60 s (a span that --fast-waits divides).
+// A read that waits for nothing at all ends at the receive time-out, or at
+// the span where that is shorter.
+void guardBody(HINTERNET request, SlowBodyGuard& guard);
+
+// Reads what has arrived of a body, up to `size` bytes, under the rule:
+// data, the end of the body, a failed read (the body ends where it
+// stopped), or a body too slow to go on with. *got counts the bytes that
+// did arrive, also with the last two.
+enum BodyPiece { kBodyData, kBodyEnd, kBodyReadError, kBodyTooSlow };
+BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, DWORD size, DWORD* got);
+
 // Reads a body into a buffer of firstCapacity bytes that doubles whenever a
 // full read of 64 KiB would not fit, unless it is already larger than
 // growLimit; then reading stops and the body is cut there.
-// Empty when memory runs out.
+// Empty when memory runs out or the body is too slow.
 ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit);
 
 // The whole body of GET `path`, whatever its status. Empty when there was no
-// answer or the body could not be held in memory; *status is then untouched.
-ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status);
+// answer, the body was too slow (the rule above) or could not be held in
+// memory; *status is then untouched. growLimit as for readResponseBody.
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t growLimit = SIZE_MAX);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/launcher_state.h"
+#include "app/wait_seam.h"
 
 void openHttpSession() {
     HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -47,7 +48,45 @@ DWORD requestStatusCode(const ServerRequest& request) {
     return status;
 }
 
+void guardBody(HINTERNET request, SlowBodyGuard& guard) {
+    const uint32_t span = scaledSpanMs(kSlowBodySpanMs);
+    if (span < static_cast<uint32_t>(kReceiveTimeoutMs)) {
+        DWORD timeout = span;
+        ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    }
+    startSlowBodyGuard(guard, ::GetTickCount64(), span, kSlowBodyMinBytes);
+}
+
+// Each piece asks only for what has arrived: a read for more than that waits
+// (under Wine) until the whole buffer is full, however slowly it fills, and
+// the rule could never step in. A piece gathers arrivals for at most this
+// long, so a slow line still shows progress.
+constexpr uint64_t kPieceGatherMs = 200;
+
+BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, DWORD size, DWORD* got) {
+    *got = 0;
+    const uint64_t started = ::GetTickCount64();
+    while (*got < size) {
+        DWORD available = 0, read = 0;
+        bool ok = ::WinHttpQueryDataAvailable(request, &available) != 0;
+        if (ok && available > 0) {
+            DWORD want = available < size - *got ? available : size - *got;
+            ok = ::WinHttpReadData(request, static_cast<char*>(buffer) + *got, want, &read) != 0;
+        }
+        if (!ok) read = 0;
+        const uint64_t now = ::GetTickCount64();
+        if (!slowBodyGuardAllows(guard, now, read)) return kBodyTooSlow;
+        if (!ok) return kBodyReadError;
+        if (read == 0) return *got ? kBodyData : kBodyEnd;
+        *got += read;
+        if (now - started >= kPieceGatherMs) break;
+    }
+    return kBodyData;
+}
+
 ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit) {
+    SlowBodyGuard guard;
+    guardBody(request.request.get(), guard);
     // `capacity` counts the bytes for the body; one more is always there for
     // the terminating zero byte.
     size_t capacity = firstCapacity, length = 0;
@@ -65,19 +104,24 @@ ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, 
             capacity *= 2;
         }
         DWORD got = 0;
-        if (!::WinHttpReadData(request.request.get(), body + length, static_cast<DWORD>(kBodyChunk), &got) || got == 0)
+        BodyPiece piece = readBodyPiece(request.request.get(), guard, body + length, static_cast<DWORD>(kBodyChunk), &got);
+        if (piece == kBodyTooSlow) {
+            std::free(body);  // as if nothing answered
+            body = nullptr;
             break;
+        }
         length += got;
+        if (piece != kBodyData) break;  // a read error ends the body where it stopped
     }
     if (!body) return {};
     return ByteBuffer::adopt(body, length);
 }
 
-ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status) {
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t growLimit) {
     ServerRequest r = openServerRequest(path, 0);
     if (!r) return {};
     DWORD code = requestStatusCode(r);
-    ByteBuffer body = readResponseBody(r, kBodyChunk, SIZE_MAX);
+    ByteBuffer body = readResponseBody(r, kBodyChunk, growLimit);
     if (body) *status = code;
     return body;
 }

@@ -15,9 +15,15 @@ constexpr uint32_t kRetryPollMs = 100;
 constexpr int kUnreachablePauses = 301;
 constexpr int kNotSetUpPauses = 601;
 constexpr int kPreparingPauses = 151;
+constexpr int kNotSignedPauses = 301;  // retried as often as an unreachable server
 constexpr int kNoTimeout = -1;
 constexpr uint32_t kReadyPollMs = 20000;
 constexpr uint32_t kFailedPassPauseMs = 1500;
+
+// Told the outcome of every signature check, on the worker's thread, for
+// tools that print it (TVLHeadless); null in the launcher.
+using SignatureObserver = void (*)(const wchar_t* result);
+extern SignatureObserver gSignatureObserver;
 
 // Thread body; never returns.
 DWORD WINAPI runUpdateWorker(void*);

@@ -1,5 +1,8 @@
 #include "update/update_worker.h"
 
+#include <cstdarg>
+#include <cwchar>
+
 #include "app/launcher_state.h"
 #include "app/wait_seam.h"
 #include "steam/game_session.h"
@@ -7,6 +10,8 @@
 #include "update/file_check.h"
 #include "update/http_client.h"
 #include "update/server_documents.h"
+#include "update/signature_check_win.h"
+#include "update/signed_version.h"
 
 namespace {
 
@@ -26,6 +31,15 @@ constexpr wchar_t kNoDiskSpace[] =
     L"Not enough disk space: %.1f GB free space needed. Free some space and press Retry.";
 constexpr wchar_t kDownloading[] = L"Downloading...";
 constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to continue where it stopped.";
+
+constexpr wchar_t kNotSigned[] =
+    L"This update is not signed with the game's key, so the launcher won't install it. Retrying automatically...";
+constexpr wchar_t kRollback[] =
+    L"The server offers version %d, older than version %d installed before. The launcher won't go back to an "
+    L"older version. Retrying automatically...";
+constexpr wchar_t kKeyMalformed[] =
+    L"The launcher's manifest key (manifest_key= in TVLLauncher.ini) is not valid, so no update can be trusted. "
+    L"Fix the key, then start the launcher again.";
 
 constexpr double kMiB = 1048576.0;
 constexpr double kGiB = 1073741824.0;
@@ -71,14 +85,86 @@ bool readServerInfo(DWORD* status) {
     return true;
 }
 
-// Steps 5-6: manifest. The status still holds the info's 200 when no answer comes.
+// ---- signatures ----------------------------------------------------------
+
+bool keyed() { return gState.manifestKey.state != kNoManifestKey; }
+
+void reportSignature(const wchar_t* format, ...) {
+    if (!gSignatureObserver) return;
+    wchar_t text[kStatusTextUnits];
+    va_list args;
+    va_start(args, format);
+    std::vswprintf(text, kStatusTextUnits, format, args);
+    va_end(args);
+    gSignatureObserver(text);
+}
+
+// Does /launcher/manifest.sig sign the manifest body exactly as served?
+bool manifestSigned(const ByteBuffer& manifest) {
+    DWORD status = 0;
+    ByteBuffer sig = fetchServerDocument(L"/launcher/manifest.sig", &status, kSignatureBodyLimit);
+    ManifestSignature signature;
+    if (!sig || status != 200) {
+        reportSignature(L"missing: /launcher/manifest.sig answered %lu", static_cast<unsigned long>(status));
+        return false;
+    }
+    if (!decodeManifestSignature(sig.data, sig.size, &signature)) {
+        reportSignature(L"malformed: /launcher/manifest.sig is not the base64 of r||s");
+        return false;
+    }
+    if (!verifyEcdsaP256(gState.manifestKey.xy, manifest.data, manifest.size, signature)) {
+        reportSignature(L"does not verify: the manifest is not signed with the game's key");
+        return false;
+    }
+    return true;
+}
+
+// A signed version below the highest one installed under the key.
+bool isRollback(int32_t version) {
+    int32_t installed = 0;
+    if (!loadSignedVersion(&installed) || version >= installed) return false;
+    reportSignature(L"refused: version %d is older than version %d installed before", static_cast<int>(version),
+                    static_cast<int>(installed));
+    setStatus(ServerError, kRollback, static_cast<int>(version), static_cast<int>(installed));
+    waitForRetry(kNotSignedPauses);
+    return true;
+}
+
+// Reached only through a manifest that verified, so its version is trusted.
+void rememberSignedVersion() {
+    int32_t installed = 0;
+    if (!keyed() || (loadSignedVersion(&installed) && installed >= gState.serverVersion)) return;
+    saveSignedVersion(gState.serverVersion);
+}
+
+// ---- manifest -----------------------------------------------------------
+
+// A malformed key stops every update: it never falls back to unsigned.
+bool keyUsable() {
+    if (gState.manifestKey.state != kManifestKeyMalformed) return true;
+    reportSignature(L"the manifest key is malformed");
+    setStatus(LocalError, kKeyMalformed);
+    waitForRetry(kNoTimeout);
+    return false;
+}
+
+// Steps 5-6: manifest. The status still holds the info's 200 when no answer
+// comes. With a key, a manifest is used only once its signature verified.
 bool readServerManifest(DWORD* status) {
+    if (!keyUsable()) return false;
     ByteBuffer body = fetchServerDocument(L"/launcher/manifest", status);
     bool accepted = false;
     if (body && *status == 200) {
+        if (keyed() && !manifestSigned(body)) {
+            setStatus(ServerError, kNotSigned);
+            waitForRetry(kNotSignedPauses);
+            return false;
+        }
         ManifestResult result = readManifest(body.data, body.size, gState.manifestEntries);
+        if (result.accepted && keyed() && isRollback(result.version)) return false;
         if (result.hasVersion) gState.serverVersion = result.version;
         accepted = result.accepted;
+        if (accepted && keyed()) reportSignature(L"verified with the game's key, version %d", static_cast<int>(result.version));
     }
     if (accepted) return true;
     if (*status == 503) {
@@ -134,6 +220,7 @@ void readyPoll() {
 void becomeReady() {
     writeInstallRecord();
     saveFileCache();
+    rememberSignedVersion();
     setStatus(Ready, kUpToDate, static_cast<int>(gState.serverVersion));
     if (isGameRunning()) tryStartGameMonitor();
     readyPoll();
@@ -194,6 +281,8 @@ void afterPass(bool finished) {
 }
 
 }  // namespace
+
+SignatureObserver gSignatureObserver = nullptr;
 
 // The Ready poll inside returns only when a new version was announced.
 void runUpdateCycle() {
