@@ -40,8 +40,11 @@ bool readKeyLine(const char* line, size_t length, std::string* key) {
     if (length >= 3 && std::memcmp(line, "\xEF\xBB\xBF", 3) == 0) p = 3;
     while (p < length && (line[p] == ' ' || line[p] == '\t')) ++p;
     static const char kName[] = "manifest_key";
-    for (size_t i = 0; kName[i]; ++i, ++p)
-        if (p >= length || (line[p] | 0x20) != kName[i]) return false;
+    for (size_t i = 0; kName[i]; ++i, ++p) {
+        if (p >= length) return false;
+        const char c = line[p] >= 'A' && line[p] <= 'Z' ? static_cast<char>(line[p] + 32) : line[p];
+        if (c != kName[i]) return false;
+    }
     key->clear();
     return true;
 }

@@ -180,6 +180,22 @@ TEST_CASE("three failed attempts, 2,000 ms apart, then failure with bytesDone re
     CHECK_FALSE(sandbox::exists(f.target("x.bin")));
 }
 
+TEST_CASE("a file that trickles fails each attempt at the span; the part file keeps what came") {
+    DownloadFixture f("trickle");  // waits / 1000: a span of 1 s, the shortest there is
+    std::string content = testsrv::randomBytes(200000, 21);
+    ManifestEntry e = f.publish("slow.pak", content);
+    testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "chunk": 1000, "delay_ms": 200}])");
+    CHECK_FALSE(downloadEntry(e));
+    auto log = ranges();
+    REQUIRE(log.size() == 3);
+    CHECK(log[0].empty());
+    CHECK_FALSE(log[2].empty());  // later attempts resume after what arrived
+    const int64_t have = sandbox::fileSize(f.part("slow.pak"));
+    CHECK(have > 0);
+    CHECK(sandbox::readFile(f.part("slow.pak")) == content.substr(0, static_cast<size_t>(have)));
+    CHECK_FALSE(sandbox::exists(f.target("slow.pak")));
+}
+
 TEST_CASE("a server that sends more than the entry's size cannot write past it") {
     DownloadFixture f("toomuch");
     std::string content = testsrv::randomBytes(300000, 16);

@@ -169,3 +169,23 @@ TEST_CASE("client constants are the ones the server owners were promised") {
     CHECK(kSendTimeoutMs == 15000);
     CHECK(kReceiveTimeoutMs == 30000);
 }
+
+TEST_CASE("a document that trickles or stalls fails at the slow-retrieval span, not never") {
+    testsrv::useServer();
+    testsrv::putFile("manifest.json", std::string(100000, 'a'));
+    gWaitSeam.divisor = 60;  // a span of 1 s
+    SUBCASE("10 bytes every 100 ms, far below 16 KiB a span") {
+        testsrv::setRules(R"([{"path": "/launcher/manifest", "chunk": 10, "delay_ms": 100}])");
+    }
+    SUBCASE("a first piece, then nothing for 20 s") {
+        testsrv::setRules(R"([{"path": "/launcher/manifest", "chunk": 1000, "pause_after_first_ms": 20000}])");
+    }
+    DWORD status = 555;
+    const DWORD start = ::GetTickCount();
+    CHECK_FALSE(fetchServerDocument(L"/launcher/manifest", &status));
+    const DWORD took = ::GetTickCount() - start;
+    gWaitSeam.divisor = 1;
+    CHECK(status == 555);  // a failed fetch, as if nothing answered
+    CHECK(took >= 1000);
+    CHECK(took < 10000);
+}

@@ -282,3 +282,18 @@ TEST_CASE("a launcher killed mid-download resumes from its part file") {
     CHECK(ranges == std::vector<std::string>{"bytes=" + std::to_string(have) + "-"});
     f.expectInstalled(game);
 }
+
+TEST_CASE("a file that trickles: every attempt fails at the span, passes retry, then Download interrupted") {
+    SystemFixture f;
+    std::vector<GameFile> game = {{"Tervalon/Content/Paks/slow.pak", testsrv::randomBytes(400000, 9)}};
+    publish(3, game);
+    testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "chunk": 500, "delay_ms": 250}])");
+    headless::Run run(f.exe, L"--press-update --fast-waits 60");  // a span of 1 s
+    REQUIRE(run.waitForLine(kInterrupted, 60000));
+    CAPTURE(run.transcript());
+    CHECK(headless::count(run.lines(), "Downloading: Downloading...") == 3);
+    CHECK(f.fileRequests() == 9);
+    std::wstring part = f.gamePath(game[0].path) + L".part";
+    CHECK(sandbox::fileSize(part) > 0);
+    CHECK_FALSE(sandbox::exists(f.gamePath(game[0].path)));
+}

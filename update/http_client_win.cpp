@@ -50,10 +50,10 @@ DWORD requestStatusCode(const ServerRequest& request) {
 
 void guardBody(HINTERNET request, SlowBodyGuard& guard) {
     const uint32_t span = scaledSpanMs(kSlowBodySpanMs);
-    if (span < static_cast<uint32_t>(kReceiveTimeoutMs)) {
-        DWORD timeout = span;
-        ::WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
-    }
+    // Set as all four time-outs of the request: Wine applies a receive
+    // time-out alone only to the next request's connection, not this one.
+    if (span < static_cast<uint32_t>(kReceiveTimeoutMs))
+        ::WinHttpSetTimeouts(request, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, static_cast<int>(span));
     startSlowBodyGuard(guard, ::GetTickCount64(), span, kSlowBodyMinBytes);
 }
 
