@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the pure readers natively under
-# sanitizers, then the Windows build under Wine (with an Xvfb display for
-# tests that open windows).
+# sanitizers and briefly under libFuzzer, then the Windows build under Wine
+# (with an Xvfb display for tests that open windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -9,6 +9,8 @@ bash scripts/setup.sh
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
+# A few seconds of fuzzing per reader; scripts/fuzz.sh alone runs longer.
+bash scripts/fuzz.sh 5
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows

@@ -1,0 +1,25 @@
+// The manifest key and the .sig body. Decoding is strict, so each accepted
+// value has exactly one spelling: re-encoding gives back the same text.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "update/signing_formats.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const char* text = reinterpret_cast<const char*>(data);
+    uint8_t xy[64];
+    if (decodeManifestKey(text, size, xy)) {
+        if (!isP256Point(xy) || encodeBase64(xy, 64) != std::string(text, size)) std::abort();
+    }
+    ManifestSignature signature;
+    if (decodeManifestSignature(text, size, &signature)) {
+        if (encodeBase64(signature.rs, 64) != std::string(text, size < 88 ? size : 88)) std::abort();
+    }
+    std::string ini(text, size);
+    ManifestKey key = chooseManifestKey(&ini, nullptr);
+    if (key.state == kNoManifestKey) std::abort();  // a key line never turns signing off
+    return 0;
+}
