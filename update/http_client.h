@@ -60,7 +60,11 @@ BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, D
 // Empty when memory runs out or the body is too slow.
 ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit);
 
+// No document of the launcher server comes near this (a manifest of 64 MiB
+// lists some 400,000 files); a body past it is endless data, not a document.
+constexpr size_t kDocumentLimit = 64 * 1024 * 1024;
+
 // The whole body of GET `path`, whatever its status. Empty when there was no
-// answer, the body was too slow (the rule above) or could not be held in
-// memory; *status is then untouched. growLimit as for readResponseBody.
-ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t growLimit = SIZE_MAX);
+// answer, the body was too slow (the rule above), longer than `limit`, or
+// could not be held in memory; *status is then untouched.
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit = kDocumentLimit);

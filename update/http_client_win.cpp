@@ -117,11 +117,13 @@ ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, 
     return ByteBuffer::adopt(body, length);
 }
 
-ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t growLimit) {
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit) {
     ServerRequest r = openServerRequest(path, 0);
     if (!r) return {};
     DWORD code = requestStatusCode(r);
-    ByteBuffer body = readResponseBody(r, kBodyChunk, growLimit);
-    if (body) *status = code;
+    // The buffer stops growing once past the limit, so a longer body shows as one.
+    ByteBuffer body = readResponseBody(r, kBodyChunk, limit);
+    if (!body || body.size > limit) return {};
+    *status = code;
     return body;
 }
