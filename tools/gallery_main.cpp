@@ -81,6 +81,19 @@ const Picture kPictures[] = {
          gState.serverOnline = 1;  // the last answer was fine, but not this one
          status(ServerError, L"Can't reach the server. Check your internet connection, then press Retry.");
      }},
+    {L"not-signed",
+     [] {
+         online(15);
+         gState.gameInstalled = 1;
+         status(ServerError, L"The server offers version 14, older than the installed version 15, so it was refused. "
+                             L"Retrying automatically...");
+     }},
+    {L"key-malformed",
+     [] {
+         online(15);
+         status(LocalError, L"The manifest_key in TVLLauncher.ini is not a valid key, so no update can be trusted. "
+                            L"Fix it, then restart.");
+     }},
     {L"checking",
      [] {
          online(14);

@@ -33,13 +33,11 @@ constexpr wchar_t kDownloading[] = L"Downloading...";
 constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to continue where it stopped.";
 
 constexpr wchar_t kNotSigned[] =
-    L"This update is not signed with the game's key, so the launcher won't install it. Retrying automatically...";
+    L"This update is not signed with the game's key, so it won't be installed. Retrying automatically...";
 constexpr wchar_t kRollback[] =
-    L"The server offers version %d, older than version %d installed before. The launcher won't go back to an "
-    L"older version. Retrying automatically...";
+    L"The server offers version %d, older than the installed version %d, so it was refused. Retrying automatically...";
 constexpr wchar_t kKeyMalformed[] =
-    L"The launcher's manifest key (manifest_key= in TVLLauncher.ini) is not valid, so no update can be trusted. "
-    L"Fix the key, then start the launcher again.";
+    L"The manifest_key in TVLLauncher.ini is not a valid key, so no update can be trusted. Fix it, then restart.";
 
 constexpr double kMiB = 1048576.0;
 constexpr double kGiB = 1073741824.0;
