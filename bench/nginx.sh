@@ -14,6 +14,7 @@ build_targets bench_update
 
 mib="${1:-1024}"
 work="$PWD/build/bench-nginx"
+sites=/tmp/tvl-bench-sites  # where nginx's www-data workers can read them
 address=127.0.0.23
 rm -rf "$work/game"
 mkdir -p "$work/big" "$work/many"
@@ -25,13 +26,13 @@ fi
 if [ ! -f "$work/many/f1999.dat" ]; then
     for i in $(seq 0 1999); do head -c 1024 /dev/urandom > "$work/many/f$i.dat"; done
 fi
-python3 tools/tvl_publish.py publish "$work/big" --site "$work/site-big" --version 1 >/dev/null
-python3 tools/tvl_publish.py publish "$work/many" --site "$work/site-many" --version 1 >/dev/null
+python3 tools/tvl_publish.py publish "$work/big" --site "$sites/big" --version 1 >/dev/null
+python3 tools/tvl_publish.py publish "$work/many" --site "$sites/many" --version 1 >/dev/null
 sha=$(sha1sum "$work/big/big.bin" | cut -d' ' -f1)
 run hash "$(winpath /dev/null)" >/dev/null 2>&1 || true  # Wine up before timing
 
 echo "== download of ${mib} MiB from nginx, best of 3 each"
-bash tests/support/nginx_ctl.sh start "$work/nginx" "$address" "$work/site-big"
+bash tests/support/nginx_ctl.sh start "$work/nginx" "$address" "$sites/big"
 curls=() dls=()
 declare -A bare
 for _ in 1 2 3; do
@@ -56,7 +57,7 @@ echo "curl ${curls[*]} s; downloadEntry ${dls[*]} s (writing and verifying)"
 echo "downloadEntry: $(ratio "$best" "$dl_s") x the fastest bare WinHTTP loop (target 0.9 or better), $(ratio "$curl_s" "$dl_s") x curl"
 
 echo "== install of 2,000 files of 1 KiB from nginx"
-bash tests/support/nginx_ctl.sh start "$work/nginx" "$address" "$work/site-many"
+bash tests/support/nginx_ctl.sh start "$work/nginx" "$address" "$sites/many"
 : > "$work/urls.txt"
 mkdir -p "$work/curl-many"
 for i in $(seq 0 1999); do printf 'url = "https://%s/launcher/file?p=f%d.dat"\noutput = "%s/curl-many/f%d.dat"\n' \

@@ -18,14 +18,16 @@ export WINEPREFIX="$prefix"
 address=127.0.0.5
 state="$PWD/build/demo-server"
 shots="$PWD/build/demo"
-rm -rf "$state/build" "$state/site" "$shots"
+# nginx's workers run as www-data, which cannot reach every clone (/root is 0700).
+site=/tmp/tvl-demo-site
+rm -rf "$state/build" "$site" "$shots"
 mkdir -p "$state" "$shots"
 python3 tests/support/test_site.py --sample-build "$state/build"
 printf 'Version 3\n\u2022 New map: Level 1\n\u2022 Faster matchmaking\n\u2022 Fixed a crash when leaving a lobby\n' \
     > "$state/notes.txt"
-python3 tools/tvl_publish.py publish "$state/build" --site "$state/site" --version 3 --notes "$state/notes.txt" \
+python3 tools/tvl_publish.py publish "$state/build" --site "$site" --version 3 --notes "$state/notes.txt" \
     --banner resources/default_banner.jpg
-bash tests/support/nginx_ctl.sh start "$state/nginx" "$address" "$state/site"
+bash tests/support/nginx_ctl.sh start "$state/nginx" "$address" "$site"
 xvfb_pid=""
 cleanup() {
     bash tests/support/nginx_ctl.sh stop "$state/nginx"

@@ -15,7 +15,10 @@ nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
 fail() { echo "nginx story: $*" >&2; exit 1; }
 
 build="$state/build"
-site="$state/site"
+# The site where Debian's nginx workers (www-data) can read it, wherever the build tree is.
+site_root=$(mktemp -d /tmp/tvl-site.XXXXXX)
+chmod 755 "$site_root"
+site="$site_root/site"
 app="$state/app"
 game="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL/Game"
 rm -rf "$build" "$site" "$app" "$state/nginx"
@@ -31,7 +34,7 @@ printf 'server=%s\r\n' "$address" > "$app/TVLLauncher.ini"
 headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }
 requests() { wc -l < "$state/nginx/access.log"; }
 file_requests_since() { tail -n +"$(($1 + 1))" "$state/nginx/access.log" | grep '^/launcher/file' || true; }
-trap 'nginx_ctl stop "$state/nginx"' EXIT
+trap 'nginx_ctl stop "$state/nginx"; rm -rf "$site_root"' EXIT
 
 echo "--- publish version 1 and install it (at ${SECONDS}s)"
 publish "$build" --site "$site" --version 1 --notes "$state/notes.txt" --banner "$repo/resources/default_banner.jpg"
@@ -89,10 +92,10 @@ tools, hold, build, site = sys.argv[1:]
 sys.path.insert(0, tools)
 import tvl_publish
 place = tvl_publish.place_file
-def held(source, target):
+def held(*args):
     while os.path.exists(hold):
         time.sleep(0.05)
-    place(source, target)
+    return place(*args)
 tvl_publish.place_file = held
 sys.argv = ["tvl_publish.py", "publish", build, "--site", site]
 sys.exit(tvl_publish.main())

@@ -15,7 +15,10 @@ nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
 fail() { echo "signed story: $*" >&2; exit 1; }
 
 build="$state/build"
-site="$state/site"
+# The site where Debian's nginx workers (www-data) can read it, wherever the build tree is.
+site_root=$(mktemp -d /tmp/tvl-site.XXXXXX)
+chmod 755 "$site_root"
+site="$site_root/site"
 app="$state/app"
 data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
 game="$data/Game"
@@ -24,7 +27,7 @@ mkdir -p "$build/Tervalon/Content/Paks" "$app"
 head -c 40000 /dev/urandom > "$build/Tervalon.exe"
 head -c 700000 /dev/urandom > "$build/Tervalon/Content/Paks/Level 1.pak"
 cp "$build_dir/TVLHeadless.exe" "$app/"
-trap 'nginx_ctl stop "$state/nginx"' EXIT
+trap 'nginx_ctl stop "$state/nginx"; rm -rf "$site_root"' EXIT
 
 key_line=$(tool keygen "$state/owner.key" | grep '^manifest_key=')
 [ "$(stat -c %a "$state/owner.key")" = 600 ] || fail "the private key is not 0600"

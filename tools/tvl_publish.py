@@ -9,21 +9,26 @@ stock web server (tools/nginx/tvl-launcher.conf).
 
 publish writes SITE_DIR/launcher/{info,manifest,banner} in the shapes the
 launcher reads, and the build's files under SITE_DIR/files/ named as the
-launcher asks for them ("Movies/Intro Café.mp4" is files/Movies/Intro%20Caf%C3%A9.mp4),
-as hard links where the file system allows and copies otherwise.
+launcher asks for them ("Movies/Intro Café.mp4" is files/Movies/Intro%20Caf%C3%A9.mp4).
+ - Files are copied, and hashed as they are copied: the manifest describes
+   exactly the bytes served, whatever later happens to the build. Everything
+   is written readable by the web server's user (files 0644, folders 0755).
  - Without --version the version is the current one plus 1; the lobby and
    player counts of the current info are kept.
- - It is incremental: a cache of size, modification time and SHA-1 per file
-   means an unchanged file is not hashed again.
- - It is safe while players download: while it runs, SITE_DIR/publishing
-   makes the manifest answer 503 (players' launchers wait and retry on their
-   own); the new manifest and info appear only when every file is in place;
-   files the new version no longer has go only after that. Interrupted, it
-   leaves the old version or the 503, and running it again finishes the job.
- - It refuses a build with names players' launchers would refuse, and names
-   every offending file with the reason.
+ - It is incremental: a file whose build copy and site copy are both as the
+   last publish left them (size, times, inode) is neither copied nor hashed.
+ - While it runs, SITE_DIR/publishing makes the manifest answer 503 (players'
+   launchers wait and retry on their own); the new manifest and info appear
+   only when every file is in place; files the new version no longer has go
+   only after that. Interrupted, it leaves the old version or the 503, and
+   running it again finishes the job. One publish at a time: a second one
+   is refused while the first holds SITE_DIR/.publish-lock.
+ - It refuses a build with names players' launchers would refuse, symbolic
+   links, or a site inside the build (or the reverse), and names every
+   offending file with the reason; and a banner that is not a picture.
 
-counts rewrites the two counts of the info, for the game server to call.
+counts rewrites the two counts of the info, for the game server to call; it
+waits for a publish that is running.
 
 Signed sites: players' launchers with a manifest_key= in TVLLauncher.ini use
 a manifest only when launcher/manifest.sig signs it (ECDSA P-256 over the
@@ -43,10 +48,12 @@ Python 3 standard library and the openssl command only.
 
 import argparse
 import base64
+import fcntl
 import hashlib
 import json
 import os
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -55,6 +62,7 @@ import urllib.parse
 
 MARKER = "publishing"
 CACHE = ".publish-cache.json"
+LOCK = ".publish-lock"
 HASH_CHUNK = 1 << 20
 ENCODED_PATH_LIMIT = 1180  # what the launcher encodes of a path at most
 NAME_LIMIT = 255           # bytes in one file name here
@@ -71,9 +79,26 @@ def request_name(rel):
     return urllib.parse.quote(rel.encode("utf-8"), safe="-_./~")
 
 
+def fold(c):
+    """One character as Windows' invariant upper-case table maps it: to its
+    upper case (or, for the Greek letters with a subscript iota, its title
+    case) where that is one character whose lower case is c again. Letters
+    such as \u00b5, \u0131, \u017f and \u01c5 stay as they are. The tests hold
+    this against the launcher's own table over every character."""
+    for mapped in (c.upper(), c.title()):
+        if len(mapped) == 1 and mapped.lower() == c:
+            return mapped
+    return c
+
+
 def file_name_key(rel):
-    """The name as Windows compares it: each letter upper-cased on its own."""
-    return "".join(c.upper() if len(c.upper()) == 1 else c for c in rel)
+    """The name as Windows compares it."""
+    return "".join(fold(c) for c in rel)
+
+
+def shown(rel):
+    """A name for messages, also when it is not valid UTF-8."""
+    return rel.encode("utf-8", "surrogateescape").decode("utf-8", "backslashreplace")
 
 
 def component_problem(part):
@@ -88,6 +113,10 @@ def component_problem(part):
 
 
 def path_problem(rel):
+    try:
+        rel.encode("utf-8")
+    except UnicodeEncodeError:
+        return "the name is not valid UTF-8"
     bad = sorted({c for c in rel if c in '<>"|?*:\\' or ord(c) < 32})
     if bad:
         return "the characters " + " ".join(repr(c) for c in bad) + " are not allowed"
@@ -125,49 +154,126 @@ def refusals(paths):
     return sorted(set(found))
 
 
-def build_files(build_dir):
-    paths = []
-    for dirpath, dirnames, names in os.walk(build_dir):
+def scan_build(build_dir):
+    """The build's regular files, and what stands in the way of publishing it
+    whole: symbolic links (to files or folders, broken or looping), other
+    kinds of file and folders that cannot be read. Players would otherwise
+    get a game with pieces missing, or the server would serve what a link
+    points at."""
+    paths, problems = [], []
+
+    def rel(full):
+        return os.path.relpath(full, build_dir).replace(os.sep, "/")
+
+    def unreadable(error):
+        problems.append((rel(error.filename), f"cannot be read ({error.strerror})"))
+
+    for dirpath, dirnames, names in os.walk(build_dir, onerror=unreadable):
         dirnames.sort()
+        for name in list(dirnames):
+            full = os.path.join(dirpath, name)
+            if os.path.islink(full):
+                problems.append((rel(full), f"a symbolic link to {shown(os.readlink(full))!r}: "
+                                            "put the real folder in the build"))
+                dirnames.remove(name)
         for name in names:
             full = os.path.join(dirpath, name)
-            if os.path.isfile(full):
-                paths.append(os.path.relpath(full, build_dir).replace(os.sep, "/"))
-    return sorted(paths)
+            mode = os.lstat(full).st_mode
+            if stat.S_ISLNK(mode):
+                problems.append((rel(full), f"a symbolic link to {shown(os.readlink(full))!r}: "
+                                            "put the real file in the build"))
+            elif not stat.S_ISREG(mode):
+                problems.append((rel(full), "not a regular file"))
+            else:
+                paths.append(rel(full))
+    return sorted(paths), problems
+
+
+def overlapping(build, site):
+    """Does either folder hold the other (or are they one)?"""
+    b, s = os.path.realpath(build), os.path.realpath(site)
+    return b == s or s.startswith(b.rstrip(os.sep) + os.sep) or b.startswith(s.rstrip(os.sep) + os.sep)
+
+
+IMAGE_STARTS = (b"\x89PNG\r\n\x1a\n", b"\xff\xd8\xff", b"GIF87a", b"GIF89a", b"BM", b"II*\0", b"MM\0*", b"\0\0\1\0")
+BANNER_LIMIT = 16 * 1024 * 1024
+
+
+def banner_problem(path):
+    """Why the launcher would not show this banner, or None."""
+    try:
+        size = os.path.getsize(path)
+        with open(path, "rb") as f:
+            start = f.read(8)
+    except OSError as e:
+        return f"cannot be read ({e.strerror})"
+    if size > BANNER_LIMIT:
+        return f"{size} bytes, more than the {BANNER_LIMIT} a launcher takes"
+    if not start.startswith(IMAGE_STARTS):
+        return "not a PNG, JPEG, GIF, BMP, TIFF or ICO picture"
+    return None
 
 
 # ---- writing safely -------------------------------------------------------
+# Everything the site serves is readable by the web server's own user
+# (www-data on Debian), whatever the umask of the build or the publish.
 
-def write_atomically(path, data):
+FILE_MODE, FOLDER_MODE = 0o644, 0o755
+TEMP = ".publish-temp"  # in the site: same file system, so renames are atomic
+
+
+def make_folders(path, top):
+    """path and every folder on the way from top (which exists) to it. A file
+    standing where a folder must go is stale, as the marker is up: it goes."""
+    parts = os.path.relpath(path, top).split(os.sep)
+    current = top
+    for part in parts if parts != ["."] else []:
+        current = os.path.join(current, part)
+        if os.path.islink(current) or (os.path.lexists(current) and not os.path.isdir(current)):
+            os.remove(current)
+        if not os.path.isdir(current):
+            os.mkdir(current)
+            os.chmod(current, FOLDER_MODE)
+
+
+def make_site(site):
+    """The site folder and any missing folders above it, readable by all."""
+    missing = []
+    while not os.path.isdir(site):
+        missing.append(site)
+        site = os.path.dirname(site)
+    for folder in reversed(missing):
+        os.mkdir(folder)
+        os.chmod(folder, FOLDER_MODE)
+
+
+def clear_path(path):
+    """A folder (or link) where a file must go is stale: it goes."""
+    if os.path.isdir(path) and not os.path.islink(path):
+        shutil.rmtree(path)
+
+
+def temp_file(site):
+    """An open temporary file in the site's temporary folder. Its name is
+    short, so a target name of 255 bytes never grows past the limit."""
+    folder = os.path.join(site, TEMP)
+    if not os.path.isdir(folder):
+        os.mkdir(folder, 0o700)
+    fd, temp = tempfile.mkstemp(dir=folder)
+    os.fchmod(fd, FILE_MODE)
+    return os.fdopen(fd, "wb"), temp
+
+
+def write_atomically(site, path, data):
     """Written to a temporary name, flushed, then renamed over the old one."""
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    temp = path + ".tmp"
-    with open(temp, "wb") as f:
+    make_folders(os.path.dirname(path), site)
+    f, temp = temp_file(site)
+    with f:
         f.write(data)
         f.flush()
         os.fsync(f.fileno())
+    clear_path(path)
     os.replace(temp, path)
-
-
-def place_file(source, target):
-    """target becomes the file at source: a hard link where possible."""
-    os.makedirs(os.path.dirname(target), exist_ok=True)
-    try:
-        if os.path.samefile(source, target):
-            return
-        a, b = os.stat(source), os.stat(target)
-        if (a.st_size, a.st_mtime_ns) == (b.st_size, b.st_mtime_ns):
-            return  # a copy made by an earlier publish
-    except OSError:
-        pass
-    temp = target + ".publishing"
-    if os.path.lexists(temp):
-        os.remove(temp)
-    try:
-        os.link(source, temp)
-    except OSError:
-        shutil.copy2(source, temp)  # keeps the time, so the next publish knows it
-    os.replace(temp, target)
 
 
 # ---- signing --------------------------------------------------------------
@@ -313,6 +419,9 @@ class Progress:
             sys.stderr.write("\n")
 
 
+gProgress = None
+
+
 def sha1_of(path, progress):
     h = hashlib.sha1()
     with open(path, "rb") as f:
@@ -326,35 +435,102 @@ def sha1_of(path, progress):
     return h.hexdigest()
 
 
-def hash_build(build_dir, paths, site):
-    """SHA-1 of every file, from the cache where size and modification time
-    still match; returns [(path, size, sha1)] and how many were hashed."""
-    cache_path = os.path.join(site, CACHE)
+def identity(st):
+    """What tells one state of a file from another. Size and modification
+    time alone do not: cp -p, archives and reproducible builds keep both
+    while the contents change. Any write changes the change time, and a
+    replaced file has a new inode."""
+    return [st.st_size, st.st_mtime_ns, st.st_ctime_ns, st.st_ino, st.st_dev]
+
+
+def load_cache(site):
+    """The publish cache, with anything of the wrong shape left out: a bad
+    entry only means that file is copied again."""
     try:
-        with open(cache_path, encoding="utf-8") as f:
+        with open(os.path.join(site, CACHE), encoding="utf-8") as f:
             cache = json.load(f)
     except (OSError, ValueError):
-        cache = {}
-    stats = {rel: os.stat(os.path.join(build_dir, rel)) for rel in paths}
-    stale = [rel for rel in paths
-             if cache.get(rel, [None, None])[:2] != [stats[rel].st_size, stats[rel].st_mtime_ns]]
-    progress = Progress(len(stale), sum(stats[rel].st_size for rel in stale))
-    for rel in stale:
-        cache[rel] = [stats[rel].st_size, stats[rel].st_mtime_ns, sha1_of(os.path.join(build_dir, rel), progress)]
-    progress.finish()
-    fresh = {rel: cache[rel] for rel in paths}
-    write_atomically(cache_path, json.dumps(fresh).encode("utf-8"))
-    return [(rel, fresh[rel][0], fresh[rel][2]) for rel in paths], len(stale)
+        return {}
+    if not isinstance(cache, dict):
+        return {}
+
+    def sound(row):
+        return (isinstance(row, dict) and isinstance(row.get("sha1"), str) and len(row["sha1"]) == 40 and
+                all(isinstance(row.get(k), list) and len(row[k]) == 5 and
+                    all(type(v) is int for v in row[k]) for k in ("build", "site")))
+    return {rel: row for rel, row in cache.items() if sound(row)}
+
+
+def place_file(site, source, target):
+    """target becomes a copy of source, hashed as it is copied, so the size
+    and SHA-1 describe exactly the bytes served, whatever happens to the
+    build afterwards. Returns (size, sha1)."""
+    make_folders(os.path.dirname(target), site)
+    h, size = hashlib.sha1(), 0
+    out, temp = temp_file(site)
+    with out, open(source, "rb") as src:
+        while True:
+            block = src.read(HASH_CHUNK)
+            if not block:
+                break
+            h.update(block)
+            out.write(block)
+            size += len(block)
+            gProgress.add(len(block))
+    gProgress.add(0, file_done=True)
+    clear_path(target)
+    os.replace(temp, target)
+    return size, h.hexdigest()
+
+
+def place_build(build, site, paths):
+    """Every file of the build copied into SITE/files under its request
+    name, except those whose build file and site copy are both exactly as
+    the last publish left them. Returns [(path, size, sha1)] and how many
+    were copied."""
+    cache = load_cache(site)
+    files_dir = os.path.join(site, "files")
+    stats = {rel: os.stat(os.path.join(build, rel)) for rel in paths}
+    entries, fresh, copied = [], {}, 0
+
+    def unchanged(rel, target):
+        row = cache.get(rel)
+        try:
+            return row and row["build"] == identity(stats[rel]) and row["site"] == identity(os.lstat(target))
+        except OSError:
+            return False
+
+    stale = [rel for rel in paths if not unchanged(rel, os.path.join(files_dir, request_name(rel)))]
+    global gProgress
+    gProgress = Progress(len(stale), sum(stats[rel].st_size for rel in stale))
+    for rel in paths:
+        target = os.path.join(files_dir, request_name(rel))
+        if rel in stale:
+            size, sha1 = place_file(site, os.path.join(build, rel), target)
+            copied += 1
+        else:
+            size, sha1 = stats[rel].st_size, cache[rel]["sha1"]
+        # The build's state as it was before the copy: a write during the
+        # copy makes the next publish copy the file again.
+        fresh[rel] = {"build": identity(stats[rel]), "site": identity(os.lstat(target)), "sha1": sha1}
+        entries.append((rel, size, sha1))
+    gProgress.finish()
+    write_atomically(site, os.path.join(site, CACHE), json.dumps(fresh).encode("utf-8"))
+    return entries, copied
 
 
 # ---- documents ------------------------------------------------------------
 
 def read_info(site):
+    """The current info, or {} when there is none that this tool wrote."""
     try:
         with open(os.path.join(site, "launcher", "info"), encoding="utf-8") as f:
-            return json.load(f)
+            info = json.load(f)
     except (OSError, ValueError):
         return {}
+    if not isinstance(info, dict) or type(info.get("version")) is not int:
+        return {}
+    return info
 
 
 def info_document(version, lobbies, players, notes):
@@ -389,39 +565,83 @@ def remove_stale(files_dir, keep):
 
 # ---- commands -------------------------------------------------------------
 
-def publish(args):
-    build, site = os.path.abspath(args.build), os.path.abspath(args.site)
+class SiteLock:
+    """SITE/.publish-lock, held for a publish or a counts update. The kernel
+    lets go of it when the process ends, however it ends."""
+
+    def __init__(self, site, wait):
+        make_site(site)
+        self.fd = os.open(os.path.join(site, LOCK), os.O_RDWR | os.O_CREAT, 0o600)
+        try:
+            fcntl.flock(self.fd, fcntl.LOCK_EX | (0 if wait else fcntl.LOCK_NB))
+        except BlockingIOError:
+            os.close(self.fd)
+            sys.exit(f"another publish of {site} is running; run this one when it has finished")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        os.close(self.fd)
+
+
+def refuse(title, problems):
+    lines = "\n".join(f"  {shown(rel)}: {why}" for rel, why in problems)
+    sys.exit(f"{title}\n{lines}")
+
+
+def read_text(path, what):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except UnicodeDecodeError as e:
+        sys.exit(f"{what} {path} is not UTF-8 text (byte {e.start} is {e.object[e.start]:#04x})")
+    except OSError as e:
+        sys.exit(f"{what} {path} cannot be read ({e.strerror})")
+
+
+def check_publish(args, build, site):
+    """Everything that can stop a publish, found before the site changes."""
     if not os.path.isdir(build):
         sys.exit(f"no build folder at {build}")
-    paths = build_files(build)
+    if overlapping(build, site):
+        sys.exit(f"the build {build} and the site {site} must not hold one another")
+    paths, problems = scan_build(build)
+    if problems:
+        refuse("cannot publish: players would get an incomplete game because of", problems)
     if not paths:
         sys.exit(f"{build} holds no files: players' launchers refuse an empty manifest")
     problems = refusals(paths)
     if problems:
-        lines = "\n".join(f"  {rel}: {why}" for rel, why in problems)
-        sys.exit(f"cannot publish: players' launchers would refuse the whole manifest because of\n{lines}")
-    key_line = None
+        refuse("cannot publish: players' launchers would refuse the whole manifest because of", problems)
+    if args.banner and banner_problem(args.banner):
+        sys.exit(f"the banner {args.banner} is {banner_problem(args.banner)}")
     if args.sign:
         try:
-            key_line = public_key(args.sign)  # a bad key stops the publish before it touches the site
+            public_key(args.sign)
         except SigningError as e:
             sys.exit(f"cannot sign: {e}")
-    notes = None
-    if args.notes:
-        with open(args.notes, encoding="utf-8") as f:
-            notes = f.read()
+    return paths
 
-    os.makedirs(site, exist_ok=True)
+
+def publish(args):
+    build, site = os.path.abspath(args.build), os.path.abspath(args.site)
+    paths = check_publish(args, build, site)
+    notes = read_text(args.notes, "the notes") if args.notes else None
+    banner = open(args.banner, "rb").read() if args.banner else None
+    with SiteLock(site, wait=False):
+        return publish_locked(args, build, site, paths, notes, banner)
+
+
+def publish_locked(args, build, site, paths, notes, banner):
     marker = os.path.join(site, MARKER)
     with open(marker, "w") as f:  # from here on the manifest answers 503
         f.write(str(os.getpid()))
+    shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)  # what a killed publish left
     started = time.monotonic()
-    entries, hashed = hash_build(build, paths, site)
-    files_dir = os.path.join(site, "files")
-    for rel in paths:
-        place_file(os.path.join(build, rel), os.path.join(files_dir, request_name(rel)))
-    if args.banner:
-        write_atomically(os.path.join(site, "launcher", "banner"), open(args.banner, "rb").read())
+    entries, copied = place_build(build, site, paths)
+    if banner is not None:
+        write_atomically(site, os.path.join(site, "launcher", "banner"), banner)
 
     current = read_info(site)
     version = args.version if args.version is not None else int(current.get("version", 0)) + 1
@@ -433,30 +653,37 @@ def publish(args):
         # The signature goes first: the marker keeps both answering 503 until
         # the manifest it signs is in place too.
         try:
-            write_atomically(signature_path, sign(manifest, args.sign))
+            write_atomically(site, signature_path, sign(manifest, args.sign))
         except SigningError as e:
             sys.exit(f"cannot sign: {e}; the site still answers 503, run the publish again")
     elif os.path.exists(signature_path):
         os.remove(signature_path)  # it signs the old manifest, not this one
         print(f"removed launcher/{SIGNATURE}: this publish is not signed")
-    write_atomically(os.path.join(site, "launcher", "manifest"), manifest)
-    write_atomically(os.path.join(site, "launcher", "info"),
+    write_atomically(site, os.path.join(site, "launcher", "manifest"), manifest)
+    write_atomically(site, os.path.join(site, "launcher", "info"),
                      info_document(version, current.get("lobbies", 0), current.get("players", 0), notes))
-    remove_stale(files_dir, {request_name(rel) for rel in paths})
+    remove_stale(os.path.join(site, "files"), {request_name(rel) for rel in paths})
+    shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
     os.remove(marker)
     total = sum(size for _, size, _ in entries)
     print(f"published version {version}: {len(entries)} file(s), {total} bytes, "
-          f"{hashed} hashed, in {time.monotonic() - started:.2f} s" + (", signed" if key_line else ""))
+          f"{copied} hashed, in {time.monotonic() - started:.2f} s" + (", signed" if args.sign else ""))
     return 0
 
 
 def counts(args):
     site = os.path.abspath(args.site)
-    current = read_info(site)
-    if "version" not in current:
+    if not os.path.isfile(os.path.join(site, "launcher", "info")):
         sys.exit(f"nothing published at {site} yet")
-    write_atomically(os.path.join(site, "launcher", "info"),
-                     info_document(current["version"], args.lobbies, args.players, current.get("notes", "")))
+    # Under the lock and read again under it: a publish that ran meanwhile
+    # changed the version, which must not be written back.
+    with SiteLock(site, wait=True):
+        current = read_info(site)
+        if "version" not in current:
+            sys.exit(f"nothing published at {site} yet")
+        write_atomically(site, os.path.join(site, "launcher", "info"),
+                         info_document(current["version"], args.lobbies, args.players, current.get("notes", "")))
+        shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
     return 0
 
 

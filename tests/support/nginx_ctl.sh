@@ -4,6 +4,9 @@
 #   nginx_ctl.sh stop STATE_DIR
 # Only the marked values of the shipped server block change: the address,
 # the certificate (a self-signed one for another host name) and the site.
+# The workers run as www-data with Debian's usual http settings, as on a
+# server owner's machine, so files www-data cannot read answer 403 here too.
+# The site must therefore lie where www-data can reach it (not under /root).
 # RATE (for example 4m) slows file bodies down, to interrupt a download.
 # Every request is logged to STATE_DIR/access.log as "uri status range".
 set -euo pipefail
@@ -25,6 +28,10 @@ start)
     site="$(cd "$4" && pwd)"
     rate="${5:-}"
     stop
+    if ! runuser -u www-data -- test -x "$site"; then
+        echo "nginx_ctl: www-data cannot reach $site; put the test site under /tmp" >&2
+        exit 1
+    fi
     if [ ! -f "$dir/cert.pem" ]; then
         openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=tervalon-test.invalid" \
             -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1
@@ -37,12 +44,18 @@ start)
                  "$here/../../tools/nginx/tvl-launcher.conf")
     if [ -n "$rate" ]; then server=${server/try_files \/files\/\$arg_p =404;/limit_rate $rate; try_files \/files\/\$arg_p =404;}; fi
     cat > "$dir/nginx.conf" <<CONF
-user root;
+user www-data;
 worker_processes 1;
 pid $dir/nginx.pid;
 error_log $dir/error.log;
 events { worker_connections 64; }
 http {
+    sendfile on;
+    tcp_nopush on;
+    types_hash_max_size 2048;
+    include /etc/nginx/mime.types;
+    default_type application/octet-stream;
+    gzip on;
     log_format tvl '\$request_uri \$status \$http_range';
     access_log $dir/access.log tvl;
     client_body_temp_path $dir/temp/body;
