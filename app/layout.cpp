@@ -55,6 +55,28 @@ WindowLayout layoutForClient(int32_t width, int32_t height, int32_t dpi) {
     return l;
 }
 
+ProgressBox progressBox(const WindowLayout& layout, int32_t dpi) {
+    const Rect& a = layout.actionBarRect;
+    ProgressBox box;
+    box.left = layout.mainButtonRect.right + scaledAt(30, dpi);
+    box.top = a.top - scaledAt(8, dpi);
+    box.right = a.right - scaledAt(270, dpi);
+    return box;
+}
+
+Rect progressArea(const WindowLayout& layout, int32_t dpi) {
+    const ProgressBox box = progressBox(layout, dpi);
+    const int32_t slack = scaledAt(2, dpi);
+    return makeRect(box.left - slack, box.top + scaledAt(22, dpi) - slack, box.right + slack,
+                    box.top + scaledAt(90, dpi) + slack);
+}
+
+Rect serverStatusBox(const WindowLayout& layout, int32_t dpi) {
+    const Rect& r = layout.serverRect;
+    const int32_t top = r.top + scaledAt(62, dpi) + scaledAt(74, dpi) + scaledAt(16, dpi);
+    return makeRect(r.left + scaledAt(22, dpi), top, r.right - scaledAt(22, dpi), r.bottom - scaledAt(14, dpi));
+}
+
 HitItem hitTestItem(const WindowLayout& layout, int32_t x, int32_t y) {
     if (layout.mainButtonRect.contains(x, y)) return MainButton;
     if (layout.minimizeButtonRect.contains(x, y)) return MinimizeButton;

@@ -36,5 +36,17 @@ int32_t scaledAt(int32_t n, int32_t dpi);
 // The whole layout for a client area of `width` x `height` at `dpi`.
 WindowLayout layoutForClient(int32_t width, int32_t height, int32_t dpi);
 
+// Where the action bar shows a download: the status line, the rate, the
+// track and the amount, from `left` to `right`, rows measured from `top`.
+struct ProgressBox {
+    int32_t left = 0, top = 0, right = 0;
+};
+ProgressBox progressBox(const WindowLayout& layout, int32_t dpi);
+// Everything the progress draws, with a pixel of slack for text.
+Rect progressArea(const WindowLayout& layout, int32_t dpi);
+
+// The server card's status text box.
+Rect serverStatusBox(const WindowLayout& layout, int32_t dpi);
+
 // The clickable item at (x, y), or None.
 HitItem hitTestItem(const WindowLayout& layout, int32_t x, int32_t y);

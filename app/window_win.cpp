@@ -14,6 +14,33 @@ namespace {
 
 void invalidateAll(HWND window) { ::InvalidateRect(window, nullptr, FALSE); }
 
+void invalidateArea(HWND window, const Rect& area) {
+    const RECT r{area.left, area.top, area.right, area.bottom};
+    ::InvalidateRect(window, &r, FALSE);
+}
+
+// What the painters read as of the last state-change repaint.
+PaintInputs gShown;
+bool gNotesReplaced = false;
+
+// Repaints only what the state changes since the last time reach: a
+// download's progress notices touch the progress area alone.
+void invalidateChanges(HWND window) {
+    PaintInputs now = capturePaintInputs();
+    const uint32_t scope = gNotesReplaced ? kRepaintAll : repaintScope(gShown, now);
+    gNotesReplaced = false;
+    if (scope & kRepaintAll) invalidateAll(window);
+    else
+        for (const Rect& area : repaintAreas(scope, gLayout, gDisplay.dpi)) invalidateArea(window, area);
+    gShown = std::move(now);
+}
+
+// A hover or press moved from one item to another: those two repaint.
+void invalidateItems(HWND window, int32_t before, int32_t after) {
+    for (int32_t item : {before, after})
+        if (item != None) invalidateArea(window, itemArea(gLayout, item, gDisplay.dpi));
+}
+
 POINT clientPoint(HWND window, LPARAM lParam) {
     POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ::ScreenToClient(window, &p);
@@ -108,7 +135,7 @@ LRESULT onTimer(HWND window, WPARAM id) {
         case RepaintTimer:
             ::KillTimer(window, RepaintTimer);
             gUi.repaintPending = false;
-            invalidateAll(window);
+            invalidateChanges(window);
             break;
         case SpeedTimer: onSpeedTick(); break;
         case AnimationTimer: onAnimationTick(window); break;
@@ -120,23 +147,23 @@ LRESULT onTimer(HWND window, WPARAM id) {
 LRESULT onMouseMove(HWND window, LPARAM lParam) {
     const HitItem item = hitTestItem(gLayout, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
     if (item == gUi.hoverItem) return 0;
+    invalidateItems(window, gUi.hoverItem, item);
     gUi.hoverItem = item;
-    invalidateAll(window);
     TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
     ::TrackMouseEvent(&track);
     return 0;
 }
 
 LRESULT onMouseLeave(HWND window) {
+    invalidateItems(window, gUi.hoverItem, None);
     gUi.hoverItem = None;
-    invalidateAll(window);
     return 0;
 }
 
 LRESULT onLButtonDown(HWND window, LPARAM lParam) {
     gUi.pressedItem = hitTestItem(gLayout, GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
     if (gUi.pressedItem != None) ::SetCapture(window);
-    invalidateAll(window);
+    invalidateItems(window, gUi.pressedItem, None);
     return 0;
 }
 
@@ -146,7 +173,7 @@ LRESULT onLButtonUp(HWND window, LPARAM lParam) {
     const int32_t held = gUi.pressedItem;
     gUi.pressedItem = None;
     ::ReleaseCapture();
-    invalidateAll(window);
+    invalidateItems(window, held, None);
     if (item != held) return 0;
     if (item == MainButton && mainButtonEnabled()) activateMainButton();
     if (item == MinimizeButton) ::ShowWindow(window, SW_MINIMIZE);
@@ -175,7 +202,10 @@ LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
 
 // Any number of state changes within 33 ms become one repaint.
 LRESULT onStateChanged(HWND window, WPARAM wParam) {
-    if (wParam == 1) gUi.notesScroll = 0;  // new notes start at the top
+    if (wParam == 1) {
+        gUi.notesScroll = 0;  // new notes start at the top
+        gNotesReplaced = true;
+    }
     if (gUi.repaintPending) return 0;
     gUi.repaintPending = true;
     ::SetTimer(window, RepaintTimer, kRepaintDelayMs, nullptr);

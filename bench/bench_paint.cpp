@@ -72,6 +72,11 @@ void measure(int width, int height, int dpi, int runs) {
     report("full frame, Downloading", medianMs(runs, [&] { paintScene(canvas.dc(), all); }));
     const Rect& b = gLayout.mainButtonRect;
     const Rect tick{b.left - scaled(12), b.top - scaled(12), b.right + scaled(12), b.bottom + scaled(12)};
+    const Rect progress = progressArea(gLayout, dpi);
+    report("progress notice (progress area)", medianMs(runs, [&] {
+               gState.bytesDone += 65536;
+               paintScene(canvas.dc(), progress);
+           }));
     report("spinner tick (button region)", medianMs(runs, [&] {
                gUi.spinnerAngle = gUi.spinnerAngle >= 351 ? 0 : gUi.spinnerAngle + 9;
                paintScene(canvas.dc(), tick);

@@ -87,3 +87,35 @@ a=$(cpu_of TVLLauncher.exe); sleep 10; b=$(cpu_of TVLLauncher.exe)
 echo "launcher in Waiting: $(share "$a" "$b") % (target 25 or less)"
 stop_all TVLLauncher.exe
 rm -f "$work/root/rules.json"
+
+echo "== CPU over 10 s of Downloading, share of one core: the same 20 MB/s download from stock nginx"
+site=/tmp/tvl-bench-window-site  # where nginx's www-data workers can read it
+rm -rf "$work/game" "$site"
+mkdir -p "$work/game"
+head -c 400000000 /dev/urandom > "$work/game/Tervalon.pak"
+python3 tools/tvl_publish.py publish "$work/game" --site "$site" --version 1 >/dev/null
+bash tests/support/server_ctl.sh stop "$work"
+bash tests/support/nginx_ctl.sh start "$work/nginx" "$address" "$site" 20m
+trap 'bash tests/support/nginx_ctl.sh stop "$work/nginx"; wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
+data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
+
+rm -rf "$data"
+scripts/wine-run.sh "$prefix" "$work/app/TVLHeadless.exe" --press-update --timeout 60 >/dev/null 2>&1 &
+sleep 5  # connected, checked, pressed, downloading
+a=$(cpu_of TVLHeadless.exe); sleep 10; b=$(cpu_of TVLHeadless.exe)
+headless=$(share "$a" "$b")
+stop_all TVLHeadless.exe
+
+rm -rf "$data"
+start_and_time "$work/app/TVLLauncher.exe" '^TVL UE4 Launcher$' >/dev/null
+sleep 3  # INSTALL shows
+id=$(xdotool search --onlyvisible --name '^TVL UE4 Launcher$' | head -1)
+eval "$(xdotool getwindowgeometry --shell "$id")"
+xdotool mousemove "$((X + 130))" "$((Y + 365))" click 1 mousemove 0 0  # INSTALL, at 96 DPI
+sleep 2
+a=$(cpu_of TVLLauncher.exe); sleep 10; b=$(cpu_of TVLLauncher.exe)
+launcher=$(share "$a" "$b")
+stop_all TVLLauncher.exe
+echo "TVLHeadless ${headless} %, launcher ${launcher} %: the window adds $(echo "$launcher - $headless" | bc -l) % (target 4 or less)"
+[ -d "$data/Game" ] && [ -n "$(ls "$data/Game")" ] || echo "(the launcher did not start downloading: the figure is not a download's)"
+rm -rf "$site"

@@ -233,9 +233,8 @@ void paintActionBar(HDC dc, Gdiplus::GpGraphics* g) {
     // Taken first: the snapshot takes stateLock itself.
     const SteamStats stats = steamStatsSnapshot();
     drawCard(g, a, scaled(14));
-    const int32_t u = gLayout.mainButtonRect.right + scaled(30);
-    const int32_t y0 = a.top - scaled(8);
-    const int32_t right = a.right - scaled(270);
+    const ProgressBox box = progressBox(gLayout, gDisplay.dpi);
+    const int32_t u = box.left, y0 = box.top, right = box.right;
     int32_t phase;
     {
         // One moment for the phase, the status text and the counters.

@@ -142,8 +142,8 @@ void paintServerCard(HDC dc, Gdiplus::GpGraphics* g) {
     const int32_t left = r.left + scaled(20);
     paintTile(dc, g, left, top, tileWidth, gState.lobbiesOpen, L"LOBBIES OPEN", 0xFF54B2FF);
     paintTile(dc, g, left + scaled(10) + tileWidth, top, tileWidth, gState.playersInMatches, L"IN MATCHES", 0xFF6EE260);
-    const int32_t textLeft = r.left + scaled(22), textTop = top + scaled(74) + scaled(16);
+    const Rect text = serverStatusBox(gLayout, gDisplay.dpi);
     LockHolder hold(gStateLock);
-    drawTextBox(dc, gDisplay.fontSmall.get(), 0xB0BCCA, textLeft, textTop, r.right - scaled(22) - textLeft,
-                r.bottom - scaled(14) - textTop, gState.statusText, DT_WORDBREAK);
+    drawTextBox(dc, gDisplay.fontSmall.get(), 0xB0BCCA, text.left, text.top, text.width(), text.height(),
+                gState.statusText, DT_WORDBREAK);
 }

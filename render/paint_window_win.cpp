@@ -4,6 +4,7 @@
 #include <gdiplus.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <optional>
 
@@ -15,6 +16,7 @@
 #include "render/cards_win.h"
 #include "render/draw_win.h"
 #include "render/images_win.h"
+#include "steam/steam_stats.h"
 
 namespace gp = Gdiplus::DllExports;
 
@@ -256,6 +258,39 @@ void paintWindow(HWND window) {
         ::BitBlt(screen, 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
     }
     ::EndPaint(window, &ps);
+}
+
+PaintInputs capturePaintInputs() {
+    PaintInputs in;
+    in.valid = true;
+    // Field by field: the record's padding bytes are not its value.
+    const SteamStats stats = steamStatsSnapshot();
+    auto add = [&in](const void* p, size_t n) { in.steam.append(static_cast<const char*>(p), n); };
+    add(&stats.valid, sizeof stats.valid);
+    add(&stats.playtimeMinutes, sizeof stats.playtimeMinutes);
+    add(&stats.lastPlayed, sizeof stats.lastPlayed);
+    add(stats.personaName, std::wcslen(stats.personaName) * sizeof(wchar_t) + sizeof(wchar_t));
+    add(stats.avatarPath, std::wcslen(stats.avatarPath) * sizeof(wchar_t));
+    {
+        LockHolder hold(gStateLock);
+        in.phase = gState.phase;
+        in.status = gState.statusText;
+        in.bytesDone = gState.bytesDone;
+        in.bytesTotal = gState.bytesTotal;
+    }
+    in.gameInstalled = gState.gameInstalled;
+    in.serverOnline = gState.serverOnline;
+    in.lobbies = gState.lobbiesOpen;
+    in.players = gState.playersInMatches;
+    in.serverVersion = gState.serverVersion;
+    in.downloadSpeed = gState.downloadSpeed;
+    LockHolder hold(gImageLock);
+    in.bannerSerial = gState.bannerSerial;
+    in.banner = reinterpret_cast<uintptr_t>(gState.bannerImage.get());
+    in.avatar = reinterpret_cast<uintptr_t>(gState.avatarImage.get());
+    in.background = reinterpret_cast<uintptr_t>(gState.backgroundImage.get());
+    in.logo = reinterpret_cast<uintptr_t>(gState.logoImage.get());
+    return in;
 }
 
 void releasePaintCache() {

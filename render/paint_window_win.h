@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "app/layout.h"
+#include "render/repaint_plan.h"
 
 // Paints into `dc`, a memory DC holding a clientWidth x clientHeight
 // bitmap. Only the layers that reach `region` are painted, clipped to it;
@@ -16,6 +17,9 @@ void paintScene(HDC dc, const Rect& region);
 // WM_PAINT: paints what is invalid into the back buffer, which lives from
 // one paint to the next, and copies it to the window.
 void paintWindow(HWND window);
+
+// What the painters would read now (takes stateLock and imageLock in turn).
+PaintInputs capturePaintInputs();
 
 // Drops the back buffer and the scaled copies of the pictures (tests).
 void releasePaintCache();

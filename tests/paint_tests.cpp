@@ -6,6 +6,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <array>
 #include <memory>
 
 #include "app/display_win.h"
@@ -240,4 +241,55 @@ TEST_CASE("the banner's shadow looks the same whether or not the banner hides pa
     ++gState.bannerSerial;
     auto whole = f.paint();
     CHECK(pixels::samePixels(*opaque, *whole));
+}
+
+TEST_CASE("a download's notices repaint only their areas, and the picture stays the full paint's") {
+    PaintFixture f;
+    for (auto size : {std::array<int, 3>{1040, 640, 96}, std::array<int, 3>{1920, 1080, 144}}) {
+        CAPTURE(size[2]);
+        f.setSize(size[0], size[1], size[2]);
+        releasePaintCache();
+        gState.gameInstalled = 1;
+        gState.bytesTotal = 851853312;
+        gState.bytesDone = 1000;
+        setStatus(Downloading, L"Downloading Level 1.pak");
+        auto live = f.paint();
+        PaintInputs shown = capturePaintInputs();
+        struct Step {
+            int64_t done;
+            double speed;
+            const wchar_t* status;
+        } steps[] = {{340741324, 12.6 * 1048576, nullptr},
+                     {340800000, 12.6 * 1048576, L"Downloading TervalonGame-WindowsNoEditor_3.pak"},
+                     {851853312, 0.0, nullptr}};
+        for (const Step& step : steps) {
+            gState.bytesDone = step.done;
+            gState.downloadSpeed = step.speed;
+            if (step.status) setStatus(-1, step.status);
+            PaintInputs now = capturePaintInputs();
+            const uint32_t scope = repaintScope(shown, now);
+            CHECK((scope & kRepaintAll) == 0);
+            CHECK(scope != kRepaintNothing);
+            for (const Rect& area : repaintAreas(scope, gLayout, gDisplay.dpi)) paintScene(live->dc(), area);
+            shown = now;
+            CHECK(pixels::samePixels(*live, *f.paint()));
+        }
+    }
+}
+
+TEST_CASE("hover and press repaint only the items they concern, and the picture stays the full paint's") {
+    PaintFixture f;
+    f.setPhase(Ready);
+    auto live = f.paint();
+    const int32_t moves[][2] = {{MainButton, None}, {MainButton, MainButton}, {CloseButton, None},
+                                {MinimizeButton, None}, {None, None}};
+    for (const auto& m : moves) {
+        const int32_t before[] = {gUi.hoverItem, gUi.pressedItem};
+        gUi.hoverItem = m[0];
+        gUi.pressedItem = m[1];
+        for (int32_t item : {before[0], before[1], m[0], m[1]})
+            if (item != None) paintScene(live->dc(), itemArea(gLayout, item, gDisplay.dpi));
+        CAPTURE(m[0]);
+        CHECK(pixels::samePixels(*live, *f.paint()));
+    }
 }

@@ -206,7 +206,7 @@ TEST_CASE("the wheel scrolls the notes only; the next paint pulls the scroll bac
     CHECK(gUi.notesScroll == 0);
 }
 
-TEST_CASE("state changes: a burst is one paint, wParam 1 brings the notes to the top") {
+TEST_CASE("state changes: a burst is one paint, no change no paint, wParam 1 brings the notes to the top") {
     WindowFixture f;
     {
         LockHolder hold(gStateLock);
@@ -216,6 +216,10 @@ TEST_CASE("state changes: a burst is one paint, wParam 1 brings the notes to the
     f.pump(200);
     gUi.notesScroll = 40;
     gPaints = 0;
+    for (int i = 0; i < 20; ++i) ::PostMessageW(f.window, kMsgStateChanged, 0, 0);
+    f.pump(300);
+    CHECK(gPaints == 0);  // nothing the painters read changed
+    gState.lobbiesOpen = 77;
     for (int i = 0; i < 20; ++i) ::PostMessageW(f.window, kMsgStateChanged, 0, 0);
     f.pump(300);
     CHECK(gPaints == 1);
