@@ -18,7 +18,9 @@ address=127.0.0.21
 rm -rf "$work"
 mkdir -p "$work/root" "$work/app"
 python3 tests/support/test_site.py --root "$work/root" --version 3 --sample >/dev/null
-cp build/windows/TVLLauncher.exe build/windows/TVLHeadless.exe build/windows/bench_minimal_window.exe "$work/app/"
+# TVL_BENCH_LAUNCHER measures another build of the launcher (an earlier one, say) the same way.
+cp "${TVL_BENCH_LAUNCHER:-build/windows/TVLLauncher.exe}" "$work/app/TVLLauncher.exe"
+cp build/windows/TVLHeadless.exe build/windows/bench_minimal_window.exe "$work/app/"
 printf 'server=%s\r\n' "$address" > "$work/app/TVLLauncher.ini"
 bash tests/support/server_ctl.sh start "$work" "$address"
 wineserver -k 2>/dev/null || true

@@ -229,10 +229,8 @@ void paintIdentity(HDC dc, Gdiplus::GpGraphics* g, const SteamStats& stats, int3
 }  // namespace
 
 void paintActionBar(HDC dc, Gdiplus::GpGraphics* g) {
-    const Rect& a = gLayout.actionBarRect;
     // Taken first: the snapshot takes stateLock itself.
     const SteamStats stats = steamStatsSnapshot();
-    drawCard(g, a, scaled(14));
     const ProgressBox box = progressBox(gLayout, gDisplay.dpi);
     const int32_t u = box.left, y0 = box.top, right = box.right;
     int32_t phase;

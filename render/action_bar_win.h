@@ -6,5 +6,6 @@
 
 #include "render/graphics_handles_win.h"
 
-// Draws the whole bar from the shared state; changes nothing.
+// Draws what the bar shows from the shared state, on its card frame
+// (drawCard, painted with the backdrop); changes nothing.
 void paintActionBar(HDC dc, Gdiplus::GpGraphics* g);

@@ -108,7 +108,6 @@ int32_t layoutPatchNotes(HDC dc, Gdiplus::GpGraphics* g, int32_t x, int32_t y, i
 
 void paintNotesCard(HDC dc, Gdiplus::GpGraphics* g) {
     const Rect& r = gLayout.notesRect;
-    drawCard(g, r, scaled(14));
     drawCardHeader(dc, g, r, L"PATCH NOTES", 0x54B2FF);
     paintVersionPill(dc, g, r);
     drawCardDivider(g, r);
@@ -134,7 +133,6 @@ void paintNotesCard(HDC dc, Gdiplus::GpGraphics* g) {
 
 void paintServerCard(HDC dc, Gdiplus::GpGraphics* g) {
     const Rect& r = gLayout.serverRect;
-    drawCard(g, r, scaled(14));
     paintServerState(dc, g, r);
     drawCardDivider(g, r);
     const int32_t tileWidth = (r.width() - scaled(40) - scaled(10)) / 2;

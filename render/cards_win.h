@@ -8,6 +8,7 @@
 
 #include "render/graphics_handles_win.h"
 
+// What each card shows, on its frame (drawCard, painted with the backdrop).
 void paintNotesCard(HDC dc, Gdiplus::GpGraphics* g);
 void paintServerCard(HDC dc, Gdiplus::GpGraphics* g);
 

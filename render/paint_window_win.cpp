@@ -31,8 +31,15 @@ bool fitsClient(const std::unique_ptr<Canvas>& c) {
 // under Wine takes tens of milliseconds for a bicubic draw of a large
 // picture, and a 1:1 copy a few.
 struct PaintCache {
-    std::unique_ptr<Canvas> backdrop;  // base colour, background picture and tint at the client size
+    // Base colour, background picture and tint at the client size, and on
+    // them the frames of the four cards: shadows, bodies, sheens, borders,
+    // and the banner. All depend only on size, DPI and the pictures.
+    std::unique_ptr<Canvas> backdrop;
     const void* backdropImage = nullptr;
+    int32_t backdropDpi = 0;
+    uint32_t backdropBannerCopy = 0;
+    bool backdropFrames = false;
+    uint32_t bannerCopies = 0;  // raised whenever the banner copy is made anew
     ImageHandle banner;  // the banner cover-scaled to its card
     bool bannerOpaque = false;  // no alpha: it hides whatever lies under it
     int32_t bannerWidth = 0, bannerHeight = 0;
@@ -49,6 +56,10 @@ bool intersects(const Rect& a, const Rect& b) {
 
 Rect grown(const Rect& r, int32_t by) { return Rect{r.left - by, r.top - by, r.right + by, r.bottom + by}; }
 
+bool gFramesInBackdrop = true;
+
+void paintFrames(Gdiplus::GpGraphics* g);
+
 void paintBackdrop(int32_t w, int32_t h) {
     gCache.backdrop = std::make_unique<Canvas>(w, h);
     GraphicsHandle g = createPaintGraphics(gCache.backdrop->dc());
@@ -60,15 +71,24 @@ void paintBackdrop(int32_t w, int32_t h) {
     }
     // The picture stays clear at the top and is mostly covered at the bottom.
     fillRectVertical(g.get(), 0, 0, w, h, -1, h + 1, 0x460E1620, 0xB4101822);
+    gCache.backdropDpi = gDisplay.dpi;
+    gCache.backdropBannerCopy = gCache.bannerCopies;
+    gCache.backdropFrames = gFramesInBackdrop;
+    if (gFramesInBackdrop) paintFrames(g.get());
 }
 
+void ensureBannerCopy();
+
 void ensureBackdrop() {
+    ensureBannerCopy();
     bool stale;
     {
         LockHolder hold(gImageLock);
         stale = gCache.backdropImage != gState.backgroundImage.get();
     }
-    if (stale || !fitsClient(gCache.backdrop)) paintBackdrop(gLayout.clientWidth, gLayout.clientHeight);
+    stale = stale || !fitsClient(gCache.backdrop) || gCache.backdropDpi != gDisplay.dpi ||
+            gCache.backdropBannerCopy != gCache.bannerCopies || gCache.backdropFrames != gFramesInBackdrop;
+    if (stale) paintBackdrop(gLayout.clientWidth, gLayout.clientHeight);
 }
 
 // A copy of the banner already cropped and scaled to the card, drawn 1:1.
@@ -80,6 +100,7 @@ void ensureBannerCopy() {
         return;
     gCache.banner.reset();
     gCache.bannerOpaque = false;
+    ++gCache.bannerCopies;
     gCache.bannerWidth = r.width();
     gCache.bannerHeight = r.height();
     gCache.bannerSource = gState.bannerImage.get();
@@ -151,7 +172,6 @@ void paintBannerShadow(Gdiplus::GpGraphics* g, const Rect& r, int32_t radius) {
 void paintBannerCard(Gdiplus::GpGraphics* g) {
     const Rect& r = gLayout.bannerRect;
     const int32_t l = r.left, t = r.top, w = r.width(), h = r.height(), radius = scaled(16);
-    ensureBannerCopy();
     paintBannerShadow(g, r, radius);
     Gdiplus::GraphicsState saved = 0;
     gp::GdipSaveGraphics(g, &saved);
@@ -202,21 +222,39 @@ void paintWindowButton(Gdiplus::GpGraphics* g, const Rect& r, bool close) {
     gp::GdipDrawLineI(g, pen.get(), cx - d, cy + d, cx + d, cy - d);
 }
 
+bool cardShown(const Rect& card) { return card.height() > scaled(70); }  // a card this low is left out
+
+// The parts of the picture that change only with size, DPI and pictures,
+// in the order the layers stack: nothing drawn later reaches under them.
+void paintFrames(Gdiplus::GpGraphics* g) {
+    paintBannerCard(g);
+    drawCard(g, gLayout.actionBarRect, scaled(14));
+    if (cardShown(gLayout.notesRect)) drawCard(g, gLayout.notesRect, scaled(14));
+    if (cardShown(gLayout.serverRect)) drawCard(g, gLayout.serverRect, scaled(14));
+}
+
 void paintLayers(HDC dc, Gdiplus::GpGraphics* g, const Rect& region) {
     const Rect titleStrip{0, 0, gLayout.clientWidth, gLayout.titleBarHeight};
     const int32_t shadow = scaled(12);  // the reach of every card's shadow or halo
-    if (intersects(region, grown(gLayout.bannerRect, shadow))) paintBannerCard(g);
+    const bool live = !gFramesInBackdrop;
+    if (live && intersects(region, grown(gLayout.bannerRect, shadow))) paintBannerCard(g);
     if (intersects(region, titleStrip)) {
         paintTitlePill(dc, g);
         paintWindowButton(g, gLayout.minimizeButtonRect, false);
         paintWindowButton(g, gLayout.closeButtonRect, true);
     }
-    if (intersects(region, grown(gLayout.actionBarRect, shadow))) paintActionBar(dc, g);
-    const int32_t least = scaled(70);  // a card this low is left out
-    if (gLayout.notesRect.height() > least && intersects(region, grown(gLayout.notesRect, shadow)))
+    if (intersects(region, grown(gLayout.actionBarRect, shadow))) {
+        if (live) drawCard(g, gLayout.actionBarRect, scaled(14));
+        paintActionBar(dc, g);
+    }
+    if (cardShown(gLayout.notesRect) && intersects(region, grown(gLayout.notesRect, shadow))) {
+        if (live) drawCard(g, gLayout.notesRect, scaled(14));
         paintNotesCard(dc, g);
-    if (gLayout.serverRect.height() > least && intersects(region, grown(gLayout.serverRect, shadow)))
+    }
+    if (cardShown(gLayout.serverRect) && intersects(region, grown(gLayout.serverRect, shadow))) {
+        if (live) drawCard(g, gLayout.serverRect, scaled(14));
         paintServerCard(dc, g);
+    }
 }
 
 }  // namespace
@@ -255,7 +293,10 @@ void paintWindow(HWND window) {
     const Canvas& back = *gCache.backBuffer;
     if (back.ok()) {
         paintScene(back.dc(), region);
-        ::BitBlt(screen, 0, 0, back.width(), back.height(), back.dc(), 0, 0, SRCCOPY);
+        // Only what was repainted goes to the screen: under Wine every pixel
+        // copied is a pixel sent to the X server.
+        ::BitBlt(screen, region.left, region.top, region.width(), region.height(), back.dc(), region.left,
+                 region.top, SRCCOPY);
     }
     ::EndPaint(window, &ps);
 }
@@ -292,6 +333,8 @@ PaintInputs capturePaintInputs() {
     in.logo = reinterpret_cast<uintptr_t>(gState.logoImage.get());
     return in;
 }
+
+void setCardFramesCached(bool cached) { gFramesInBackdrop = cached; }
 
 void releasePaintCache() {
     gCache.backBuffer.reset();

@@ -21,5 +21,9 @@ void paintWindow(HWND window);
 // What the painters would read now (takes stateLock and imageLock in turn).
 PaintInputs capturePaintInputs();
 
+// The card frames and the banner come from the backdrop copy (the default)
+// or are drawn live at every paint, the picture they must equal (tests).
+void setCardFramesCached(bool cached);
+
 // Drops the back buffer and the scaled copies of the pictures (tests).
 void releasePaintCache();

@@ -293,3 +293,25 @@ TEST_CASE("hover and press repaint only the items they concern, and the picture 
         CHECK(pixels::samePixels(*live, *f.paint()));
     }
 }
+
+TEST_CASE("card frames and banner from the backdrop copy give the picture drawn live, at every size") {
+    PaintFixture f;
+    const std::array<int, 3> sizes[] = {{1040, 640, 96}, {1920, 1080, 144}, {1350, 840, 144}, {900, 560, 96}};
+    for (const auto& size : sizes) {
+        for (int phase : {Ready, Downloading, ServerError}) {
+            CAPTURE(size[0]);
+            CAPTURE(phase);
+            f.setSize(size[0], size[1], size[2]);
+            gState.bytesTotal = 851853312;
+            gState.bytesDone = 340741324;
+            gUi.hoverItem = phase == Ready ? MainButton : CloseButton;
+            f.setPhase(phase);
+            setCardFramesCached(false);
+            releasePaintCache();
+            auto live = f.paint();
+            setCardFramesCached(true);
+            releasePaintCache();
+            CHECK(pixels::samePixels(*live, *f.paint()));
+        }
+    }
+}
