@@ -20,6 +20,7 @@ struct UiState {
     int32_t notesContentHeight = 0;  // px, as the last paint measured
     bool repaintPending = false;     // the one-shot repaint timer is armed
     float spinnerAngle = 0.0f;       // degrees, 0 <= angle < 360
+    int32_t spinnerBox[4] = {};      // left, top, right, bottom of the spinner as last painted; empty: none
 };
 
 extern UiState gUi;

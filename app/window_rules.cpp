@@ -50,3 +50,8 @@ Rect spinnerArea(const WindowLayout& layout, int32_t dpi) {
     const int32_t grow = scaledAt(12, dpi);
     return Rect{b.left - grow, b.top - grow, b.right + grow, b.bottom + grow};
 }
+
+Rect spinnerTickArea(const WindowLayout& layout, const UiState& ui, int32_t dpi) {
+    const Rect box{ui.spinnerBox[0], ui.spinnerBox[1], ui.spinnerBox[2], ui.spinnerBox[3]};
+    return box.width() > 0 && box.height() > 0 ? box : spinnerArea(layout, dpi);
+}

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "app/layout.h"
+#include "app/ui_state.h"
 
 // What a point of the window is for the system: a sizing edge or corner,
 // the caption that drags the window, or the client area.
@@ -34,5 +35,10 @@ double smoothedSpeed(double previous, int64_t delta, bool downloading);
 // The spinner 9 degrees on, kept within 0 <= angle < 360.
 float advancedSpinner(float angle);
 
-// What a spinner tick repaints: the main button grown by S(12).
+// The main button grown by S(12): all a spinner can reach.
 Rect spinnerArea(const WindowLayout& layout, int32_t dpi);
+
+// What a spinner tick repaints: the spinner as the last paint placed it,
+// else the spinner area. Every pixel repainted costs under Wine, and the
+// spinner turns 33 times a second.
+Rect spinnerTickArea(const WindowLayout& layout, const UiState& ui, int32_t dpi);

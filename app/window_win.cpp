@@ -125,7 +125,7 @@ void onSpeedTick() {
 void onAnimationTick(HWND window) {
     if (!phaseInfo(gState.phase).spins) return;
     gUi.spinnerAngle = advancedSpinner(gUi.spinnerAngle);
-    const Rect area = spinnerArea(gLayout, gDisplay.dpi);
+    const Rect area = spinnerTickArea(gLayout, gUi, gDisplay.dpi);
     const RECT r{area.left, area.top, area.right, area.bottom};
     ::InvalidateRect(window, &r, FALSE);
 }

@@ -11,6 +11,7 @@
 
 #include "app/display_win.h"
 #include "app/launcher_state.h"
+#include "app/window_rules.h"
 #include "render/canvas_win.h"
 #include "render/draw_win.h"
 #include "render/images_win.h"
@@ -70,14 +71,13 @@ void measure(int width, int height, int dpi, int runs) {
     report("full frame, Ready", medianMs(runs, [&] { paintScene(canvas.dc(), all); }));
     setPhase(Downloading);
     report("full frame, Downloading", medianMs(runs, [&] { paintScene(canvas.dc(), all); }));
-    const Rect& b = gLayout.mainButtonRect;
-    const Rect tick{b.left - scaled(12), b.top - scaled(12), b.right + scaled(12), b.bottom + scaled(12)};
+    const Rect tick = spinnerTickArea(gLayout, gUi, dpi);  // as the last full frame placed the spinner
     const Rect progress = progressArea(gLayout, dpi);
     report("progress notice (progress area)", medianMs(runs, [&] {
                gState.bytesDone += 65536;
                paintScene(canvas.dc(), progress);
            }));
-    report("spinner tick (button region)", medianMs(runs, [&] {
+    report("spinner tick (the spinner's box)", medianMs(runs, [&] {
                gUi.spinnerAngle = gUi.spinnerAngle >= 351 ? 0 : gUi.spinnerAngle + 9;
                paintScene(canvas.dc(), tick);
            }));

@@ -3,6 +3,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <string>
@@ -103,6 +104,7 @@ void paintButton(HDC dc, Gdiplus::GpGraphics* g, int32_t phase, bool installed) 
     const bool bright = phaseBright(phase);
     const Rgb labelColour = bright ? 0xFFFFFF : 0xAAB2BE;
     const PhaseInfo& info = phaseInfo(phase);
+    std::fill(gUi.spinnerBox, gUi.spinnerBox + 4, 0);
     if (info.icon == ButtonIcon::None) {
         drawTextBox(dc, font, labelColour, l, t, w, h, label, DT_CENTER | DT_VCENTER | kLine);
         return;
@@ -122,8 +124,13 @@ void paintButton(HDC dc, Gdiplus::GpGraphics* g, int32_t phase, bool installed) 
         fillRect(g, x0 + scaled(11), cy - scaled(9), scaled(6), scaled(18), 0xFFFFFFFF);
     } else {
         const float angle = info.spins ? gUi.spinnerAngle : 0.0f;
-        drawSpinner(g, x0 + icon / 2.0f, t + h / 2.0f, static_cast<float>(scaled(8)), angle,
-                    bright ? 0xFFFFFFFF : 0xFFAFB9C6);
+        const float cx = x0 + icon / 2.0f, cy2 = t + h / 2.0f, radius = static_cast<float>(scaled(8));
+        drawSpinner(g, cx, cy2, radius, angle, bright ? 0xFFFFFFFF : 0xFFAFB9C6);
+        // The arrowhead reaches 1.48 radii out; a little more for smoothing.
+        const int32_t reach = static_cast<int32_t>(std::ceil(1.6f * radius)) + 2;
+        const int32_t box[4] = {static_cast<int32_t>(cx) - reach, static_cast<int32_t>(cy2) - reach,
+                                static_cast<int32_t>(cx) + reach + 1, static_cast<int32_t>(cy2) + reach + 1};
+        std::copy(box, box + 4, gUi.spinnerBox);
     }
     const int32_t textLeft = x0 + icon + gap;
     drawTextBox(dc, font, labelColour, textLeft, t, x + scaled(4), h, label, DT_VCENTER | kLine);

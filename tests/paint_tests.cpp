@@ -11,6 +11,7 @@
 
 #include "app/display_win.h"
 #include "app/launcher_state.h"
+#include "app/window_rules.h"
 #include "render/canvas_win.h"
 #include "render/draw_win.h"
 #include "render/formatting.h"
@@ -209,17 +210,19 @@ TEST_CASE("scrolled past the end, the notes come back to their last line and the
     CHECK(std::abs(last + 1 - first - thumb.height) <= 2);
 }
 
-TEST_CASE("a spinner tick repaints only the button region, and exactly as a full paint would") {
+TEST_CASE("a spinner tick repaints only the spinner, and exactly as a full paint would") {
     PaintFixture f;
     f.setPhase(Downloading);
     gState.bytesTotal = 1000;
     gState.bytesDone = 400;
     auto kept = f.paint();  // the back buffer as the last full paint left it
     auto before = f.paint();
-    gUi.spinnerAngle = 99;
-    const Rect& b = gLayout.mainButtonRect;
-    const Rect tick{b.left - scaled(12), b.top - scaled(12), b.right + scaled(12), b.bottom + scaled(12)};
-    paintScene(kept->dc(), tick);
+    for (float angle = 9; angle < 360; angle += 9) {  // a whole turn, tick by tick
+        gUi.spinnerAngle = angle;
+        const Rect tick = spinnerTickArea(gLayout, gUi, gDisplay.dpi);
+        CHECK(tick.width() < gLayout.mainButtonRect.width() / 3);
+        paintScene(kept->dc(), tick);
+    }
     auto full = f.paint();
     CHECK(pixels::samePixels(*kept, *full));
     CHECK_FALSE(pixels::samePixels(*before, *full));  // the arrow did turn
