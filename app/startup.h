@@ -1,6 +1,7 @@
 // The launcher's start-up, up to the window: DPI awareness, GDI+, the data
 // folders, the install flag, "TVLLauncher.ini" beside the program, the
-// verification cache, the pictures and the HTTP session. The launcher and
+// verification cache and the HTTP session. The pictures are the image
+// loader's first work (loadStartupPictures). The launcher and
 // TVLHeadless both run exactly this, then open their window and start the
 // background threads. Failures fall back to defaults; nothing is reported.
 #pragma once

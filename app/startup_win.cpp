@@ -69,13 +69,6 @@ void readConfiguration() {
     gState.manifestKey = chooseManifestKey(iniKey ? &*iniKey : nullptr, kBuiltInManifestKey);
 }
 
-// "banner.img" from the last run, else the built-in banner; then the
-// backdrop and the logo. No other thread runs yet, so no lock is taken.
-void loadStartupImages() {
-    loadSavedBanner();
-    loadBuiltInImages();
-}
-
 }  // namespace
 
 void prepareLauncher() {
@@ -85,8 +78,7 @@ void prepareLauncher() {
     prepareFolders();
     readConfiguration();
     loadFileCache();
-    loadStartupImages();
-    openHttpSession();
+    openHttpSession();  // the pictures come with the image loader, after the first frame
 }
 
 void startBackgroundThreads() {

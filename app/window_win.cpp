@@ -200,6 +200,20 @@ LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
     return 0;
 }
 
+// A first frame of roughly scaled pictures is on screen: now the real ones.
+LRESULT onPaint(HWND window) {
+    paintWindow(window);
+    if (picturesRough()) ::PostMessageW(window, kMsgRefinePictures, 0, 0);
+    return 0;
+}
+
+LRESULT onRefinePictures(HWND window) {
+    if (!picturesRough()) return 0;
+    refinePictures();
+    invalidateAll(window);
+    return 0;
+}
+
 // Any number of state changes within 33 ms become one repaint.
 LRESULT onStateChanged(HWND window, WPARAM wParam) {
     if (wParam == 1) {
@@ -226,7 +240,8 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_CREATE: return onCreate(window);
         case WM_DESTROY: ::PostQuitMessage(0); return 0;
         case WM_SIZE: computeLayout(window); invalidateAll(window); return 0;
-        case WM_PAINT: paintWindow(window); return 0;
+        case WM_PAINT: return onPaint(window);
+        case kMsgRefinePictures: return onRefinePictures(window);
         case WM_ERASEBKGND: return 1;
         case WM_SETCURSOR: return onSetCursor(window, message, wParam, lParam);
         case WM_GETMINMAXINFO: return onGetMinMaxInfo(lParam);

@@ -10,6 +10,9 @@
 
 constexpr wchar_t kWindowClass[] = L"UE4TVLLauncher";
 
+// Posted after a paint that used roughly scaled pictures.
+constexpr UINT kMsgRefinePictures = WM_APP + 2;
+
 enum WindowTimer : UINT_PTR {
     RepaintTimer = 1,    // 33 ms, one-shot, armed by the first state change
     SpeedTimer = 2,      // 1000 ms: smooths the download speed

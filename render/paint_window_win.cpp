@@ -40,6 +40,10 @@ struct PaintCache {
     uint32_t backdropBannerCopy = 0;
     bool backdropFrames = false;
     uint32_t bannerCopies = 0;  // raised whenever the banner copy is made anew
+    // The pictures were last scaled with the nearest-neighbour filter: three
+    // times cheaper than bicubic under Wine, for a first frame that shows
+    // soon. They are scaled again properly right after (refinePictures).
+    bool rough = false;
     ImageHandle banner;  // the banner cover-scaled to its card
     bool bannerOpaque = false;  // no alpha: it hides whatever lies under it
     int32_t bannerWidth = 0, bannerHeight = 0;
@@ -60,9 +64,14 @@ bool gFramesInBackdrop = true;
 
 void paintFrames(Gdiplus::GpGraphics* g);
 
-void paintBackdrop(int32_t w, int32_t h) {
+void roughen(Gdiplus::GpGraphics* g, bool rough) {
+    if (rough && g) gp::GdipSetInterpolationMode(g, Gdiplus::InterpolationModeNearestNeighbor);
+}
+
+void paintBackdrop(int32_t w, int32_t h, bool rough) {
     gCache.backdrop = std::make_unique<Canvas>(w, h);
     GraphicsHandle g = createPaintGraphics(gCache.backdrop->dc());
+    roughen(g.get(), rough);
     fillRect(g.get(), 0, 0, w, h, 0xFF16202C);
     {
         LockHolder hold(gImageLock);
@@ -74,13 +83,15 @@ void paintBackdrop(int32_t w, int32_t h) {
     gCache.backdropDpi = gDisplay.dpi;
     gCache.backdropBannerCopy = gCache.bannerCopies;
     gCache.backdropFrames = gFramesInBackdrop;
+    gCache.rough = gCache.rough || rough;
     if (gFramesInBackdrop) paintFrames(g.get());
 }
 
-void ensureBannerCopy();
+void ensureBannerCopy(bool rough);
 
-void ensureBackdrop() {
-    ensureBannerCopy();
+// With `rough`, pictures that must be made anew are made with the cheap filter.
+void ensureBackdrop(bool rough) {
+    ensureBannerCopy(rough);
     bool stale;
     {
         LockHolder hold(gImageLock);
@@ -88,11 +99,11 @@ void ensureBackdrop() {
     }
     stale = stale || !fitsClient(gCache.backdrop) || gCache.backdropDpi != gDisplay.dpi ||
             gCache.backdropBannerCopy != gCache.bannerCopies || gCache.backdropFrames != gFramesInBackdrop;
-    if (stale) paintBackdrop(gLayout.clientWidth, gLayout.clientHeight);
+    if (stale) paintBackdrop(gLayout.clientWidth, gLayout.clientHeight, rough);
 }
 
 // A copy of the banner already cropped and scaled to the card, drawn 1:1.
-void ensureBannerCopy() {
+void ensureBannerCopy(bool rough) {
     const Rect& r = gLayout.bannerRect;
     LockHolder hold(gImageLock);
     if (gCache.banner && gCache.bannerWidth == r.width() && gCache.bannerHeight == r.height() &&
@@ -100,6 +111,7 @@ void ensureBannerCopy() {
         return;
     gCache.banner.reset();
     gCache.bannerOpaque = false;
+    gCache.rough = gCache.rough || rough;
     ++gCache.bannerCopies;
     gCache.bannerWidth = r.width();
     gCache.bannerHeight = r.height();
@@ -117,6 +129,7 @@ void ensureBannerCopy() {
     gp::GdipSetSmoothingMode(raw, Gdiplus::SmoothingModeAntiAlias);
     gp::GdipSetPixelOffsetMode(raw, Gdiplus::PixelOffsetModeHalf);
     gp::GdipSetInterpolationMode(raw, Gdiplus::InterpolationModeHighQualityBicubic);
+    roughen(raw, rough);
     drawImageCover(raw, gState.bannerImage, 0, 0, r.width(), r.height());
     Gdiplus::PixelFormat format = 0;
     gp::GdipGetImagePixelFormat(gState.bannerImage.get(), &format);
@@ -259,12 +272,14 @@ void paintLayers(HDC dc, Gdiplus::GpGraphics* g, const Rect& region) {
 
 }  // namespace
 
-void paintScene(HDC dc, const Rect& region) {
+namespace {
+
+void paintSceneWith(HDC dc, const Rect& region, bool rough) {
     const Rect client{0, 0, gLayout.clientWidth, gLayout.clientHeight};
     const Rect r{std::max(region.left, 0), std::max(region.top, 0), std::min(region.right, client.right),
                  std::min(region.bottom, client.bottom)};
     if (r.width() <= 0 || r.height() <= 0) return;
-    ensureBackdrop();
+    ensureBackdrop(rough);
     ::BitBlt(dc, r.left, r.top, r.width(), r.height(), gCache.backdrop->dc(), r.left, r.top, SRCCOPY);
     const int saved = ::SaveDC(dc);
     ::IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
@@ -282,6 +297,10 @@ void paintScene(HDC dc, const Rect& region) {
     ::RestoreDC(dc, saved);
 }
 
+}  // namespace
+
+void paintScene(HDC dc, const Rect& region) { paintSceneWith(dc, region, false); }
+
 void paintWindow(HWND window) {
     PAINTSTRUCT ps;
     HDC screen = ::BeginPaint(window, &ps);
@@ -292,7 +311,7 @@ void paintWindow(HWND window) {
     }
     const Canvas& back = *gCache.backBuffer;
     if (back.ok()) {
-        paintScene(back.dc(), region);
+        paintSceneWith(back.dc(), region, true);
         // Only what was repainted goes to the screen: under Wine every pixel
         // copied is a pixel sent to the X server.
         ::BitBlt(screen, region.left, region.top, region.width(), region.height(), back.dc(), region.left,
@@ -336,10 +355,22 @@ PaintInputs capturePaintInputs() {
 
 void setCardFramesCached(bool cached) { gFramesInBackdrop = cached; }
 
+bool picturesRough() { return gCache.rough; }
+
+void refinePictures() {
+    if (!gCache.rough) return;
+    gCache.rough = false;
+    gCache.banner.reset();  // made anew below, properly filtered
+    gCache.bannerSource = nullptr;
+    gCache.backdrop.reset();
+    ensureBackdrop(false);
+}
+
 void releasePaintCache() {
     gCache.backBuffer.reset();
     gCache.backdrop.reset();
     gCache.backdropImage = nullptr;
     gCache.banner.reset();
     gCache.bannerSource = nullptr;
+    gCache.rough = false;
 }

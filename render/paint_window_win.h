@@ -15,8 +15,15 @@
 void paintScene(HDC dc, const Rect& region);
 
 // WM_PAINT: paints what is invalid into the back buffer, which lives from
-// one paint to the next, and copies it to the window.
+// one paint to the next, and copies it to the window. Pictures it must
+// scale anew (the first frame, a new size, a new banner) are scaled with a
+// cheap filter first, so the window shows sooner.
 void paintWindow(HWND window);
+
+// Whether the last paint used roughly scaled pictures; then refinePictures
+// scales them properly and the window repaints everything.
+bool picturesRough();
+void refinePictures();
 
 // What the painters would read now (takes stateLock and imageLock in turn).
 PaintInputs capturePaintInputs();

@@ -17,7 +17,14 @@ constexpr size_t kBannerGrowLimit = 16 * 1024 * 1024;  // a larger buffer stops 
 // Start-up only: no other thread runs yet.
 bool loadSavedBanner();
 
-// The thread procedure: Steam statistics, avatar, then the banner.
+// The pictures the window opens with: banner.img from the last run (else
+// the built-in banner), the backdrop and the logo, decoded outside any lock
+// and put in place under imageLock. Decoding takes 50-90 ms under Wine, so
+// the loader does it while the window shows its first frame without them.
+void loadStartupPictures();
+
+// The thread procedure: the start-up pictures, Steam statistics, avatar,
+// then the server's banner.
 DWORD WINAPI imageLoader(void*);
 
 // Set once the loader has loaded the Steam statistics.

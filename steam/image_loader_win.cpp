@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "steam/image_loader.h"
+#include "resources/resource_ids.h"
 #include "steam/steam_stats.h"
 #include "update/http_client.h"
 
@@ -54,17 +55,43 @@ void swapBanner(ImageHandle banner) {
 
 }  // namespace
 
-bool loadSavedBanner() {
+namespace {
+
+ImageHandle decodeSavedBanner() {
     wchar_t path[kFilePathUnits];
-    if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits) return false;
+    if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits) return {};
     ByteBuffer bytes = readWholeFile(path);
-    ImageHandle banner = bytes ? decodeImage(bytes.data, bytes.size) : ImageHandle();
+    return bytes ? decodeImage(bytes.data, bytes.size) : ImageHandle();
+}
+
+}  // namespace
+
+bool loadSavedBanner() {
+    ImageHandle banner = decodeSavedBanner();
     if (!banner) return false;
     gState.bannerImage = std::move(banner);
     return true;
 }
 
+void loadStartupPictures() {
+    ImageHandle banner = decodeSavedBanner();
+    if (!banner) banner = decodeBuiltInImage(IDR_DEFAULT_BANNER);
+    ImageHandle background = decodeBuiltInImage(IDR_BACKGROUND);
+    ImageHandle logo = decodeBuiltInImage(IDR_LOGO);
+    {
+        LockHolder hold(gImageLock);
+        std::swap(gState.backgroundImage, background);
+        std::swap(gState.logoImage, logo);
+        if (!gState.bannerImage) {
+            std::swap(gState.bannerImage, banner);
+            ++gState.bannerSerial;
+        }
+    }
+    postStateChanged(0);
+}
+
 DWORD WINAPI imageLoader(void*) {
+    loadStartupPictures();
     loadSteamStats();
     gSteamStatsLoaded = true;
     loadAvatar();

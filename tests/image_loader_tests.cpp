@@ -59,7 +59,7 @@ TEST_CASE("a valid banner replaces the one on screen and is saved byte for byte"
     imageLoader(nullptr);
     CHECK(f.bannerWidth() == 6);
     CHECK(sandbox::readFile(f.bannerFile) == kPng);
-    CHECK(f.window.drain() == 2);  // after the Steam statistics, and after the swap
+    CHECK(f.window.drain() == 3);  // after the start-up pictures, the Steam statistics and the swap
     CHECK(testsrv::requests().size() == 1);
 }
 
@@ -84,7 +84,7 @@ TEST_CASE("banners that must change nothing") {
     }
     imageLoader(nullptr);
     f.expectBannerUnchanged();
-    CHECK(f.window.drain() == 1);  // the Steam statistics are announced all the same
+    CHECK(f.window.drain() == 2);  // the start-up pictures and the Steam statistics all the same
 }
 
 TEST_CASE("a read-only banner.img: the new banner is shown, the file stays") {

@@ -8,6 +8,7 @@
 
 #include "app/launcher_state.h"
 #include "app/startup.h"
+#include "steam/image_loader.h"
 #include "render/images_win.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_images.h"
@@ -49,22 +50,25 @@ unsigned bannerWidth() {
 
 }  // namespace
 
-TEST_CASE("the first banner: banner.img when it decodes, else the built-in one") {
+TEST_CASE("the first banner: banner.img when it decodes, else the built-in one, as the loader puts them in place") {
     LocalAppData local(testRoot(L"banner"));
     const std::wstring saved = local.data() + L"\\banner.img";
     SUBCASE("a saved banner") {
         sandbox::writeFile(saved, std::string(reinterpret_cast<const char*>(kPng6x4), sizeof kPng6x4));
         prepareLauncher();
+        loadStartupPictures();
         CHECK(bannerWidth() == 6);
     }
     SUBCASE("an error page saved as banner.img") {
         sandbox::writeFile(saved, "<html><body>502 Bad Gateway</body></html>");
         prepareLauncher();
+        loadStartupPictures();
         CHECK(bannerWidth() == 3400);
     }
     SUBCASE("an empty banner.img") {
         sandbox::writeFile(saved, "");
         prepareLauncher();
+        loadStartupPictures();
         CHECK(bannerWidth() == 3400);
     }
     CHECK(gState.backgroundImage);

@@ -11,9 +11,11 @@
 #include "app/wait_seam.h"
 #include "app/window_win.h"
 #include "render/images_win.h"
+#include "render/canvas_win.h"
 #include "render/paint_window_win.h"
 #include "steam/game_session.h"
 #include "tests/support/fresh_picture.h"
+#include "tests/support/pixels.h"
 #include "tests/support/processes.h"
 #include "tests/support/sandbox.h"
 
@@ -275,4 +277,22 @@ TEST_CASE("a DPI change moves the window to the suggested rectangle and rebuilds
     f.send(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
     CHECK(info.ptMinTrackSize.x == 1350);
     CHECK(info.ptMinTrackSize.y == 840);
+}
+
+TEST_CASE("the first frame comes from roughly scaled pictures; right after, the window shows the full paint") {
+    WindowFixture f;  // created, shown and pumped: the first paint and its refinement are done
+    CHECK_FALSE(picturesRough());
+    Canvas shown(gLayout.clientWidth, gLayout.clientHeight), full(gLayout.clientWidth, gLayout.clientHeight);
+    HDC screen = ::GetDC(f.window);
+    ::BitBlt(shown.dc(), 0, 0, shown.width(), shown.height(), screen, 0, 0, SRCCOPY);
+    ::ReleaseDC(f.window, screen);
+    paintScene(full.dc(), Rect{0, 0, full.width(), full.height()});
+    CHECK(pixels::samePixels(shown, full));
+
+    // A new size scales the pictures anew: rough first, then refined again.
+    gPaints = 0;
+    ::SetWindowPos(f.window, nullptr, 0, 0, 1100, 700, SWP_NOMOVE | SWP_NOZORDER);
+    f.pump(300);
+    CHECK_FALSE(picturesRough());
+    CHECK(gPaints >= 2);
 }
