@@ -89,10 +89,10 @@ int drawTextBox(HDC dc, HFONT font, Rgb colour, int32_t x, int32_t y, int32_t w,
     return height;
 }
 
-void drawCard(Gdiplus::GpGraphics* g, const Rect& rect, int32_t radius) {
+void drawCard(Gdiplus::GpGraphics* g, const Rect& rect, int32_t radius, bool shadow) {
     const int32_t l = rect.left, t = rect.top, w = rect.width(), h = rect.height();
     // Four overlapping layers: darker towards the card, shifted down.
-    for (int32_t k = 4; k >= 1; --k)
+    for (int32_t k = 4; shadow && k >= 1; --k)
         fillRoundRect(g, {l - scaled(k), t - scaled(k) + scaled(4), w + scaled(2 * k), h + scaled(2 * k), scaled(k) + radius},
                       0x0E000000);
     fillRoundRectVertical(g, {l, t, w, h, radius}, t - 1, t + h + 1, 0xE2283648, 0xEA1E2938);

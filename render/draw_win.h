@@ -35,7 +35,7 @@ int drawTextBox(HDC dc, HFONT font, Rgb colour, int32_t x, int32_t y, int32_t w,
 
 // The card of the action bar and the two bottom cards: shadow, body
 // gradient, sheen, hairline border.
-void drawCard(Gdiplus::GpGraphics* g, const Rect& rect, int32_t radius);
+void drawCard(Gdiplus::GpGraphics* g, const Rect& rect, int32_t radius, bool shadow = true);
 
 // Accent bar and capital label in a card's top-left corner.
 void drawCardHeader(HDC dc, Gdiplus::GpGraphics* g, const Rect& rect, const wchar_t* text, Rgb accent);

@@ -62,7 +62,7 @@ Rect grown(const Rect& r, int32_t by) { return Rect{r.left - by, r.top - by, r.r
 
 bool gFramesInBackdrop = true;
 
-void paintFrames(Gdiplus::GpGraphics* g);
+void paintFrames(Gdiplus::GpGraphics* g, bool rough);
 
 void roughen(Gdiplus::GpGraphics* g, bool rough) {
     if (rough && g) gp::GdipSetInterpolationMode(g, Gdiplus::InterpolationModeNearestNeighbor);
@@ -84,7 +84,7 @@ void paintBackdrop(int32_t w, int32_t h, bool rough) {
     gCache.backdropBannerCopy = gCache.bannerCopies;
     gCache.backdropFrames = gFramesInBackdrop;
     gCache.rough = gCache.rough || rough;
-    if (gFramesInBackdrop) paintFrames(g.get());
+    if (gFramesInBackdrop) paintFrames(g.get(), rough);
 }
 
 void ensureBannerCopy(bool rough);
@@ -182,10 +182,10 @@ void paintBannerShadow(Gdiplus::GpGraphics* g, const Rect& r, int32_t radius) {
     }
 }
 
-void paintBannerCard(Gdiplus::GpGraphics* g) {
+void paintBannerCard(Gdiplus::GpGraphics* g, bool shadow = true) {
     const Rect& r = gLayout.bannerRect;
     const int32_t l = r.left, t = r.top, w = r.width(), h = r.height(), radius = scaled(16);
-    paintBannerShadow(g, r, radius);
+    if (shadow) paintBannerShadow(g, r, radius);
     Gdiplus::GraphicsState saved = 0;
     gp::GdipSaveGraphics(g, &saved);
     PathHandle clip = roundRectPath(l, t, w, h, radius);
@@ -239,11 +239,12 @@ bool cardShown(const Rect& card) { return card.height() > scaled(70); }  // a ca
 
 // The parts of the picture that change only with size, DPI and pictures,
 // in the order the layers stack: nothing drawn later reaches under them.
-void paintFrames(Gdiplus::GpGraphics* g) {
-    paintBannerCard(g);
-    drawCard(g, gLayout.actionBarRect, scaled(14));
-    if (cardShown(gLayout.notesRect)) drawCard(g, gLayout.notesRect, scaled(14));
-    if (cardShown(gLayout.serverRect)) drawCard(g, gLayout.serverRect, scaled(14));
+// A rough frame leaves out the soft shadows, the dearest part under Wine.
+void paintFrames(Gdiplus::GpGraphics* g, bool rough) {
+    paintBannerCard(g, !rough);
+    drawCard(g, gLayout.actionBarRect, scaled(14), !rough);
+    if (cardShown(gLayout.notesRect)) drawCard(g, gLayout.notesRect, scaled(14), !rough);
+    if (cardShown(gLayout.serverRect)) drawCard(g, gLayout.serverRect, scaled(14), !rough);
 }
 
 void paintLayers(HDC dc, Gdiplus::GpGraphics* g, const Rect& region) {
