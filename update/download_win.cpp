@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/kernel_handle_win.h"
 #include "app/launcher_state.h"
@@ -56,8 +57,10 @@ void showDownloading(const ManifestEntry& entry) {
 }
 
 // Opens the part file positioned at `have`, with anything after it dropped.
+// With DELETE access, so that once verified it can be renamed into place
+// through this handle.
 KernelHandle openPartFile(const wchar_t* part, int64_t have) {
-    KernelHandle h(::CreateFileW(part, GENERIC_WRITE, 0, nullptr, have > 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
+    KernelHandle h(::CreateFileW(part, GENERIC_WRITE | DELETE, 0, nullptr, have > 0 ? OPEN_ALWAYS : CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h || have == 0) return h;  // created empty: nothing to position or cut
     LARGE_INTEGER pos;
@@ -96,9 +99,10 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
 
 // Brings the part file to the entry's size from the server. `have` is what
 // the part file holds already and is counted in bytesDone. *fromZero tells
-// whether the part file was written from its first byte in this call.
+// whether the part file was written from its first byte in this call; the
+// part file stays open in `file` for the move.
 bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, Sha1Hash& written,
-               bool* fromZero) {
+               bool* fromZero, KernelHandle& file) {
     std::wstring requestPath = encodeRequestPath(entry);
     ServerRequest request = openServerRequest(requestPath.c_str(), *have);
     if (!request) return false;
@@ -109,20 +113,38 @@ bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* hav
         gState.bytesDone -= *have;
         *have = 0;
     }
-    KernelHandle file = openPartFile(paths.part, *have);
+    file = openPartFile(paths.part, *have);
     if (!file) return false;
     *fromZero = *have == 0;
     return receiveBody(request, file.get(), entry.size, have, written);
 }
 
+// Renames the open part file over the target: under Wine one call, where
+// MoveFileExW by name takes several and was half a small file's cost.
+bool renameOpenFile(HANDLE file, const wchar_t* target) {
+    const size_t bytes = std::wcslen(target) * sizeof(wchar_t);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(bytes);
+    std::memcpy(info->FileName, target, bytes);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
+}
+
 // `sha1` holds the part file's hash when it is already known from the
-// transfer; otherwise (resumed or found complete) the file is hashed now.
-bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sha1) {
+// transfer, with the part file still open in `file`; otherwise (resumed or
+// found complete) the file is closed and hashed now.
+bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file) {
+    if (!sha1[0]) file.reset();
     if (!sha1[0] && !sha1OfFile(paths.part, sha1, false)) sha1[0] = 0;
     if (!sha1[0] || std::strcmp(sha1, entry.sha1) != 0) {
+        file.reset();
         ::DeleteFileW(paths.part);
         return false;
     }
+    if (file && renameOpenFile(file.get(), paths.target)) return true;
+    file.reset();
     // Most targets are missing or writable, so the move is tried first; a
     // read-only one is made writable only when the move is refused. When the
     // target is in use the verified part file stays for the next attempt.
@@ -142,17 +164,19 @@ bool attempt(ManifestEntry& entry) {
     if (!exists) have = 0;
     gState.bytesDone += have;
     char sha1[41] = "";
+    KernelHandle file;
     if (have < entry.size) {
         Sha1Hash written;
         bool fromZero = false;
-        if (!fetchRest(entry, paths, &have, written, &fromZero)) return false;
+        if (!fetchRest(entry, paths, &have, written, &fromZero, file)) return false;
         if (fromZero && !written.finishHex(sha1)) sha1[0] = 0;
     } else if (!exists) {
         // An empty file needs no request, only creating.
-        KernelHandle file = openPartFile(paths.part, 0);
+        file = openPartFile(paths.part, 0);
         if (!file) return false;
+        file.reset();
     }
-    if (!verifyAndMove(entry, paths, sha1)) return false;
+    if (!verifyAndMove(entry, paths, sha1, file)) return false;
     entry.needsUpdate = 0;
     return true;
 }
