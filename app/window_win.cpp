@@ -126,8 +126,7 @@ void onAnimationTick(HWND window) {
     if (!phaseInfo(gState.phase).spins) return;
     gUi.spinnerAngle = advancedSpinner(gUi.spinnerAngle);
     const Rect area = spinnerTickArea(gLayout, gUi, gDisplay.dpi);
-    const RECT r{area.left, area.top, area.right, area.bottom};
-    ::InvalidateRect(window, &r, FALSE);
+    if (!paintNow(window, area)) invalidateArea(window, area);
 }
 
 LRESULT onTimer(HWND window, WPARAM id) {

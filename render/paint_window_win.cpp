@@ -321,6 +321,18 @@ void paintWindow(HWND window) {
     ::EndPaint(window, &ps);
 }
 
+bool paintNow(HWND window, const Rect& region) {
+    if (!fitsClient(gCache.backBuffer) || !gCache.backBuffer->ok()) return false;
+    const Canvas& back = *gCache.backBuffer;
+    paintSceneWith(back.dc(), region, true);
+    HDC screen = ::GetDC(window);
+    if (!screen) return false;
+    ::BitBlt(screen, region.left, region.top, region.width(), region.height(), back.dc(), region.left, region.top,
+             SRCCOPY);
+    ::ReleaseDC(window, screen);
+    return true;
+}
+
 PaintInputs capturePaintInputs() {
     PaintInputs in;
     in.valid = true;

@@ -279,15 +279,24 @@ TEST_CASE("a DPI change moves the window to the suggested rectangle and rebuilds
     CHECK(info.ptMinTrackSize.y == 840);
 }
 
+namespace {
+
+// The window's pixels as the screen shows them, against a full paint of the state now.
+bool screenShowsFullPaint(HWND window) {
+    Canvas shown(gLayout.clientWidth, gLayout.clientHeight), full(gLayout.clientWidth, gLayout.clientHeight);
+    HDC screen = ::GetDC(window);
+    ::BitBlt(shown.dc(), 0, 0, shown.width(), shown.height(), screen, 0, 0, SRCCOPY);
+    ::ReleaseDC(window, screen);
+    paintScene(full.dc(), Rect{0, 0, full.width(), full.height()});
+    return pixels::samePixels(shown, full);
+}
+
+}  // namespace
+
 TEST_CASE("the first frame comes from roughly scaled pictures; right after, the window shows the full paint") {
     WindowFixture f;  // created, shown and pumped: the first paint and its refinement are done
     CHECK_FALSE(picturesRough());
-    Canvas shown(gLayout.clientWidth, gLayout.clientHeight), full(gLayout.clientWidth, gLayout.clientHeight);
-    HDC screen = ::GetDC(f.window);
-    ::BitBlt(shown.dc(), 0, 0, shown.width(), shown.height(), screen, 0, 0, SRCCOPY);
-    ::ReleaseDC(f.window, screen);
-    paintScene(full.dc(), Rect{0, 0, full.width(), full.height()});
-    CHECK(pixels::samePixels(shown, full));
+    CHECK(screenShowsFullPaint(f.window));
 
     // A new size scales the pictures anew: rough first, then refined again.
     gPaints = 0;
@@ -295,4 +304,16 @@ TEST_CASE("the first frame comes from roughly scaled pictures; right after, the 
     f.pump(300);
     CHECK_FALSE(picturesRough());
     CHECK(gPaints >= 2);
+}
+
+TEST_CASE("spinner ticks draw straight to the screen, and it shows what a full paint would") {
+    WindowFixture f;
+    f.setPhase(Waiting);
+    f.pump(200);
+    gPaints = 0;
+    for (int i = 0; i < 5; ++i) f.send(WM_TIMER, AnimationTimer, 0);
+    f.pump(50);
+    CHECK(gPaints == 0);  // no paint message for a tick
+    CHECK(gUi.spinnerAngle != 0.0f);
+    CHECK(screenShowsFullPaint(f.window));
 }
