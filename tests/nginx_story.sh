@@ -86,20 +86,7 @@ echo "--- while a publish runs, players wait; then they reach Ready on their own
 # The real tool, held before it places files until $state/hold goes away.
 held_publish() {
     touch "$state/hold"
-    python3 - "$repo/tools" "$state/hold" "$build" "$site" <<'PY' &
-import os, sys, time
-tools, hold, build, site = sys.argv[1:]
-sys.path.insert(0, tools)
-import tvl_publish
-place = tvl_publish.place_file
-def held(*args):
-    while os.path.exists(hold):
-        time.sleep(0.05)
-    return place(*args)
-tvl_publish.place_file = held
-sys.argv = ["tvl_publish.py", "publish", build, "--site", site]
-sys.exit(tvl_publish.main())
-PY
+    python3 "$repo/tests/support/held_publish.py" "$state/hold" "$build" "$site" &
     publisher=$!
     for _ in $(seq 100); do [ -e "$site/publishing" ] && break; sleep 0.05; done
     [ -e "$site/publishing" ] || fail "the publish put up no marker"

@@ -142,20 +142,7 @@ echo "--- two publishes at once, and counts during a publish (at ${SECONDS}s)"
 # The real tool, held before it copies a file until $root/hold goes away.
 held_publish() {
     touch "$root/hold"
-    python3 - "$repo/tools" "$root/hold" "$build" "$site" <<'PY' &
-import os, sys, time
-tools, hold, build, site = sys.argv[1:]
-sys.path.insert(0, tools)
-import tvl_publish
-place = tvl_publish.place_file
-def held(*args):
-    while os.path.exists(hold):
-        time.sleep(0.05)
-    return place(*args)
-tvl_publish.place_file = held
-sys.argv = ["tvl_publish.py", "publish", build, "--site", site]
-sys.exit(tvl_publish.main())
-PY
+    python3 "$repo/tests/support/held_publish.py" "$root/hold" "$build" "$site" &
     holder=$!
     for _ in $(seq 200); do [ -e "$site/publishing" ] && break; sleep 0.05; done
     [ -e "$site/publishing" ] || fail "the held publish put up no marker"
