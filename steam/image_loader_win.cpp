@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "steam/image_loader.h"
+#include "app/atomic_file_win.h"
 #include "resources/resource_ids.h"
 #include "steam/steam_stats.h"
 #include "update/http_client.h"
@@ -26,21 +27,15 @@ ByteBuffer fetchBanner() {
     return readResponseBody(request, kBannerFirstBuffer, kBannerGrowLimit);
 }
 
-// Written under a temporary name and renamed, so a crash never leaves half a
-// banner. A read-only banner.img stays as it is: it could not be opened for
-// writing, and a rename must not get around that.
+// Written atomically, so a crash never leaves half a banner. A read-only
+// banner.img stays as it is: it could not be opened for writing, and a
+// rename must not get around that.
 void saveBanner(const ByteBuffer& bytes) {
-    wchar_t path[kFilePathUnits], temp[kFilePathUnits];
-    if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits ||
-        _snwprintf(temp, kFilePathUnits, L"%ls\\banner.img.tmp", gState.dataFolder) >= kFilePathUnits)
-        return;
+    wchar_t path[kFilePathUnits];
+    if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits) return;
     DWORD attributes = ::GetFileAttributesW(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
-    FILE* f = ::_wfopen(temp, L"wb");
-    if (!f) return;
-    bool written = std::fwrite(bytes.data, 1, bytes.size, f) == bytes.size;
-    written = std::fclose(f) == 0 && written;
-    if (!written || !::MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING)) ::DeleteFileW(temp);
+    writeFileAtomically(path, bytes.data, bytes.size);
 }
 
 void swapBanner(ImageHandle banner) {
