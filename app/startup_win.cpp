@@ -3,9 +3,9 @@
 #include <cwchar>
 #include <string>
 
-#include "app/config_file.h"
-#include "app/kernel_handle_win.h"
-#include "app/launcher_state.h"
+#include "core/config_file.h"
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
 #include "app/startup.h"
 #include "render/images_win.h"
 #include "steam/image_loader.h"

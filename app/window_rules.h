@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "app/layout.h"
-#include "app/ui_state.h"
+#include "render/layout.h"
+#include "render/ui_state.h"
 
 // What a point of the window is for the system: a sizing edge or corner,
 // the caption that drags the window, or the client area.

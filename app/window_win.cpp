@@ -3,8 +3,8 @@
 #include <dwmapi.h>
 #include <windowsx.h>
 
-#include "app/display_win.h"
-#include "app/launcher_state.h"
+#include "render/display_win.h"
+#include "core/launcher_state.h"
 #include "app/window_rules.h"
 #include "render/paint_window_win.h"
 #include "resources/resource_ids.h"

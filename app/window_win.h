@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "app/window_title.h"
+#include "core/window_title.h"
 
 constexpr wchar_t kWindowClass[] = L"UE4TVLLauncher";
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "update/body_prefetch_win.h"
 #include "update/download.h"
 #include "update/file_check.h"

@@ -8,8 +8,8 @@
 #include <cwchar>
 #include <string>
 
-#include "app/display_win.h"
-#include "app/launcher_state.h"
+#include "render/display_win.h"
+#include "core/launcher_state.h"
 #include "render/draw_win.h"
 #include "render/formatting.h"
 #include "steam/steam_stats.h"

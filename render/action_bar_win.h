@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "render/graphics_handles_win.h"
+#include "core/graphics_handles_win.h"
 
 // Draws what the bar shows from the shared state, on its card frame
 // (drawCard, painted with the backdrop); changes nothing.

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "render/graphics_handles_win.h"
+#include "core/graphics_handles_win.h"
 
 class Canvas {
 public:

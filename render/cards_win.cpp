@@ -5,8 +5,8 @@
 
 #include <cwchar>
 
-#include "app/display_win.h"
-#include "app/launcher_state.h"
+#include "render/display_win.h"
+#include "core/launcher_state.h"
 #include "render/draw_win.h"
 #include "render/formatting.h"
 #include "render/patch_notes.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "render/graphics_handles_win.h"
+#include "core/graphics_handles_win.h"
 
 // What each card shows, on its frame (drawCard, painted with the backdrop).
 void paintNotesCard(HDC dc, Gdiplus::GpGraphics* g);

@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "app/display_win.h"
+#include "render/display_win.h"
 #include "render/image_cover.h"
 #include "render/images_win.h"
 

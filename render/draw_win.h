@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "app/layout.h"
-#include "render/graphics_handles_win.h"
+#include "render/layout.h"
+#include "core/graphics_handles_win.h"
 #include "render/shape_geometry.h"
 
 using Argb = uint32_t;

@@ -5,7 +5,7 @@
 #include <shlwapi.h>
 #include <gdiplus.h>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "render/image_header.h"
 #include "resources/resource_ids.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "render/graphics_handles_win.h"
+#include "core/graphics_handles_win.h"
 
 // Starts GDI+ once for the process; the token is not kept.
 void startGdiplus();

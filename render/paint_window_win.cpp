@@ -8,9 +8,9 @@
 #include <memory>
 #include <optional>
 
-#include "app/display_win.h"
-#include "app/launcher_state.h"
-#include "app/window_title.h"
+#include "render/display_win.h"
+#include "core/launcher_state.h"
+#include "core/window_title.h"
 #include "render/action_bar_win.h"
 #include "render/canvas_win.h"
 #include "render/cards_win.h"

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/layout.h"
+#include "render/layout.h"
 #include "render/repaint_plan.h"
 
 // Paints into `dc`, a memory DC holding a clientWidth x clientHeight

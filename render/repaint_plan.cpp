@@ -1,6 +1,6 @@
 #include "render/repaint_plan.h"
 
-#include "app/launcher_phase.h"
+#include "core/launcher_phase.h"
 
 bool showsProgress(int32_t phase, int64_t bytesDone) {
     return phase == Downloading || (phase == UpdateReady && bytesDone > 0);

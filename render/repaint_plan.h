@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/layout.h"
-#include "app/ui_state.h"
+#include "render/layout.h"
+#include "render/ui_state.h"
 
 // Every input of the painters that other threads change.
 struct PaintInputs {

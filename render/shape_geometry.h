@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/layout.h"
+#include "render/layout.h"
 
 // The shape of roundRectPath: its outline runs through x .. x + w - 1 and
 // y .. y + h - 1, with corners of diameter 2r (2 when r < 2).

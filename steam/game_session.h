@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/window_title.h"  // the caption of its message boxes
+#include "core/window_title.h"  // the caption of its message boxes
 
 constexpr wchar_t kShippingExe[] = L"Tervalon-Win64-Shipping.exe";
 constexpr wchar_t kGameExe[] = L"Tervalon.exe";

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "app/kernel_handle_win.h"
-#include "app/launcher_state.h"
-#include "app/wait_seam.h"
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
 #include "steam/game_session.h"
 #include "steam/steam_stats.h"
 

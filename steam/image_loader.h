@@ -7,8 +7,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "app/launcher_state.h"
-#include "render/images_win.h"
+#include "core/launcher_state.h"
 
 constexpr size_t kBannerFirstBuffer = 1024 * 1024;
 constexpr size_t kBannerGrowLimit = 16 * 1024 * 1024;  // a larger buffer stops growing

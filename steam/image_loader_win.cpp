@@ -2,7 +2,8 @@
 #include <utility>
 
 #include "steam/image_loader.h"
-#include "app/atomic_file_win.h"
+#include "core/atomic_file_win.h"
+#include "render/images_win.h"
 #include "resources/resource_ids.h"
 #include "steam/steam_stats.h"
 #include "update/http_client.h"

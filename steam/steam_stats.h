@@ -3,7 +3,7 @@
 // consistent block.
 #pragma once
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 
 // Reads Steam's sources over a copy of `start`: fields the load does not
 // reach keep their values from `start`. Touches no shared state.

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/text_utf8.h"
+#include "core/text_utf8.h"
 #include "steam/steam_stats.h"
 #include "steam/steam_vdf.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/config_file.h"
+#include "core/config_file.h"
 #include "tests/support/wide_strings.h"
 
 TEST_CASE("server= lines of the configuration file") {

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/config_file.h"
-#include "app/launcher_state.h"
+#include "core/config_file.h"
+#include "core/launcher_state.h"
 #include "tests/support/wide_strings.h"
 
 namespace {

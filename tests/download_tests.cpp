@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
-#include "app/wait_seam.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
 #include "tests/support/wide_strings.h"

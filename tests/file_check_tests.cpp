@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/wide_strings.h"
 #include "update/file_cache.h"

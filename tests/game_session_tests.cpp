@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/launcher_state.h"
-#include "app/wait_seam.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
 #include "steam/game_session.h"
 #include "steam/steam_stats.h"
 #include "tests/support/processes.h"

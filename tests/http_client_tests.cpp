@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "tests/support/test_server_client.h"
-#include "app/wait_seam.h"
+#include "core/wait_seam.h"
 #include "update/download.h"
 #include "update/http_client.h"
 #include "update/signing_formats.h"

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
+#include "render/images_win.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
 #include "tests/support/sandbox.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "tests/support/sandbox.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Layout geometry and scaling, natively and under Wine.
 #include <doctest/doctest.h>
 
-#include "app/layout.h"
+#include "render/layout.h"
 #include "render/image_cover.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/owned_handle.h"
+#include "core/owned_handle.h"
 
 namespace {
 

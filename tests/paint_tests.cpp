@@ -9,8 +9,8 @@
 #include <array>
 #include <memory>
 
-#include "app/display_win.h"
-#include "app/launcher_state.h"
+#include "render/display_win.h"
+#include "core/launcher_state.h"
 #include "app/window_rules.h"
 #include "render/canvas_win.h"
 #include "render/draw_win.h"

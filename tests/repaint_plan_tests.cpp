@@ -2,7 +2,7 @@
 // paint_tests.cpp hold the areas against the real painter.
 #include <doctest/doctest.h>
 
-#include "app/launcher_phase.h"
+#include "core/launcher_phase.h"
 #include "render/repaint_plan.h"
 
 namespace {

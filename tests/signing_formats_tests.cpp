@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/config_file.h"
+#include "core/config_file.h"
 #include "update/signed_version.h"
 #include "update/signing_formats.h"
 

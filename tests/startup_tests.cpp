@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "app/startup.h"
 #include "steam/image_loader.h"
 #include "render/images_win.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "steam/steam_stats.h"
 #include "tests/support/steam_fixture.h"
 #include "tests/support/wide_strings.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/text_utf8.h"
+#include "core/text_utf8.h"
 
 namespace {
 std::wstring decode(const std::string& s, size_t units = 64) {

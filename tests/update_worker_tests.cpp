@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher_state.h"
-#include "app/wait_seam.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
 #include "tests/support/processes.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"

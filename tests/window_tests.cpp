@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "app/display_win.h"
-#include "app/launcher_state.h"
-#include "app/wait_seam.h"
+#include "render/display_win.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
 #include "app/window_win.h"
 #include "render/images_win.h"
 #include "render/canvas_win.h"

@@ -12,8 +12,8 @@
 #include <functional>
 #include <string>
 
-#include "app/display_win.h"
-#include "app/launcher_state.h"
+#include "render/display_win.h"
+#include "core/launcher_state.h"
 #include "render/canvas_win.h"
 #include "render/images_win.h"
 #include "render/paint_window_win.h"

@@ -20,10 +20,10 @@
 #include <mutex>
 #include <string>
 
-#include "app/kernel_handle_win.h"
-#include "app/launcher_state.h"
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
 #include "app/startup.h"
-#include "app/wait_seam.h"
+#include "core/wait_seam.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
 #include "update/update_worker.h"

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/kernel_handle_win.h"
-#include "app/launcher_state.h"
-#include "app/text_utf8.h"
-#include "app/wait_seam.h"
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
+#include "core/text_utf8.h"
+#include "core/wait_seam.h"
 #include "update/body_prefetch_win.h"
 #include "update/download.h"
 #include "update/file_check.h"

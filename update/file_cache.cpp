@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/decimal_scan.h"
+#include "core/decimal_scan.h"
 
 namespace {
 

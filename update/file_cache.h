@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/game_files.h"
+#include "core/game_files.h"
 
 constexpr size_t kFileCacheRows = 4096;
 constexpr size_t kFileCacheLineBytes = 600;  // a longer line arrives in pieces

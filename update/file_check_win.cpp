@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "update/file_cache.h"
 #include "update/file_check.h"
 #include "update/sha1_win.h"

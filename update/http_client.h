@@ -6,8 +6,8 @@
 #include <winhttp.h>
 
 #include <cstdint>
-#include "app/byte_buffer.h"
-#include "app/owned_handle.h"
+#include "core/byte_buffer.h"
+#include "core/owned_handle.h"
 #include "update/slow_body_guard.h"
 
 inline void closeWinHttpHandle(HINTERNET h) { ::WinHttpCloseHandle(h); }

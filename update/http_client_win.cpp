@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/launcher_state.h"
-#include "app/wait_seam.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
 
 void openHttpSession() {
     HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,

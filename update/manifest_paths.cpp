@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/text_utf8.h"
+#include "core/text_utf8.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/game_files.h"
+#include "core/game_files.h"
 
 // One path on its own: not empty, relative, no "..", ":" or < > " | ? *,
 // no control bytes, no empty component, no component ending in "." or " ",

@@ -5,7 +5,7 @@
 #include <new>
 #include <string_view>
 
-#include "app/text_utf8.h"
+#include "core/text_utf8.h"
 #include "update/manifest_paths.h"
 
 namespace {

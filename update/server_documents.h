@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/game_files.h"
+#include "core/game_files.h"
 
 struct ServerInfo {
     bool hasVersion = false;  // without "version" the server is not set up for us

@@ -4,8 +4,8 @@
 #include <memory>
 #include <new>
 
-#include "app/kernel_handle_win.h"
-#include "app/launcher_state.h"
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
 #include "update/file_check.h"
 #include "update/sha1_win.h"
 

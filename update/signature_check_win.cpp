@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/owned_handle.h"
+#include "core/owned_handle.h"
 #include "update/signature_check_win.h"
 
 namespace {

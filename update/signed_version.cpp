@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/decimal_scan.h"
+#include "core/decimal_scan.h"
 
 bool parseSignedVersion(const char* data, size_t size, int32_t* version) {
     static const char kKey[] = "version=";

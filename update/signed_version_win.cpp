@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <string>
 
-#include "app/atomic_file_win.h"
-#include "app/launcher_state.h"
+#include "core/atomic_file_win.h"
+#include "core/launcher_state.h"
 #include "update/signed_version.h"
 
 namespace {

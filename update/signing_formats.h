@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/manifest_key.h"
+#include "core/manifest_key.h"
 
 constexpr size_t kSigningBase64Chars = 88;
 constexpr size_t kSignatureBodyLimit = 4096;  // far above 88 + CRLF; a longer body is not a signature

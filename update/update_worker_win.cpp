@@ -3,8 +3,8 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "app/launcher_state.h"
-#include "app/wait_seam.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
 #include "steam/game_session.h"
 #include "update/download.h"
 #include "update/file_check.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/config_file.h"
+#include "core/config_file.h"
 #include "update/file_cache.h"
 #include "update/signed_version.h"
 

@@ -3,8 +3,8 @@
 // case, and the built-in pictures loaded as start-up loads them.
 #pragma once
 
-#include "app/launcher_state.h"
-#include "app/ui_state.h"
+#include "core/launcher_state.h"
+#include "render/ui_state.h"
 #include "render/images_win.h"
 #include "render/paint_window_win.h"
 

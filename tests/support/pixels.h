@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "app/layout.h"
+#include "render/layout.h"
 #include "render/canvas_win.h"
 
 namespace pixels {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 
 namespace sandbox {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 #include "update/http_client.h"
 
 namespace testsrv {

@@ -1,4 +1,4 @@
-#include "app/text_utf8.h"
+#include "core/text_utf8.h"
 
 #include <cstdint>
 

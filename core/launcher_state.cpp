@@ -1,4 +1,4 @@
-#include "app/launcher_state.h"
+#include "core/launcher_state.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/wait_seam.h"
+#include "core/wait_seam.h"
 
 WaitSeam gWaitSeam;
 

@@ -1,4 +1,4 @@
-#include "render/graphics_handles_win.h"
+#include "core/graphics_handles_win.h"
 
 #include <objidl.h>
 #include <gdiplus.h>

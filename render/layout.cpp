@@ -1,4 +1,4 @@
-#include "app/layout.h"
+#include "render/layout.h"
 
 #include <algorithm>
 

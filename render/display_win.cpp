@@ -1,4 +1,4 @@
-#include "app/display_win.h"
+#include "render/display_win.h"
 
 DisplayResources gDisplay;
 WindowLayout gLayout;

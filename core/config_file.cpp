@@ -1,8 +1,8 @@
-#include "app/config_file.h"
+#include "core/config_file.h"
 
 #include <cstring>
 
-#include "app/text_utf8.h"
+#include "core/text_utf8.h"
 
 namespace {
 

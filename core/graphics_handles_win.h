@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/owned_handle.h"
+#include "core/owned_handle.h"
 
 namespace Gdiplus {
 class GpImage;

@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/config_file.h"
-#include "app/launcher_state.h"
+#include "core/config_file.h"
+#include "core/launcher_state.h"
 
 void loadConfigFile(const wchar_t* path, std::optional<std::string>* key) {
     FILE* f = ::_wfopen(path, L"r");

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/ui_state.h"
+#include "render/ui_state.h"
 
 // Half-open: left <= x < right, top <= y < bottom.
 struct Rect {

@@ -1,4 +1,4 @@
-#include "app/launcher_phase.h"
+#include "core/launcher_phase.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "app/byte_buffer.h"
-#include "app/game_files.h"
-#include "app/launcher_phase.h"
-#include "app/manifest_key.h"
-#include "render/graphics_handles_win.h"
+#include "core/byte_buffer.h"
+#include "core/game_files.h"
+#include "core/launcher_phase.h"
+#include "core/manifest_key.h"
+#include "core/graphics_handles_win.h"
 
 // Posted (never sent) to mainWindow whenever shared state changed.
 // wParam 1 also says that patchNotes was replaced.

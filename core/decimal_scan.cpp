@@ -1,4 +1,4 @@
-#include "app/decimal_scan.h"
+#include "core/decimal_scan.h"
 
 bool scanInt64(const char* s, size_t length, size_t* pos, int64_t* value) {
     size_t p = *pos;

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "app/layout.h"
-#include "render/graphics_handles_win.h"
+#include "render/layout.h"
+#include "core/graphics_handles_win.h"
 
 using FontHandle = GdiObject<HFONT>;
 

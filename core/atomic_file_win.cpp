@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/atomic_file_win.h"
-#include "app/kernel_handle_win.h"
+#include "core/atomic_file_win.h"
+#include "core/kernel_handle_win.h"
 
 bool writeFileAtomically(const wchar_t* path, const void* data, size_t size) {
     const std::wstring temp = std::wstring(path) + L".tmp";

@@ -1,3 +1,0 @@
-#include "app/ui_state.h"
-
-UiState gUi;

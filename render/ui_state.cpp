@@ -1,0 +1,3 @@
+#include "render/ui_state.h"
+
+UiState gUi;
