@@ -1,11 +1,15 @@
 // TVLLauncher: the player's launcher. Start-up, the window, the two
 // background threads, then the message loop until the window closes.
 #include <windows.h>
+#include <objbase.h>
 
 #include "app/startup.h"
 #include "app/window_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    // Screen readers reach the window's accessible object through COM,
+    // which Windows requires the window's thread to have initialised.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     prepareLauncher();
     if (!createMainWindow(instance, showCommand)) return 1;  // no window: no threads either
     startBackgroundThreads();

@@ -5,7 +5,9 @@
 
 #include "render/display_win.h"
 #include "core/launcher_state.h"
+#include "app/window_accessible_win.h"
 #include "app/window_rules.h"
+#include "render/accessible_model.h"
 #include "render/paint_window_win.h"
 #include "resources/resource_ids.h"
 #include "steam/game_session.h"
@@ -29,6 +31,7 @@ void invalidateChanges(HWND window) {
     PaintInputs now = capturePaintInputs();
     const uint32_t scope = gNotesReplaced ? kRepaintAll : repaintScope(gShown, now);
     gNotesReplaced = false;
+    announceChanges(window, now);
     if (scope & kRepaintAll) invalidateAll(window);
     else
         for (const Rect& area : repaintAreas(scope, gLayout, gDisplay.dpi)) invalidateArea(window, area);
@@ -110,16 +113,47 @@ LRESULT onNcHitTest(HWND window, LPARAM lParam) {
     return hitCode(frameHitTest(gLayout, p.x, p.y, gDisplay.dpi));
 }
 
-LRESULT onKeyDown(WPARAM key) {
+// Keyboard focus shows once a key has been used, as Windows does it, and
+// only while the window has the focus.
+void showFocusRing(HWND window, bool keyboardCues, bool focused) {
+    if (gUi.keyboardCues == keyboardCues && gUi.focused == focused) return;
+    gUi.keyboardCues = keyboardCues;
+    gUi.focused = focused;
+    invalidateItems(window, MainButton, None);
+}
+
+LRESULT onKeyDown(HWND window, WPARAM key) {
+    showFocusRing(window, true, gUi.focused);
     if ((key == VK_SPACE || key == VK_RETURN) && mainButtonEnabled()) activateMainButton();
     return 0;
 }
 
-void onSpeedTick() {
+LRESULT onFocus(HWND window, bool focused) {
+    showFocusRing(window, gUi.keyboardCues, focused);
+    if (focused) announceFocus(window);
+    return 0;
+}
+
+// What a click on an item does; a reader's default action does the same.
+void actOnItem(HWND window, int32_t item) {
+    if (item == MainButton && mainButtonEnabled()) activateMainButton();
+    if (item == MinimizeButton) ::ShowWindow(window, SW_MINIMIZE);
+    if (item == CloseButton) ::PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+LRESULT onAccessibleAction(HWND window, WPARAM child) {
+    if (child == kAccessibleMainButton) actOnItem(window, MainButton);
+    if (child == kAccessibleMinimize) actOnItem(window, MinimizeButton);
+    if (child == kAccessibleClose) actOnItem(window, CloseButton);
+    return 0;
+}
+
+void onSpeedTick(HWND window) {
     const int64_t done = gState.bytesDone;
     const int64_t delta = done - gState.bytesAtLastTick;
     gState.bytesAtLastTick = done;
     gState.downloadSpeed = smoothedSpeed(gState.downloadSpeed, delta, gState.phase == Downloading);
+    announceChanges(window, capturePaintInputs());  // a percentage held back by the gap
 }
 
 void onAnimationTick(HWND window) {
@@ -136,7 +170,7 @@ LRESULT onTimer(HWND window, WPARAM id) {
             gUi.repaintPending = false;
             invalidateChanges(window);
             break;
-        case SpeedTimer: onSpeedTick(); break;
+        case SpeedTimer: onSpeedTick(window); break;
         case AnimationTimer: onAnimationTick(window); break;
         default: break;
     }
@@ -173,10 +207,7 @@ LRESULT onLButtonUp(HWND window, LPARAM lParam) {
     gUi.pressedItem = None;
     ::ReleaseCapture();
     invalidateItems(window, held, None);
-    if (item != held) return 0;
-    if (item == MainButton && mainButtonEnabled()) activateMainButton();
-    if (item == MinimizeButton) ::ShowWindow(window, SW_MINIMIZE);
-    if (item == CloseButton) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    if (item == held) actOnItem(window, item);
     return 0;
 }
 
@@ -237,7 +268,10 @@ void activateMainButton() {
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE: return onCreate(window);
-        case WM_DESTROY: ::PostQuitMessage(0); return 0;
+        case WM_DESTROY:
+            disconnectAccessible();
+            ::PostQuitMessage(0);
+            return 0;
         case WM_SIZE: computeLayout(window); invalidateAll(window); return 0;
         case WM_PAINT: return onPaint(window);
         case kMsgRefinePictures: return onRefinePictures(window);
@@ -248,7 +282,12 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             if (wParam) return 0;  // the client area is the whole window: no frame, no caption
             break;
         case WM_NCHITTEST: return onNcHitTest(window, lParam);
-        case WM_KEYDOWN: return onKeyDown(wParam);
+        case WM_KEYDOWN: return onKeyDown(window, wParam);
+        case WM_SYSKEYDOWN: showFocusRing(window, true, gUi.focused); break;  // Alt+F4, Alt+Space: the system's
+        case WM_SETFOCUS: return onFocus(window, true);
+        case WM_KILLFOCUS: return onFocus(window, false);
+        case WM_GETOBJECT: return answerGetObject(window, wParam, lParam);
+        case kMsgAccessibleAction: return onAccessibleAction(window, wParam);
         case WM_TIMER: return onTimer(window, wParam);
         case WM_MOUSEMOVE: return onMouseMove(window, lParam);
         case WM_MOUSELEAVE: return onMouseLeave(window);

@@ -98,6 +98,9 @@ void paintButton(HDC dc, Gdiplus::GpGraphics* g, int32_t phase, bool installed) 
     fillRoundRectVertical(g, {l, t, w, h, scaled(10)}, t - 1, b.bottom + 1, look.top, look.bottom);
     fillRoundRectVertical(g, {l + 1, t + 1, w - 2, h / 2, scaled(10)}, t, t + h / 2 + 2, 0x3CFFFFFF, 0x00FFFFFF);
     strokeRoundRect(g, {l, t, w, h, scaled(10)}, 0x46FFFFFF);
+    if (gUi.keyboardCues && gUi.focused && phaseInfo(phase).clickable)  // keyboard focus, inside the glow
+        strokePath(g, roundRectPath(l - scaled(4), t - scaled(4), w + scaled(8), h + scaled(8), scaled(14)), 0xE6FFFFFF,
+                   static_cast<float>(scaled(2)));
 
     const wchar_t* label = mainButtonLabel(phase, installed);
     HFONT font = std::wcslen(label) >= 9 ? gDisplay.fontButtonSmall.get() : gDisplay.fontButtonLarge.get();

@@ -15,7 +15,6 @@ namespace gp = Gdiplus::DllExports;
 
 namespace {
 
-constexpr wchar_t kNoNotes[] = L"No patch notes yet.";
 constexpr Argb kCardDivider = 0x1EFFFFFF;
 constexpr Rgb kOnline = 0x66D65C, kConnecting = 0xB0BCCA, kOffline = 0xF05C5C;
 

@@ -80,9 +80,12 @@ std::wstring formatTransferRate(double bytesPerSecond, int64_t bytesLeft) {
 }
 
 std::wstring formatAmount(int64_t bytesDone, int64_t bytesTotal) {
-    const double fraction = progressFraction(bytesDone, bytesTotal);
     return format(L"%.2f / %.2f GB   %d%%", bytesDone / 1073741824.0, bytesTotal / 1073741824.0,
-                  static_cast<int>(fraction * 100));
+                  progressPercent(bytesDone, bytesTotal));
+}
+
+int32_t progressPercent(int64_t bytesDone, int64_t bytesTotal) {
+    return static_cast<int32_t>(progressFraction(bytesDone, bytesTotal) * 100);
 }
 
 double progressFraction(int64_t bytesDone, int64_t bytesTotal) {

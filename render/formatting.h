@@ -19,6 +19,9 @@ std::wstring formatTransferRate(double bytesPerSecond, int64_t bytesLeft);
 // "0.40 / 1.00 GB   40%", with the fraction capped at 1.
 std::wstring formatAmount(int64_t bytesDone, int64_t bytesTotal);
 
+// The whole percent the amount shows, 0..100, truncated.
+int32_t progressPercent(int64_t bytesDone, int64_t bytesTotal);
+
 // bytesDone / bytesTotal within 0..1; 0 when nothing is announced.
 double progressFraction(int64_t bytesDone, int64_t bytesTotal);
 

@@ -6,6 +6,9 @@
 
 constexpr size_t kNoteLineUnits = 2047;  // the rest of a longer line is dropped
 
+// Shown, and read to screen readers, while the server has sent no notes.
+constexpr wchar_t kNoNotes[] = L"No patch notes yet.";
+
 struct NoteLine {
     const wchar_t* text = nullptr;  // into the notes; not terminated
     size_t length = 0;

@@ -19,6 +19,8 @@ struct UiState {
     int32_t notesScroll = 0;         // px the notes are scrolled up; painting clamps it
     int32_t notesContentHeight = 0;  // px, as the last paint measured
     bool repaintPending = false;     // the one-shot repaint timer is armed
+    bool keyboardCues = false;       // a key was used: focus shows from now on
+    bool focused = false;            // the window has the keyboard focus
     float spinnerAngle = 0.0f;       // degrees, 0 <= angle < 360
     int32_t spinnerBox[4] = {};      // left, top, right, bottom of the spinner as last painted; empty: none
 };

@@ -3,6 +3,8 @@
 #include <doctest/doctest.h>
 
 #include <windows.h>
+#include <objbase.h>
+#include <oleacc.h>
 
 #include <string>
 
@@ -316,4 +318,76 @@ TEST_CASE("spinner ticks draw straight to the screen, and it shows what a full p
     CHECK(gPaints == 0);  // no paint message for a tick
     CHECK(gUi.spinnerAngle != 0.0f);
     CHECK(screenShowsFullPaint(f.window));
+}
+
+namespace {
+
+// Left of the main button, on the focus ring's line and inside the glow, as the screen shows it.
+uint32_t ringPixel(HWND window) {
+    const Rect& b = gLayout.mainButtonRect;
+    Canvas shown(1, 1);
+    HDC screen = ::GetDC(window);
+    ::BitBlt(shown.dc(), 0, 0, 1, 1, screen, b.left - scaled(4), (b.top + b.bottom) / 2, SRCCOPY);
+    ::ReleaseDC(window, screen);
+    return shown.pixel(0, 0);
+}
+
+}  // namespace
+
+TEST_CASE("keyboard focus shows on the main button once a key is used, only while focused and clickable") {
+    WindowFixture f;
+    f.setPhase(UpdateReady);
+    f.send(WM_SETFOCUS, 0, 0);
+    f.click(gLayout.bannerRect);  // a mouse user: no ring
+    f.pump(60);
+    const uint32_t plain = ringPixel(f.window);
+
+    f.send(WM_KEYDOWN, VK_TAB, 0);
+    f.pump(60);
+    const uint32_t ringed = ringPixel(f.window);
+    CHECK(pixels::channel(ringed, 0) > pixels::channel(plain, 0) + 60);  // white over the blue glow
+    CHECK(screenShowsFullPaint(f.window));
+
+    f.send(WM_KILLFOCUS, 0, 0);
+    f.pump(60);
+    CHECK(ringPixel(f.window) == plain);
+    f.send(WM_SETFOCUS, 0, 0);
+    f.setPhase(Downloading);  // not clickable: no focus to show
+    CHECK(screenShowsFullPaint(f.window));
+    f.setPhase(UpdateReady);
+    CHECK(ringPixel(f.window) == ringed);
+    f.send(WM_KEYDOWN, VK_ESCAPE, 0);
+    f.takeRequest();
+    CHECK(f.acts == 0);  // Escape does nothing
+    CHECK(::IsWindowVisible(f.window));
+}
+
+TEST_CASE("a reader's object acts like a click, and answers CO_E_OBJNOTCONNECTED once the window is gone") {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IAccessible* a = nullptr;
+    {
+        WindowFixture f;
+        const LRESULT r = f.send(WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT));
+        REQUIRE(::ObjectFromLresult(r, __uuidof(IAccessible), 0, reinterpret_cast<void**>(&a)) == S_OK);
+        VARIANT button;
+        button.vt = VT_I4;
+        button.lVal = 3;
+        f.setPhase(Downloading);
+        CHECK(a->accDoDefaultAction(button) == DISP_E_MEMBERNOTFOUND);
+        f.setPhase(UpdateReady);
+        f.acts = 0;
+        CHECK(a->accDoDefaultAction(button) == S_OK);
+        CHECK(f.acts == 0);  // acts once the reader's call has returned
+        f.pump(60);
+        CHECK(f.acts == 1);
+
+        ::DestroyWindow(f.window);
+        BSTR name = nullptr;
+        CHECK(a->get_accName(button, &name) == CO_E_OBJNOTCONNECTED);
+        CHECK(name == nullptr);
+        long x = 0, y = 0, w = 0, h = 0;
+        CHECK(a->accLocation(&x, &y, &w, &h, button) == CO_E_OBJNOTCONNECTED);
+        CHECK(a->accDoDefaultAction(button) == CO_E_OBJNOTCONNECTED);
+    }
+    CHECK(a->Release() == 0);  // the reader's was the last reference
 }

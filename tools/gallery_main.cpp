@@ -138,6 +138,14 @@ const Picture kPictures[] = {
          gUi.hoverItem = MainButton;
          withSteam();
      }},
+    {L"ready-keyboard",
+     [] {
+         online(15);
+         gState.gameInstalled = 1;
+         status(Ready, L"Up to date \u2022 version 15");
+         gUi.keyboardCues = gUi.focused = true;
+         withSteam();
+     }},
     {L"ready-no-steam",
      [] {
          online(15);
