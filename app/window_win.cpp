@@ -322,12 +322,17 @@ int screenDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
-// The window's own DPI, where the system can tell it.
-void followWindowDpi(HWND window) {
+// GetDpiForWindow where the system has it (Windows 10 1607 on); 0 elsewhere.
+UINT systemWindowDpi(HWND window) {
     using GetDpi = UINT(WINAPI*)(HWND);
     auto getDpi = reinterpret_cast<GetDpi>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    const UINT own = getDpi ? getDpi(window) : 0;
+    return getDpi ? getDpi(window) : 0;
+}
+
+// The window's own DPI, where the system can tell it.
+void followWindowDpi(HWND window) {
+    const UINT own = gWindowDpi(window);
     if (own == 0 || static_cast<int>(own) == gDisplay.dpi) return;
     gDisplay.dpi = static_cast<int>(own);
     createFonts();
@@ -335,6 +340,8 @@ void followWindowDpi(HWND window) {
 }
 
 }  // namespace
+
+UINT (*gWindowDpi)(HWND) = systemWindowDpi;
 
 HWND createMainWindow(HINSTANCE instance, int showCommand) {
     gDisplay.dpi = screenDpi();

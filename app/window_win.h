@@ -33,3 +33,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // from the work area, the window itself, its own DPI, then shown and
 // painted once. Null when the window cannot be made.
 HWND createMainWindow(HINSTANCE instance, int showCommand);
+
+// How start-up asks for the window's own DPI; tests stand in a monitor
+// whose DPI differs from the screen's, which Wine cannot show.
+extern UINT (*gWindowDpi)(HWND);

@@ -23,6 +23,7 @@ constexpr Rgb kBrightText = 0xF0F4F8;
 constexpr Rgb kDimText = 0xB0BCCA;
 constexpr Rgb kLabelText = 0x96A8BE;
 constexpr Argb kDivider = 0x28FFFFFF;
+constexpr int32_t kRateGap = 10;  // px at 96 DPI between the rate and the divider
 
 struct ButtonLook {
     Argb top, bottom;
@@ -185,10 +186,12 @@ void paintProgress(HDC dc, Gdiplus::GpGraphics* g, int32_t phase, int32_t u, int
     const std::wstring rate = phase == Downloading ? formatTransferRate(gState.downloadSpeed, total - done) : L"";
     // The status line shares its row with the rate: a long file name ends
     // in an ellipsis before the rate instead of running into it.
-    const int32_t rateRoom = rate.empty() ? 0 : textWidth(dc, small, rate.c_str()) + scaled(16);
+    const int32_t rateRoom = rate.empty() ? 0 : textWidth(dc, small, rate.c_str()) + scaled(16 + kRateGap);
     drawTextBox(dc, gDisplay.fontSubtitle.get(), kBrightText, u, y0 + scaled(22), width - rateRoom, scaled(24),
                 gState.statusText, DT_END_ELLIPSIS | kLine);
-    drawTextBox(dc, small, kDimText, u, y0 + scaled(25), width, scaled(20), rate.c_str(), DT_RIGHT | kLine);
+    // Right-aligned, but ending short of the identity block's divider at `right`.
+    drawTextBox(dc, small, kDimText, u, y0 + scaled(25), width - scaled(kRateGap), scaled(20), rate.c_str(),
+                DT_RIGHT | kLine);
     const int32_t trackTop = y0 + scaled(54);
     fillRoundRect(g, {u, trackTop, width, scaled(10), scaled(5)}, 0xFF324052);
     const double fraction = progressFraction(done, total);

@@ -74,10 +74,9 @@ void paintTile(HDC dc, Gdiplus::GpGraphics* g, int32_t x, int32_t y, int32_t wid
     fillRoundRectVertical(g, {x, y, width, height, scaled(12)}, y - 1, y + height + 1, 0xFF344459, 0xFF2A384A);
     strokeRoundRect(g, {x, y, width, height, scaled(12)}, 0x28FFFFFF);
     fillRect(g, x + scaled(14), y + scaled(14), scaled(18), scaled(3), accent);
-    wchar_t number[16] = L"\u2014";
-    if (value >= 0) std::swprintf(number, 16, L"%d", static_cast<int>(value));
+    const std::wstring number = formatCount(value);
     const int32_t textWidth = width - scaled(20);
-    drawTextBox(dc, gDisplay.fontNumber.get(), 0xFFFFFF, x + scaled(14), y + scaled(16), textWidth, scaled(36), number,
+    drawTextBox(dc, gDisplay.fontNumber.get(), 0xFFFFFF, x + scaled(14), y + scaled(16), textWidth, scaled(36), number.c_str(),
                 DT_SINGLELINE);
     drawTextBox(dc, gDisplay.fontLabel.get(), 0x96A8BE, x + scaled(14), y + scaled(52), textWidth, scaled(18), label,
                 DT_SINGLELINE);

@@ -49,9 +49,11 @@ COLORREF textColour(Rgb rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF,
 
 }  // namespace
 
+bool gRefusePaintGraphics = false;
+
 GraphicsHandle createPaintGraphics(HDC dc) {
     Gdiplus::GpGraphics* g = nullptr;
-    if (gp::GdipCreateFromHDC(dc, &g) != Gdiplus::Ok) return {};
+    if (gRefusePaintGraphics || gp::GdipCreateFromHDC(dc, &g) != Gdiplus::Ok) return {};
     gp::GdipSetSmoothingMode(g, Gdiplus::SmoothingModeAntiAlias);
     gp::GdipSetPixelOffsetMode(g, Gdiplus::PixelOffsetModeHalf);
     gp::GdipSetInterpolationMode(g, Gdiplus::InterpolationModeHighQualityBicubic);

@@ -16,8 +16,12 @@ using Argb = uint32_t;
 using Rgb = uint32_t;
 
 // A GDI+ graphics object on `dc` with the modes every paint uses:
-// anti-aliasing, half-pixel offset, high-quality bicubic scaling.
+// anti-aliasing, half-pixel offset, high-quality bicubic scaling. Empty
+// when GDI+ cannot draw there; every helper below then draws nothing, and
+// the texts, which plain GDI draws, still show.
 GraphicsHandle createPaintGraphics(HDC dc);
+// Tests: GDI+ refuses every drawing object, as on a machine where it fails.
+extern bool gRefusePaintGraphics;
 
 // A closed rounded rectangle whose outline covers exactly w x h pixels.
 // A radius below 2 gives corners of diameter 2.

@@ -79,6 +79,8 @@ std::wstring formatTransferRate(double bytesPerSecond, int64_t bytesLeft) {
     return format(L"%.1f MB/s  \u2022  %d min left", megabytes, static_cast<int>(minutes) + 1);
 }
 
+std::wstring formatCount(int32_t count) { return count >= 0 ? std::to_wstring(count) : std::wstring(L"\u2014"); }
+
 std::wstring formatAmount(int64_t bytesDone, int64_t bytesTotal) {
     return format(L"%.2f / %.2f GB   %d%%", bytesDone / 1073741824.0, bytesTotal / 1073741824.0,
                   progressPercent(bytesDone, bytesTotal));

@@ -16,6 +16,9 @@ std::wstring formatPlayTime(int32_t valid, int64_t playtimeMinutes);
 // "2.5 MB/s  •  13 sec left", or empty while the speed is 1 byte/s or less.
 std::wstring formatTransferRate(double bytesPerSecond, int64_t bytesLeft);
 
+// A server card tile's number: "—" for a count not received (negative).
+std::wstring formatCount(int32_t count);
+
 // "0.40 / 1.00 GB   40%", with the fraction capped at 1.
 std::wstring formatAmount(int64_t bytesDone, int64_t bytesTotal);
 

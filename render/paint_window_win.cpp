@@ -68,11 +68,19 @@ void roughen(Gdiplus::GpGraphics* g, bool rough) {
     if (rough && g) gp::GdipSetInterpolationMode(g, Gdiplus::InterpolationModeNearestNeighbor);
 }
 
+void fillPlain(HDC dc, int32_t w, int32_t h, COLORREF colour) {
+    HBRUSH brush = ::CreateSolidBrush(colour);
+    const RECT all{0, 0, w, h};
+    if (brush) ::FillRect(dc, &all, brush);
+    if (brush) ::DeleteObject(brush);
+}
+
 void paintBackdrop(int32_t w, int32_t h, bool rough) {
     gCache.backdrop = std::make_unique<Canvas>(w, h);
     GraphicsHandle g = createPaintGraphics(gCache.backdrop->dc());
     roughen(g.get(), rough);
     fillRect(g.get(), 0, 0, w, h, 0xFF16202C);
+    if (!g) fillPlain(gCache.backdrop->dc(), w, h, 0x2C2016);  // the base colour, so the texts stay readable
     {
         LockHolder hold(gImageLock);
         drawImageCover(g.get(), gState.backgroundImage, 0, 0, w, h);
@@ -290,10 +298,9 @@ void paintSceneWith(HDC dc, const Rect& region, bool rough) {
         const bool whole = r.left == 0 && r.top == 0 && r.right == client.right && r.bottom == client.bottom;
         std::optional<PaintArea> area;
         if (!whole) area.emplace(r);
-        if (g) {
-            gp::GdipSetClipRectI(g.get(), r.left, r.top, r.width(), r.height(), Gdiplus::CombineModeReplace);
-            paintLayers(dc, g.get(), r);
-        }
+        if (g) gp::GdipSetClipRectI(g.get(), r.left, r.top, r.width(), r.height(), Gdiplus::CombineModeReplace);
+        // Without GDI+ the shapes and pictures are left out, never the texts.
+        paintLayers(dc, g.get(), r);
     }
     ::RestoreDC(dc, saved);
 }

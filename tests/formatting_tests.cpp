@@ -63,6 +63,12 @@ TEST_CASE("play time in hours with a tenth and thousands separators") {
     CHECK(formatPlayTime(0, 90) == L"\u2014");
 }
 
+TEST_CASE("the server tiles: a dash until a count arrives, zero as zero") {
+    CHECK(formatCount(-1) == L"\u2014");
+    CHECK(formatCount(0) == L"0");
+    CHECK(formatCount(1234) == L"1234");
+}
+
 TEST_CASE("download progress: rate, time left, amount and fill") {
     const double speed = 2621440.0;  // 2.5 MB/s
     CHECK(formatTransferRate(speed, 30LL << 20) == L"2.5 MB/s  \u2022  13 sec left");

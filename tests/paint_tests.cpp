@@ -13,6 +13,7 @@
 #include "core/launcher_state.h"
 #include "app/window_rules.h"
 #include "render/canvas_win.h"
+#include "render/cards_win.h"
 #include "render/draw_win.h"
 #include "render/formatting.h"
 #include "render/images_win.h"
@@ -317,4 +318,194 @@ TEST_CASE("card frames and banner from the backdrop copy give the picture drawn 
             CHECK(pixels::samePixels(*live, *f.paint()));
         }
     }
+}
+
+namespace {
+
+// Pixels of `c` in `area` that differ from `other`.
+int differing(const Canvas& c, const Canvas& other, const Rect& area) {
+    int n = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x) n += c.pixel(x, y) != other.pixel(x, y);
+    return n;
+}
+
+// The box of the pixels in `area` that `keep` accepts.
+template <class Keep>
+Rect inkIn(const Canvas& c, const Rect& area, Keep keep) {
+    Rect box{area.right, area.bottom, area.left, area.top};
+    for (int y = area.top; y < area.bottom; ++y)
+        for (int x = area.left; x < area.right; ++x)
+            if (keep(c.pixel(x, y))) {
+                box = Rect{std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1),
+                           std::max(box.bottom, y + 1)};
+            }
+    return box;
+}
+
+bool greenText(uint32_t p) {
+    const int r = pixels::channel(p, 16), g = pixels::channel(p, 8), b = pixels::channel(p, 0);
+    return g > r + 40 && g > b + 40;
+}
+
+void withSteam(bool valid) {
+    LockHolder hold(gStateLock);
+    gState.steamStats.valid = valid;
+    std::wcscpy(gState.steamStats.personaName, L"Aria");
+    gState.steamStats.playtimeMinutes = 600;
+    gState.steamStats.lastPlayed = 0;
+}
+
+}  // namespace
+
+TEST_CASE("the action bar: progress in UpdateReady once bytes are done; the rate only while downloading faster than 1 byte/s, ending before the divider") {
+    PaintFixture f;
+    f.setSize(900, 560, 96);  // the narrowest window, where the rate comes closest to the divider
+    const ProgressBox box = progressBox(gLayout, 96);
+    const Rect track{box.left, box.top + scaled(54), box.right, box.top + scaled(64)};
+    const Rect rateRow{box.left, box.top + scaled(25), box.right, box.top + scaled(45)};
+    gState.bytesTotal = 1000LL << 20;
+
+    f.setPhase(UpdateReady);
+    gState.bytesDone = 0;
+    auto statistics = f.paint();
+    CHECK_FALSE(pixels::closeTo(statistics->pixel(track.right - 20, track.top + 5), 0x324052, 2));
+    gState.bytesDone = 400LL << 20;
+    auto paused = f.paint();
+    CHECK(pixels::closeTo(paused->pixel(track.right - 20, track.top + 5), 0x324052, 2));  // the empty track
+    gState.downloadSpeed = 12.6 * 1048576;
+    CHECK(differing(*f.paint(), *paused, rateRow) == 0);  // no rate outside Downloading
+
+    f.setPhase(Downloading);
+    gState.downloadSpeed = 0.0;
+    auto still = f.paint();
+    gState.downloadSpeed = 1.0;
+    CHECK(differing(*f.paint(), *still, rateRow) == 0);
+    gState.downloadSpeed = 12.6 * 1048576;
+    auto moving = f.paint();
+    CHECK(differing(*moving, *still, rateRow) > 0);
+    const Rect beforeDivider{box.right - scaled(8), rateRow.top, box.right + 1, rateRow.bottom};
+    CHECK(differing(*moving, *still, beforeDivider) == 0);
+}
+
+TEST_CASE("the main button's arrow stands still in ServerError, UpdateReady and LocalError, and turns in Waiting") {
+    PaintFixture f;
+    for (int phase : {ServerError, UpdateReady, LocalError, Waiting}) {
+        CAPTURE(phase);
+        f.setPhase(phase);
+        gUi.spinnerAngle = 0.0f;
+        auto first = f.paint();
+        gUi.spinnerAngle = 123.0f;
+        auto turned = f.paint();
+        CHECK((differing(*first, *turned, gLayout.mainButtonRect) > 0) == (phase == Waiting));
+    }
+}
+
+TEST_CASE("the identity block: \"Steam not found\" without Steam, the persona's status, \"In game\" while running") {
+    PaintFixture f;
+    const Rect& a = gLayout.actionBarRect;
+    const int x = a.right - scaled(250), y = a.top + scaled(19);
+    const Rect statusRow{x + scaled(58), y + scaled(27), a.right, y + scaled(47)};  // right of the avatar's green ring
+    const Rect nameRow{x, y + scaled(2), a.right, y + scaled(26)};
+    auto inkWidthOf = [&](HFONT font, const wchar_t* text) {
+        Canvas probe(1, 1);
+        return textWidth(probe.dc(), font, text);
+    };
+
+    withSteam(true);
+    f.setPhase(Ready);
+    const Rect connected = inkIn(*f.paint(), statusRow, greenText);
+    f.setPhase(Running);
+    const Rect inGame = inkIn(*f.paint(), statusRow, greenText);
+    const int dot = scaled(14);  // the green dot before the words
+    CHECK(std::abs(connected.width() - dot - inkWidthOf(gDisplay.fontSmall.get(), L"Connected with Steam")) <= 4);
+    CHECK(std::abs(inGame.width() - dot - inkWidthOf(gDisplay.fontSmall.get(), L"In game")) <= 4);
+
+    withSteam(false);
+    auto noSteam = f.paint();
+    CHECK(inkIn(*noSteam, statusRow, greenText).width() <= 0);
+    const Rect words = inkIn(*noSteam, nameRow, [](uint32_t p) { return pixels::channel(p, 0) > 120; });
+    CHECK(std::abs(words.left - x) <= 2);
+    CHECK(std::abs(words.width() - inkWidthOf(gDisplay.fontSubtitle.get(), L"Steam not found")) <= 4);
+}
+
+TEST_CASE("without GDI+ the window still shows its texts on the base colour, not a black window") {
+    PaintFixture f;
+    setStatus(Ready, L"Up to date \u2022 version 15");
+    auto whole = f.paint();
+    releasePaintCache();
+    gRefusePaintGraphics = true;
+    auto plain = f.paint();
+    gRefusePaintGraphics = false;
+    releasePaintCache();
+    CHECK(pixels::closeTo(plain->pixel(3, gLayout.clientHeight - 3), 0x16202C, 1));
+    const Rect status = serverStatusBox(gLayout, 96);
+    const Rect text = inkIn(*plain, status, [](uint32_t p) { return pixels::channel(p, 0) > 120; });
+    CHECK(text.width() > scaled(60));  // the status line, drawn by plain GDI
+    CHECK(inkIn(*whole, status, [](uint32_t p) { return pixels::channel(p, 0) > 120; }).left == text.left);
+}
+
+namespace {
+
+int32_t lineHeight(HFONT font) {
+    Canvas probe(1, 1);
+    HGDIOBJ previous = ::SelectObject(probe.dc(), font);
+    TEXTMETRICW tm{};
+    ::GetTextMetricsW(probe.dc(), &tm);
+    ::SelectObject(probe.dc(), previous);
+    return tm.tmHeight;
+}
+
+void setNotes(const wchar_t* notes) {
+    LockHolder hold(gStateLock);
+    if (notes) gState.patchNotes = std::wstring(notes);
+    else gState.patchNotes.reset();
+}
+
+int32_t notesHeight(const wchar_t* notes) {
+    setNotes(notes);
+    Canvas probe(1, 1);
+    return layoutPatchNotes(probe.dc(), nullptr, 0, 0, 600, true);
+}
+
+}  // namespace
+
+TEST_CASE("patch notes at 144 DPI: heading, blank line and bullets are spaced and indented exactly") {
+    PaintFixture f;
+    f.setSize(1560, 960, 144);
+    const int32_t heading = lineHeight(gDisplay.fontHeading.get()), body = lineHeight(gDisplay.fontBody.get());
+    CHECK(notesHeight(L"Patch 5\r\n\r\n* Faster loading\r\n* Fewer crashes") ==
+          heading + 18 + 15 + 2 * (body + 9));  // S(12), S(10), S(6) at 144 DPI
+    CHECK(notesHeight(L"\r\nPatch 5") == 15 + heading + 18);  // a blank line is never the heading
+    CHECK(notesHeight(nullptr) == heading + 18);              // the placeholder is laid out as the heading
+    CHECK(notesHeight(L"") == heading + 18);
+
+    // The bullet's words start S(22) in, its dot before them.
+    setNotes(L"Patch 5\r\n* Faster loading");
+    Canvas c(700, 200);
+    {
+        GraphicsHandle g = createPaintGraphics(c.dc());
+        ::SetBkMode(c.dc(), TRANSPARENT);
+        layoutPatchNotes(c.dc(), g.get(), 10, 0, 600, false);
+    }
+    const Rect bulletRow{0, heading + 18, 700, heading + 18 + body};
+    const Rect words = inkIn(c, bulletRow, [](uint32_t p) { return pixels::channel(p, 16) > 150; });
+    const Rect dot = inkIn(c, bulletRow, [](uint32_t p) { return pixels::channel(p, 0) > 150 && pixels::channel(p, 16) < 120; });
+    CHECK(words.left >= 10 + 33);
+    CHECK(words.left <= 10 + 33 + 3);
+    CHECK(dot.left >= 10);
+    CHECK(dot.right <= 10 + 33);
+}
+
+TEST_CASE("the version pill shows only once the server gave a version") {
+    PaintFixture f;
+    const Rect& r = gLayout.notesRect;
+    const int x = r.right - scaled(60), y = r.top + scaled(24);  // inside the pill, clear of its words
+    const int empty = (r.left + r.right) / 2;                      // the same row, where nothing is drawn
+    gState.serverVersion = 0;
+    auto none = f.paint();
+    CHECK(pixels::closeTo(none->pixel(x, y), none->pixel(empty, y), 2));
+    gState.serverVersion = 15;
+    auto pill = f.paint();
+    CHECK(pixels::channel(pill->pixel(x, y), 0) > pixels::channel(pill->pixel(empty, y), 0) + 10);
 }

@@ -391,3 +391,44 @@ TEST_CASE("a reader's object acts like a click, and answers CO_E_OBJNOTCONNECTED
     }
     CHECK(a->Release() == 0);  // the reader's was the last reference
 }
+
+TEST_CASE("the hand shows only over an enabled main button, and hover clears when the pointer leaves") {
+    WindowFixture f;
+    const HCURSOR hand = ::LoadCursorW(nullptr, IDC_HAND);
+    const Rect& b = gLayout.mainButtonRect;
+    const LPARAM onClient = MAKELPARAM(HTCLIENT, WM_MOUSEMOVE);
+    f.setPhase(Ready);
+    f.send(WM_MOUSEMOVE, 0, f.client(b.left + 10, b.top + 10));
+    CHECK(gUi.hoverItem == MainButton);
+    CHECK(f.send(WM_SETCURSOR, reinterpret_cast<WPARAM>(f.window), onClient) == TRUE);
+    CHECK(::GetCursor() == hand);
+    f.setPhase(Running);
+    f.send(WM_SETCURSOR, reinterpret_cast<WPARAM>(f.window), onClient);
+    CHECK(::GetCursor() != hand);
+    f.setPhase(Ready);
+    f.send(WM_MOUSELEAVE, 0, 0);
+    CHECK(gUi.hoverItem == None);
+    f.send(WM_SETCURSOR, reinterpret_cast<WPARAM>(f.window), onClient);
+    CHECK(::GetCursor() != hand);
+}
+
+TEST_CASE("a window whose DPI differs from the screen's: fonts and layout follow the window, its size stays") {
+    const int screen = gDisplay.dpi;  // the fixture's windows open at the screen's DPI
+    UINT (*const original)(HWND) = gWindowDpi;
+    gWindowDpi = [](HWND) -> UINT { return 144; };
+    {
+        WindowFixture f;
+        RECT outer{};
+        ::GetWindowRect(f.window, &outer);
+        CHECK(outer.right - outer.left == scaledAt(1040, screen));
+        CHECK(outer.bottom - outer.top == scaledAt(640, screen));
+        CHECK(gDisplay.dpi == 144);
+        LOGFONTW lf{};
+        ::GetObjectW(gDisplay.fontButtonLarge.get(), sizeof lf, &lf);
+        CHECK(lf.lfHeight == -scaledAt(20, 144));
+        const WindowLayout expected = layoutForClient(outer.right - outer.left, outer.bottom - outer.top, 144);
+        CHECK(gLayout.mainButtonRect.right == expected.mainButtonRect.right);
+        CHECK(gLayout.notesRect.bottom == expected.notesRect.bottom);
+    }
+    gWindowDpi = original;
+}

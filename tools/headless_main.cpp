@@ -33,6 +33,8 @@ namespace {
 constexpr UINT_PTR kTimeoutTimer = 1;
 constexpr UINT_PTR kPressTimer = 2;
 constexpr UINT kPressCheckMs = 100;
+constexpr int64_t kLongestTimeoutSeconds = 4000000;  // the timer's milliseconds must fit 32 bits
+constexpr int64_t kLargestWaitDivisor = 1000000;
 
 struct Options {
     bool pressUpdate = false;
@@ -148,15 +150,36 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
+// A whole number from 1 to `largest`, in digits only. "abc", "-5", "0"
+// and "5s" are refused: a bad --timeout must not mean "run forever".
+bool wholeNumberArgument(const wchar_t* text, int64_t largest, int64_t* out) {
+    int64_t value = 0;
+    size_t n = 0;
+    for (; text[n]; ++n) {
+        if (text[n] < L'0' || text[n] > L'9') return false;
+        value = value * 10 + (text[n] - L'0');
+        if (value > largest) return false;
+    }
+    if (n == 0 || value < 1) return false;
+    *out = value;
+    return true;
+}
+
 bool parseOptions(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--press-update") gOptions.pressUpdate = true;
         else if (a == L"--press-retry") gOptions.pressRetry = true;
         else if (a == L"--exit-on-ready") gOptions.exitOnReady = true;
-        else if (a == L"--timeout" && i + 1 < argc) gOptions.timeoutSeconds = std::wcstol(argv[++i], nullptr, 10);
-        else if (a == L"--fast-waits" && i + 1 < argc) gOptions.waitDivisor = std::wcstoul(argv[++i], nullptr, 10);
-        else return false;
+        else if (a == L"--timeout" && i + 1 < argc) {
+            int64_t seconds = 0;
+            if (!wholeNumberArgument(argv[++i], kLongestTimeoutSeconds, &seconds)) return false;
+            gOptions.timeoutSeconds = static_cast<int>(seconds);
+        } else if (a == L"--fast-waits" && i + 1 < argc) {
+            int64_t divisor = 0;
+            if (!wholeNumberArgument(argv[++i], kLargestWaitDivisor, &divisor)) return false;
+            gOptions.waitDivisor = static_cast<unsigned>(divisor);
+        } else return false;
     }
     return true;
 }
