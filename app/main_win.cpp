@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "app/launcher_swap_win.h"
 #include "app/startup.h"
 #include "app/window_win.h"
 
@@ -11,6 +12,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // which Windows requires the window's thread to have initialised.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     prepareLauncher();
+    if (swapPreparedLauncher()) ::ExitProcess(0);  // a newer build of the launcher takes over
     if (!createMainWindow(instance, showCommand)) return 1;  // no window: no threads either
     startBackgroundThreads();
     MSG msg;

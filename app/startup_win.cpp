@@ -11,6 +11,7 @@
 #include "steam/image_loader.h"
 #include "update/file_check.h"
 #include "update/http_client.h"
+#include "update/launcher_update_win.h"
 #include "update/signing_formats.h"
 #include "update/update_worker.h"
 
@@ -67,6 +68,7 @@ void readConfiguration() {
         loadConfigFile(ini.c_str(), &iniKey);
     }
     gState.manifestKey = chooseManifestKey(iniKey ? &*iniKey : nullptr, kBuiltInManifestKey);
+    if (n > 0 && n < kFilePathUnits) gLauncherExePath.assign(exe, n);  // the exe kept current
 }
 
 }  // namespace

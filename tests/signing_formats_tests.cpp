@@ -9,6 +9,7 @@
 
 #include "core/config_file.h"
 #include "update/signed_version.h"
+#include "update/launcher_offer.h"
 #include "update/signing_formats.h"
 
 namespace {
@@ -140,5 +141,36 @@ TEST_CASE("the rollback record reads back what it wrote, and nothing else") {
         int32_t back = 99;
         CHECK_FALSE(parseSignedVersion(bad, std::strlen(bad), &back));
         CHECK(back == 99);
+    }
+}
+
+TEST_CASE("the launcher's offer: only the text the publish tool writes is read") {
+    const std::string hash(64, 'a');
+    auto read = [](const std::string& text, LauncherOffer* offer) { return readLauncherOffer(text.data(), text.size(), offer); };
+    LauncherOffer offer;
+    REQUIRE(read("{\"version\": 7, \"size\": 1522860, \"sha256\": \"" + hash + "\"}\n", &offer));
+    CHECK(offer.version == 7);
+    CHECK(offer.size == 1522860);
+    CHECK(offer.sha256[0] == 0xAA);
+    CHECK(offer.sha256[31] == 0xAA);
+    CHECK(read("{\"version\": 2147483647, \"size\": 67108864, \"sha256\": \"" + hash + "\"}", &offer));
+    const std::string refused[] = {
+        "{\"version\": 0, \"size\": 1, \"sha256\": \"" + hash + "\"}",          // no version 0
+        "{\"version\": 07, \"size\": 1, \"sha256\": \"" + hash + "\"}",         // one spelling per number
+        "{\"version\": -7, \"size\": 1, \"sha256\": \"" + hash + "\"}",
+        "{\"version\": 2147483648, \"size\": 1, \"sha256\": \"" + hash + "\"}",
+        "{\"version\": 7, \"size\": 67108865, \"sha256\": \"" + hash + "\"}",   // past 64 MiB
+        "{\"version\": 7, \"size\": 0, \"sha256\": \"" + hash + "\"}",
+        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + std::string(64, 'A') + "\"}",  // lowercase only
+        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + hash.substr(1) + "\"}",
+        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + hash + "\"}\n\n",      // one line end at most
+        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + hash + "\", \"x\": 1}",
+        "{\"version\":7, \"size\": 1, \"sha256\": \"" + hash + "\"}",
+        "{\"size\": 1, \"version\": 7, \"sha256\": \"" + hash + "\"}",
+        "",
+    };
+    for (const std::string& text : refused) {
+        CAPTURE(text);
+        CHECK_FALSE(read(text, &offer));
     }
 }

@@ -3,8 +3,10 @@
 // session), then the update worker and the image loader, with a message-only
 // window standing in for the main window. Every change of phase or status
 // text is printed as "<Phase>: <text>" in UTF-8, and every check of a
-// manifest's signature as "Signature: <result>".
+// manifest's signature as "Signature: <result>", and every look at the
+// launcher's own offer as "Launcher: <result>". It never replaces itself.
 //
+//   --version         print the launcher's version and exit
 //   --press-update    press the main button whenever the phase is UpdateReady
 //   --press-retry     press it whenever the phase is ServerError, LocalError or Waiting
 //   --exit-on-ready   exit with 0 as soon as the phase first becomes Ready
@@ -26,6 +28,8 @@
 #include "core/wait_seam.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
+#include "core/launcher_version.h"
+#include "update/launcher_update_win.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -59,6 +63,7 @@ std::deque<std::pair<int, std::wstring>> gSteps;
 std::atomic<unsigned> gStepCount{0};
 
 constexpr int kSignatureStep = -2;  // a line of its own, not a phase
+constexpr int kLauncherStep = -3;
 
 void recordStep(int phase, const wchar_t* text) {
     std::lock_guard<std::mutex> hold(gStepsLock);
@@ -69,6 +74,11 @@ void recordStep(int phase, const wchar_t* text) {
 // In order with the status lines, so a server owner reads why a phase came.
 void recordSignature(const wchar_t* result) {
     recordStep(kSignatureStep, result);
+    postStateChanged(0);
+}
+
+void recordLauncherOffer(const wchar_t* result) {
+    recordStep(kLauncherStep, result);
     postStateChanged(0);
 }
 
@@ -113,8 +123,8 @@ void pressIfAsked() {
 }
 
 void showStep(int phase, const std::wstring& text) {
-    if (phase == kSignatureStep) {
-        printLine(L"Signature: " + text);
+    if (phase == kSignatureStep || phase == kLauncherStep) {
+        printLine((phase == kSignatureStep ? L"Signature: " : L"Launcher: ") + text);
         return;
     }
     if (phase == gShown.phase && text == gShown.text) return;
@@ -196,10 +206,14 @@ HWND createMessageWindow() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wstring(argv[1]) == L"--version") {
+        std::printf("%d\n", static_cast<int>(kLauncherVersion));
+        return 0;
+    }
     if (!parseOptions(argc, argv)) {
         std::fprintf(stderr,
-                     "usage: TVLHeadless [--press-update] [--press-retry] [--exit-on-ready] [--timeout S] "
-                     "[--fast-waits N]\n");
+                     "usage: TVLHeadless [--version] [--press-update] [--press-retry] [--exit-on-ready] "
+                     "[--timeout S] [--fast-waits N]\n");
         return 2;
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
@@ -210,6 +224,7 @@ int wmain(int argc, wchar_t** argv) {
         ::SetTimer(gState.mainWindow, kTimeoutTimer, static_cast<UINT>(gOptions.timeoutSeconds) * 1000, nullptr);
     gStatusObserver = recordStep;
     gSignatureObserver = recordSignature;
+    gLauncherOfferObserver = recordLauncherOffer;
     {
         LockHolder hold(gStateLock);
         showStep(gState.phase, gState.statusText);  // the first line: Connecting

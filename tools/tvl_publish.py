@@ -6,6 +6,7 @@ stock web server (tools/nginx/tvl-launcher.conf).
   tvl_publish.py counts LOBBIES PLAYERS --site SITE_DIR
   tvl_publish.py keygen KEYFILE
   tvl_publish.py verify --site SITE_DIR --key KEY
+  tvl_publish.py launcher EXE --site SITE_DIR --sign KEYFILE [--version N]
 
 publish writes SITE_DIR/launcher/{info,manifest,banner} in the shapes the
 launcher reads, and the build's files under SITE_DIR/files/ named as the
@@ -42,6 +43,14 @@ lower version.
  - verify checks a site as a launcher with that key would: the signature,
    then every file's size and SHA-1. KEY is the 88-character key, a
    manifest_key= line, a file holding one (TVLLauncher.ini), or a PEM key.
+
+launcher publishes a new TVLLauncher.exe: launcher/self.exe, then its
+signature launcher/self.sig, then the document launcher/self
+({"version": N, "size": S, "sha256": "..."}), each written atomically under
+the publishing marker. Players' launchers with the key download it in the
+background and swap it in at their next start. It needs --sign, and refuses
+a version that is not higher than the one published. Without --version the
+version is read from the exe's VERSIONINFO (its file version's first part).
 
 Python 3 standard library and the openssl command only.
 """
@@ -750,6 +759,75 @@ def verify(args):
     return 0
 
 
+# ---- the launcher's own build ----------------------------------------------
+
+LAUNCHER_EXE_LIMIT = 64 * 1024 * 1024  # what players' launchers download at most
+FIXED_FILE_INFO = b"\xbd\x04\xef\xfe"  # VS_FIXEDFILEINFO's signature
+
+
+def exe_version(exe):
+    """The first part of the file version in the exe's VERSIONINFO, or None."""
+    at = exe.find(FIXED_FILE_INFO)
+    if at < 0 or len(exe) < at + 12:
+        return None
+    file_version_ms = int.from_bytes(exe[at + 8:at + 12], "little")
+    return file_version_ms >> 16
+
+
+def published_launcher_version(launcher):
+    try:
+        with open(os.path.join(launcher, "self"), "rb") as f:
+            return json.loads(f.read()).get("version", 0)
+    except (OSError, ValueError, AttributeError):
+        return 0
+
+
+def launcher_document(version, exe):
+    """Exactly the text players' launchers read, and nothing else."""
+    digest = hashlib.sha256(exe).hexdigest()
+    return f'{{"version": {version}, "size": {len(exe)}, "sha256": "{digest}"}}\n'.encode("ascii")
+
+
+def publish_launcher(args):
+    site = os.path.abspath(args.site)
+    if not args.sign:
+        sys.exit("launcher needs --sign KEYFILE: players' launchers swap in only a build signed with the game's key")
+    try:
+        with open(args.exe, "rb") as f:
+            exe = f.read(LAUNCHER_EXE_LIMIT + 1)
+    except OSError as e:
+        sys.exit(f"cannot read {args.exe} ({e.strerror})")
+    if not exe.startswith(b"MZ") or len(exe) > LAUNCHER_EXE_LIMIT:
+        sys.exit(f"{args.exe} is not a launcher exe of at most 64 MiB")
+    version = args.version if args.version is not None else exe_version(exe)
+    if not version or version < 1 or version > 0x7FFFFFFF:
+        sys.exit(f"{args.exe} carries no version; give one with --version N")
+    try:
+        public_key(args.sign)
+    except SigningError as e:
+        sys.exit(f"cannot sign: {e}")
+    launcher = os.path.join(site, "launcher")
+    with SiteLock(site, wait=False):
+        published = published_launcher_version(launcher)
+        if version <= published:
+            sys.exit(f"refused: version {version} is not higher than the published launcher's version {published}")
+        document = launcher_document(version, exe)
+        try:
+            signature = sign(document, args.sign)
+        except SigningError as e:
+            sys.exit(f"cannot sign: {e}")
+        marker = os.path.join(site, MARKER)
+        with open(marker, "w") as f:  # the three answer 503 until all are in place
+            f.write(str(os.getpid()))
+        write_atomically(site, os.path.join(launcher, "self.exe"), exe)
+        write_atomically(site, os.path.join(launcher, "self.sig"), signature)
+        write_atomically(site, os.path.join(launcher, "self"), document)
+        shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
+        os.remove(marker)
+    print(f"published launcher version {version}: {len(exe)} bytes, signed")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
@@ -773,6 +851,12 @@ def main():
     c.add_argument("players", type=int)
     c.add_argument("--site", required=True, metavar="SITE_DIR")
     c.set_defaults(run=counts)
+    s = commands.add_parser("launcher", help="publish a new TVLLauncher.exe, signed, for players' launchers to take")
+    s.add_argument("exe", metavar="EXE")
+    s.add_argument("--site", required=True, metavar="SITE_DIR")
+    s.add_argument("--sign", metavar="KEYFILE", help="the game's private key (required)")
+    s.add_argument("--version", type=int, help="default: the exe's own VERSIONINFO")
+    s.set_defaults(run=publish_launcher)
     args = parser.parse_args()
     return args.run(args)
 

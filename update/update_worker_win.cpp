@@ -10,6 +10,7 @@
 #include "update/file_check.h"
 #include "update/http_client.h"
 #include "update/server_documents.h"
+#include "update/launcher_update_win.h"
 #include "update/signature_check_win.h"
 #include "update/signed_version.h"
 
@@ -65,6 +66,7 @@ bool readServerInfo(DWORD* status) {
         return false;
     }
     gState.serverOnline = 1;
+    checkLauncherOfferSoon();
     ServerInfo info = readInfo(body.data, body.size);
     if (!info.hasVersion) {
         setStatus(ServerError, kNotSetUp);
@@ -204,6 +206,7 @@ void readyPoll() {
         DWORD status = 0;
         ByteBuffer body = fetchServerDocument(L"/launcher/info", &status);
         if (!body || status != 200) continue;
+        checkLauncherOfferSoon();
         ServerInfoPoll poll = readInfoPoll(body.data, body.size);
         if (poll.hasCounts) {
             gState.lobbiesOpen = poll.lobbies;

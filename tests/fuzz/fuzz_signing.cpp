@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "update/launcher_offer.h"
 #include "update/signing_formats.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -21,5 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string ini(text, size);
     ManifestKey key = chooseManifestKey(&ini, nullptr);
     if (key.state == kNoManifestKey) std::abort();  // a key line never turns signing off
+    LauncherOffer offer;
+    if (readLauncherOffer(text, size, &offer) &&
+        (offer.version < 1 || offer.size < 1 || offer.size > kLauncherExeLimit || text[0] != '{'))
+        std::abort();
     return 0;
 }

@@ -6,6 +6,7 @@ It serves its root folder:
   /launcher/manifest  -> ROOT/manifest.json
   /launcher/file?p=X  -> ROOT/files/X  (Range "bytes=N-" answered with 206)
   /launcher/banner    -> ROOT/banner.img
+  /launcher/self, /launcher/self.sig, /launcher/self.exe -> ROOT/launcher/self{,.sig,.exe}
 A missing file answers 404.
 
 Faults are scripted in ROOT/rules.json, read again on every request: a list of
@@ -79,7 +80,10 @@ def log_request(target, headers):
 
 def file_for(target):
     parsed = urllib.parse.urlsplit(target)
-    fixed = {"/launcher/info": "info.json", "/launcher/manifest": "manifest.json", "/launcher/banner": "banner.img"}
+    fixed = {"/launcher/info": "info.json", "/launcher/manifest": "manifest.json", "/launcher/banner": "banner.img",
+             # the launcher's own build, where tvl_publish.py launcher --site ROOT puts it
+             "/launcher/self": "launcher/self", "/launcher/self.sig": "launcher/self.sig",
+             "/launcher/self.exe": "launcher/self.exe"}
     if parsed.path in fixed:
         return os.path.join(ROOT, fixed[parsed.path])
     if parsed.path == "/launcher/file":

@@ -1,0 +1,117 @@
+#include "app/launcher_swap_win.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
+#include "core/launcher_version.h"
+#include "update/launcher_update_win.h"
+
+namespace {
+
+constexpr wchar_t kReplaceArgument[] = L"--replace-launcher";  // then the exe's path and a process handle
+constexpr wchar_t kNoSwapArgument[] = L"--no-swap";
+constexpr DWORD kOldLauncherWaitMs = 60000;
+constexpr int kMoveAttempts = 50;  // 100 ms apart: a virus scanner may hold the file a moment
+
+std::vector<std::wstring> commandArguments() {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    LPWSTR* list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!list) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(list[i]);
+    ::LocalFree(list);
+    return arguments;
+}
+
+std::wstring ownPath() {
+    wchar_t path[kFilePathUnits];
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, kFilePathUnits);
+    return n > 0 && n < kFilePathUnits ? std::wstring(path, n) : std::wstring();
+}
+
+bool startProcess(const std::wstring& exe, const std::wstring& arguments, bool inherit) {
+    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
+                          &process))
+        return false;
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+}
+
+// The kept document must verify under the key, name a higher version than
+// this exe, and match the build byte for byte.
+bool preparedBuildTrusted(const PreparedLauncher& prepared) {
+    LauncherOffer offer;
+    return offerVerifies(readWholeFile(prepared.offer.c_str()), readWholeFile(prepared.signature.c_str()), &offer) &&
+           offer.version > kLauncherVersion && fileMatchesOffer(prepared.build.c_str(), offer);
+}
+
+// Step 1, in the old exe.
+bool handOver(const std::wstring& exe) {
+    const PreparedLauncher prepared = preparedLauncherFor(exe);
+    const bool present = ::GetFileAttributesW(prepared.build.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!present || gState.manifestKey.state != kManifestKeyValid) {
+        if (!present) discardPreparedLauncher(prepared);  // documents left by a finished swap
+        return false;
+    }
+    if (!preparedBuildTrusted(prepared)) {
+        discardPreparedLauncher(prepared);
+        return false;
+    }
+    HANDLE self = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &self, SYNCHRONIZE,
+                           TRUE, 0))
+        return false;
+    const std::wstring arguments = std::wstring(kReplaceArgument) + L" \"" + exe + L"\" " +
+                                   std::to_wstring(reinterpret_cast<uintptr_t>(self));
+    const bool started = startProcess(prepared.build, arguments, true);
+    ::CloseHandle(self);
+    return started;
+}
+
+bool moveOver(const std::wstring& from, const std::wstring& to) {
+    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
+        if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+// Steps 2 and 3, in the new build. False: go on as the launcher.
+bool takeOver(const std::wstring& exe, const std::wstring& handleText) {
+    HANDLE old = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::wcstoull(handleText.c_str(), nullptr, 10)));
+    if (old) {
+        ::WaitForSingleObject(old, kOldLauncherWaitMs);
+        ::CloseHandle(old);
+    }
+    const std::wstring self = ownPath();
+    if (self.empty() || !moveOver(self, exe)) {
+        // The old exe runs as today; the build waits for the next start.
+        return startProcess(exe, kNoSwapArgument, false);
+    }
+    gLauncherExePath = exe;  // this image still carries the name it started under
+    const PreparedLauncher prepared = preparedLauncherFor(exe);
+    ::DeleteFileW(prepared.offer.c_str());
+    ::DeleteFileW(prepared.signature.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool swapPreparedLauncher() {
+    const std::vector<std::wstring> arguments = commandArguments();
+    if (arguments.size() >= 3 && arguments[0] == kReplaceArgument) return takeOver(arguments[1], arguments[2]);
+    if (!arguments.empty() && arguments[0] == kNoSwapArgument) return false;
+    const std::wstring exe = ownPath();
+    return !exe.empty() && handOver(exe);
+}
