@@ -94,8 +94,11 @@ bool takeOver(const std::wstring& exe, const std::wstring& handleText) {
         ::WaitForSingleObject(old, kOldLauncherWaitMs);
         ::CloseHandle(old);
     }
+    // A build replaces only the exe it was prepared beside, whatever a
+    // command line says.
     const std::wstring self = ownPath();
-    if (self.empty() || !moveOver(self, exe)) {
+    if (self.empty() || _wcsicmp(self.c_str(), preparedLauncherFor(exe).build.c_str()) != 0) return false;
+    if (!moveOver(self, exe)) {
         // The old exe runs as today; the build waits for the next start.
         return startProcess(exe, kNoSwapArgument, false);
     }
