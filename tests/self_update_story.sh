@@ -41,12 +41,17 @@ cp "$exe" "$offered"
 printf 'the build offered as version 2' >> "$offered"
 
 run() { "$repo/scripts/wine-run.sh" "$prefix" "$@"; }
-kill_launchers() {
-    pkill -9 -f 'TVLLauncher\.exe' 2>/dev/null || true
-    for _ in $(seq 100); do pgrep -f 'TVLLauncher\.exe' >/dev/null || return 0; sleep 0.1; done
-    fail "a launcher outlived kill -9"
+# This story's launchers only, whether Wine shows a Unix or a Windows path.
+mine='self_update_story.app.TVLLauncher\.exe'
+kill_launchers() {  # again until none is left: a launcher may be starting its successor
+    for _ in $(seq 100); do
+        pkill -9 -f "$mine" 2>/dev/null || true
+        sleep 0.1
+        pgrep -f "$mine" >/dev/null || return 0
+    done
+    fail "a launcher outlived kill -9: $(pgrep -af "$mine")"
 }
-trap 'kill_launchers; pkill -9 -f TVLHeadless 2>/dev/null || true' EXIT
+trap 'kill_launchers; pkill -9 -f "self_update_story.app.TVLHeadless" 2>/dev/null || true' EXIT
 window_up() {
     for _ in $(seq 300); do
         xdotool search --onlyvisible --name '^TVL UE4 Launcher$' >/dev/null 2>&1 && return 0
@@ -64,7 +69,7 @@ headless_says() {
     local pid=$!
     for _ in $(seq 300); do grep -q '^Launcher: ' "$out" && break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null || true
-    pkill -9 -f TVLHeadless 2>/dev/null || true
+    pkill -9 -f 'self_update_story.app.TVLHeadless' 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     tr -d '\r' < "$out" | grep '^Launcher: ' | head -1
 }

@@ -119,11 +119,13 @@ bool fileMatchesOffer(const wchar_t* path, const LauncherOffer& offer) {
 }
 
 void discardPreparedLauncher(const PreparedLauncher& prepared) {
-    // The document first: without it, nothing left is ever trusted.
-    for (const std::wstring* file : {&prepared.offer, &prepared.signature, &prepared.build}) {
-        ::SetFileAttributesW(file->c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(file->c_str());
-    }
+    // The document first: without it, nothing left is ever trusted. Then
+    // what a kill while writing may have left under a temporary name.
+    for (const std::wstring* file : {&prepared.offer, &prepared.signature, &prepared.build})
+        for (const std::wstring& name : {*file, *file + L".tmp"}) {
+            ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileW(name.c_str());
+        }
 }
 
 void checkLauncherOfferSoon() {

@@ -39,7 +39,8 @@ bool offerVerifies(const ByteBuffer& offer, const ByteBuffer& signature, Launche
 // Does the file at `path` have exactly the offer's size and SHA-256?
 bool fileMatchesOffer(const wchar_t* path, const LauncherOffer& offer);
 
-// Removes a prepared build and its documents, whichever exist.
+// Removes a prepared build and its documents, whichever exist, with any
+// temporary file a kill left while they were written.
 void discardPreparedLauncher(const PreparedLauncher& prepared);
 
 // Told each outcome as one line ("version 2 offered, signed, prepared"),
