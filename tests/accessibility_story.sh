@@ -31,12 +31,13 @@ cp "$build/TVLLauncher.exe" "$app/"
 printf 'server=%s\r\n' "$address" > "$app/TVLLauncher.ini"
 rm -rf "$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
 
-run() { "$here/../scripts/wine-run.sh" "$prefix" "$@"; }
+wine_run="$here/../scripts/wine-run.sh"
+run() { "$wine_run" "$prefix" "$@"; }
 probe() { run "$build/accessibility_probe.exe" "$@" | tr -d '\r'; }
 launcher_pid="" events_pid="" hold_pid=""
 trap 'kill ${launcher_pid:-} ${events_pid:-} ${hold_pid:-} 2>/dev/null || true' EXIT
 
-run "$app/TVLLauncher.exe" >/dev/null 2>&1 &
+"$wine_run" "$prefix" "$app/TVLLauncher.exe" >/dev/null 2>&1 &  # $! is then the launcher itself
 launcher_pid=$!
 
 probe wait-name 3 INSTALL 120 || fail "the main button never read INSTALL"
@@ -44,7 +45,7 @@ probe check INSTALL "Patch 5"
 
 events="$state/events.log"
 # Straight to the file: a pipe would hold lines back, and $! must be the probe.
-run "$build/accessibility_probe.exe" events 300 > "$events" &
+"$wine_run" "$prefix" "$build/accessibility_probe.exe" events 300 > "$events" &
 events_pid=$!
 heard() { tr -d '\r' < "$events" | grep -qE "$1"; }
 for _ in $(seq 100); do heard listening && break; sleep 0.1; done
@@ -70,7 +71,7 @@ xdotool key Escape
 probe wait-name 3 PLAY 1 >/dev/null || fail "Escape changed the window"
 kill -0 "$launcher_pid" || fail "Escape ended the launcher"
 
-run "$build/accessibility_probe.exe" hold 60 &
+"$wine_run" "$prefix" "$build/accessibility_probe.exe" hold 60 &
 hold_pid=$!
 sleep 0.5
 xdotool windowfocus --sync "$window" key alt+F4
@@ -78,4 +79,24 @@ for _ in $(seq 200); do kill -0 "$launcher_pid" 2>/dev/null || break; sleep 0.1;
 kill -0 "$launcher_pid" 2>/dev/null && fail "Alt+F4 did not close the launcher"
 wait "$hold_pid" || fail "a reader holding the object after the window failed"
 hold_pid=""
+
+# At 144 DPI the parts are where they are painted too (the prefix's DPI, put back after).
+desktop='HKCU\Control Panel\Desktop'
+before=$(run reg query "$desktop" /v LogPixels 2>/dev/null | tr -d '\r' | sed -nE 's/.*REG_DWORD[[:space:]]+0x([0-9a-fA-F]+).*/\1/p' || true)
+restore_dpi() {
+    if [ -n "$before" ]; then run reg add "$desktop" /v LogPixels /t REG_DWORD /d "$((16#$before))" /f >/dev/null 2>&1 || true
+    else run reg delete "$desktop" /v LogPixels /f >/dev/null 2>&1 || true; fi
+}
+trap 'kill ${launcher_pid:-} ${events_pid:-} ${hold_pid:-} 2>/dev/null || true; restore_dpi' EXIT
+run reg add "$desktop" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+"$wine_run" "$prefix" "$app/TVLLauncher.exe" >/dev/null 2>&1 &  # $! is then the launcher itself
+launcher_pid=$!
+probe wait-name 3 PLAY 60 >/dev/null || fail "no PLAY at 144 DPI"
+checked=$(probe check PLAY "Patch 5") || fail "at 144 DPI: $checked"
+echo "$checked"
+[[ "$checked" == "checked at 144 DPI"* ]] || fail "the window did not open at 144 DPI: $checked"
+kill "$launcher_pid" 2>/dev/null || true
+wait "$launcher_pid" 2>/dev/null || true
+launcher_pid=""
+restore_dpi
 echo "a reader can install and play"

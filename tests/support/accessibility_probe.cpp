@@ -70,13 +70,13 @@ long number(HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*), IA
 long roleOf(IAccessible* a, long id) { return number(&IAccessible::get_accRole, a, id); }
 long stateOf(IAccessible* a, long id) { return number(&IAccessible::get_accState, a, id); }
 
-// The window's DPI as the launcher sees it.
-int windowDpi(HWND window) {
-    using GetDpi = UINT(WINAPI*)(HWND);
-    auto getDpi = reinterpret_cast<GetDpi>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    const UINT dpi = getDpi ? getDpi(window) : 0;
-    return dpi ? static_cast<int>(dpi) : 96;
+// The DPI the launcher opened at: the screen's, which a DPI-aware process
+// reads. (Wine's GetDpiForWindow answers 96 for another process's window.)
+int windowDpi(HWND) {
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
 }
 
 void expectPlace(IAccessible* a, HWND window, long id, const Rect& painted) {
@@ -225,6 +225,7 @@ bool systemMenuOpen() {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    ::SetProcessDPIAware();  // as screen readers are: coordinates in real pixels at any DPI
     const std::wstring command = argv[1];
     auto arg = [&](int i) { return i < argc ? std::wstring(argv[i]) : std::wstring(); };
     if (command == L"menu") {
