@@ -109,6 +109,35 @@ grep -q '^Signature:' <<<"$out" && fail "a launcher without a key spoke of signa
 log_since "$before" | grep -q '^/launcher/manifest.sig' && fail "a launcher without a key asked for the .sig"
 log_since "$before" | grep -q '^/launcher/manifest 200' || fail "no manifest request"
 
+echo "--- a new launcher is published through nginx, and only ever signed and higher (at ${SECONDS}s)"
+ini "$key_line"$'\r\n'
+tool launcher "$build_dir/TVLLauncher.exe" --site "$site" >/dev/null 2>&1 && fail "a launcher was published unsigned"
+[ ! -e "$site/launcher/self" ] || fail "a refused launcher publish left a document"
+out=$(tool launcher "$build_dir/TVLLauncher.exe" --site "$site" --sign "$state/owner.key")
+grep -q "^published launcher version $(headless --version): " <<<"$out" || fail "the exe's own version was not read: $out"
+cp "$build_dir/TVLLauncher.exe" "$state/offered.exe"
+printf 'served as version 9' >> "$state/offered.exe"
+tool launcher "$state/offered.exe" --site "$site" --sign "$state/owner.key" --version 1 >/dev/null 2>&1 &&
+    fail "a launcher no higher than the published one was accepted"
+tool launcher "$state/offered.exe" --site "$site" --sign "$state/owner.key" --version 9 >/dev/null
+for path in self self.sig self.exe; do
+    [ "$(curl -sk -o /dev/null -w '%{http_code}' "https://$address/launcher/$path")" = 200 ] || fail "nginx does not serve $path"
+done
+"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --timeout 60 > "$state/offer.out" 2>/dev/null &
+offer_pid=$!
+for _ in $(seq 300); do grep -q '^Launcher: ' "$state/offer.out" && break; sleep 0.1; done
+kill "$offer_pid" 2>/dev/null || true
+wait "$offer_pid" 2>/dev/null || true
+out=$(tr -d '\r' < "$state/offer.out" | grep -m1 '^Launcher: ' || true)
+[ "$out" = "Launcher: version 9 offered, signed, prepared" ] || fail "TVLHeadless through nginx: $out"
+cmp -s "$app/TVLHeadless.exe.new" "$state/offered.exe" || fail "the prepared build is not the served exe"
+rm -f "$app"/TVLHeadless.exe.new*
+touch "$site/publishing"
+for path in self self.sig self.exe; do
+    [ "$(curl -sk -o /dev/null -w '%{http_code}' "https://$address/launcher/$path")" = 503 ] || fail "no 503 for $path"
+done
+rm "$site/publishing"
+
 echo "--- the publish marker makes the .sig wait with the manifest (at ${SECONDS}s)"
 touch "$site/publishing"
 [ "$(curl -sk -o /dev/null -w '%{http_code}' "https://$address/launcher/manifest.sig")" = 503 ] || fail "no 503 for the .sig"
