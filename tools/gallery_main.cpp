@@ -234,7 +234,8 @@ int wmain(int argc, wchar_t** argv) {
     for (const Size& size : kSizes)
         for (const Picture& picture : kPictures) {
             bool wanted = size.everyPicture || std::wstring(picture.name) == L"ready" ||
-                          std::wstring(picture.name) == L"downloading" || std::wstring(picture.name) == L"server-error";
+                          std::wstring(picture.name) == L"downloading" || std::wstring(picture.name) == L"server-error" ||
+                          std::wstring(picture.name) == L"ready-keyboard";
             if (!wanted) continue;
             gAvatar = avatar ? decodeImage(avatar.data, avatar.size) : ImageHandle();
             ok = paintOne(picture, size, argv[1]) && ok;
