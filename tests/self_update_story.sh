@@ -110,6 +110,18 @@ said=$(headless_says); echo "wrong size: $said"
 offer 2 "$(size "$offered")" "$(sha "$old")"
 said=$(headless_says); echo "wrong hash: $said"
 [[ "$said" == *"does not match"* ]] || fail "a wrong hash was not refused: $said"
+# The good offer, attacked on the wire: the exe grows past what was signed,
+# is cut off mid-way, or the document never ends.
+cp "$state/good.self" "$root/launcher/self"
+cp "$state/good.sig" "$root/launcher/self.sig"
+for rule in '{"path": "/launcher/self.exe", "extra": 4096}' '{"path": "/launcher/self.exe", "cut_after": 500000}' \
+            '{"path": "/launcher/self", "endless": true}'; do
+    echo "[$rule]" > "$root/rules.json"
+    said=$(headless_says); echo "$rule: $said"
+    [[ "$said" == *"prepared"* ]] && fail "prepared despite $rule"
+    [ -n "$said" ] || fail "no word on $rule"
+done
+rm -f "$root/rules.json"
 [ -z "$(leftovers)" ] || fail "refused offers left $(leftovers)"
 cmp -s "$exe" "$old" || fail "a refused offer changed the exe"
 
