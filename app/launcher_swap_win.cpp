@@ -29,12 +29,6 @@ std::vector<std::wstring> commandArguments() {
     return arguments;
 }
 
-std::wstring ownPath() {
-    wchar_t path[kFilePathUnits];
-    const DWORD n = ::GetModuleFileNameW(nullptr, path, kFilePathUnits);
-    return n > 0 && n < kFilePathUnits ? std::wstring(path, n) : std::wstring();
-}
-
 bool startProcess(const std::wstring& exe, const std::wstring& arguments, bool inherit) {
     std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup{};
@@ -95,8 +89,8 @@ bool takeOver(const std::wstring& exe, const std::wstring& handleText) {
         ::CloseHandle(old);
     }
     // A build replaces only the exe it was prepared beside, whatever a
-    // command line says.
-    const std::wstring self = ownPath();
+    // command line says. Start-up named this process's own file.
+    const std::wstring self = gLauncherExePath;
     if (self.empty() || _wcsicmp(self.c_str(), preparedLauncherFor(exe).build.c_str()) != 0) return false;
     if (!moveOver(self, exe)) {
         // The old exe runs as today; the build waits for the next start.
@@ -115,6 +109,6 @@ bool swapPreparedLauncher() {
     const std::vector<std::wstring> arguments = commandArguments();
     if (arguments.size() >= 3 && arguments[0] == kReplaceArgument) return takeOver(arguments[1], arguments[2]);
     if (!arguments.empty() && arguments[0] == kNoSwapArgument) return false;
-    const std::wstring exe = ownPath();
+    const std::wstring exe = gLauncherExePath;  // this exe, as start-up found it
     return !exe.empty() && handOver(exe);
 }

@@ -10,6 +10,7 @@
 // again at the next start; a build that fails its check is deleted.
 #pragma once
 
-// Call after prepareLauncher(), which reads the key. True: this process has
+// Call after prepareLauncher(), which reads the key and names this exe
+// (gLauncherExePath). True: this process has
 // handed over to the new build, or back to the old exe, and must end now.
 bool swapPreparedLauncher();

@@ -28,6 +28,7 @@
 #include "core/wait_seam.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
+#include "core/decimal_scan.h"
 #include "core/launcher_version.h"
 #include "update/launcher_update_win.h"
 #include "update/update_worker.h"
@@ -163,14 +164,15 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 // A whole number from 1 to `largest`, in digits only. "abc", "-5", "0"
 // and "5s" are refused: a bad --timeout must not mean "run forever".
 bool wholeNumberArgument(const wchar_t* text, int64_t largest, int64_t* out) {
-    int64_t value = 0;
-    size_t n = 0;
-    for (; text[n]; ++n) {
-        if (text[n] < L'0' || text[n] > L'9') return false;
-        value = value * 10 + (text[n] - L'0');
-        if (value > largest) return false;
+    std::string digits;
+    for (const wchar_t* c = text; *c; ++c) {
+        if (*c < L'0' || *c > L'9') return false;
+        digits += static_cast<char>(*c);
     }
-    if (n == 0 || value < 1) return false;
+    size_t pos = 0;
+    int64_t value = 0;
+    if (digits.empty() || !scanInt64(digits.data(), digits.size(), &pos, &value)) return false;  // overflow too
+    if (value < 1 || value > largest) return false;
     *out = value;
     return true;
 }
