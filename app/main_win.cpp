@@ -8,6 +8,7 @@
 #include "app/window_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    restrictDllSearch();
     // Screen readers reach the window's accessible object through COM,
     // which Windows requires the window's thread to have initialised.
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

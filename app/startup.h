@@ -8,5 +8,11 @@
 
 void prepareLauncher();
 
+// The first call of both programs. Every DLL that is not one of Windows'
+// KnownDLLs (winhttp, bcrypt, dwmapi, oleacc) is delay-loaded, and from here
+// on comes only from System32: a winhttp.dll that a web page dropped into
+// the Downloads folder beside the launcher is never loaded.
+void restrictDllSearch();
+
 // The update worker, then the image loader, each on a detached thread.
 void startBackgroundThreads();

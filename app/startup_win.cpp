@@ -6,6 +6,7 @@
 #include "core/config_file.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
+#include "app/built_in_key.h"
 #include "app/startup.h"
 #include "render/images_win.h"
 #include "steam/image_loader.h"
@@ -51,13 +52,8 @@ void prepareFolders() {
     gState.gameInstalled = ::GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
-// A studio may build its key in: cmake -DTVL_MANIFEST_KEY=<88 characters>.
-#ifndef TVL_MANIFEST_KEY
-#define TVL_MANIFEST_KEY ""
-#endif
-constexpr char kBuiltInManifestKey[] = TVL_MANIFEST_KEY;
-
-// The server and the manifest key; the ini's key wins over the built-in one.
+// The server and the manifest key. A configuration that cannot be trusted
+// leaves the key malformed (never unsigned) and is reported by the worker.
 void readConfiguration() {
     std::optional<std::string> iniKey;
     wchar_t exe[kFilePathUnits];
@@ -65,13 +61,18 @@ void readConfiguration() {
     if (n > 0 && n < kFilePathUnits) {
         std::wstring ini(exe);
         ini = ini.substr(0, ini.rfind(L'\\') + 1) + L"TVLLauncher.ini";
-        loadConfigFile(ini.c_str(), &iniKey);
+        gState.configProblem = loadConfigFile(ini.c_str(), &iniKey);
     }
+    if (gState.configProblem == kConfigFine && keysConflict(iniKey ? &*iniKey : nullptr, kBuiltInManifestKey))
+        gState.configProblem = kConfigKeyDiffers;
     gState.manifestKey = chooseManifestKey(iniKey ? &*iniKey : nullptr, kBuiltInManifestKey);
+    if (gState.configProblem != kConfigFine) gState.manifestKey.state = kManifestKeyMalformed;
     if (n > 0 && n < kFilePathUnits) gLauncherExePath.assign(exe, n);  // the exe kept current
 }
 
 }  // namespace
+
+void restrictDllSearch() { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 void prepareLauncher() {
     enableDpiAwareness();
@@ -80,7 +81,8 @@ void prepareLauncher() {
     prepareFolders();
     readConfiguration();
     loadFileCache();
-    openHttpSession();  // the pictures come with the image loader, after the first frame
+    // Without a trusted configuration there is no session: nothing can reach a server.
+    if (gState.configProblem == kConfigFine) openHttpSession();  // the pictures come with the image loader
 }
 
 void startBackgroundThreads() {

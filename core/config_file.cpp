@@ -6,6 +6,27 @@
 
 namespace {
 
+// UTF-16 code units of data, two bytes each in the given order, as UTF-8.
+bool utf16ToUtf8(const unsigned char* data, size_t size, bool bigEndian, std::string* utf8) {
+    if (size % 2 != 0) return false;
+    auto unit = [&](size_t i) -> uint32_t {
+        return bigEndian ? (data[i] << 8 | data[i + 1]) : (data[i + 1] << 8 | data[i]);
+    };
+    for (size_t i = 0; i < size; i += 2) {
+        uint32_t cp = unit(i);
+        if (cp == 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 2 >= size) return false;
+            const uint32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        }
+        appendUtf8(cp, utf8);
+    }
+    return true;
+}
+
 // The value of a `key=` line: from after the key to the line end, a space or
 // a zero byte. False when the line is not that key's.
 bool lineValue(const char* line, size_t length, const char* key, size_t* start, size_t* end) {
@@ -47,4 +68,51 @@ bool readKeyLine(const char* line, size_t length, std::string* key) {
     }
     key->clear();
     return true;
+}
+
+const wchar_t* configProblemText(int32_t problem) {
+    switch (problem) {
+    case kConfigUnreadable:
+        return L"TVLLauncher.ini could not be read: another program may have it open. "
+               L"Close that program, then restart the launcher.";
+    case kConfigNotText:
+        return L"TVLLauncher.ini is not readable text. Save it as UTF-8 or Unicode (UTF-16), then restart the launcher.";
+    case kConfigKeyDiffers:
+        return L"The manifest_key in TVLLauncher.ini is not the key built into this launcher, so no update can be "
+               L"trusted. Remove that line, then restart.";
+    default:
+        return L"";
+    }
+}
+
+bool decodeConfigText(const char* data, size_t size, std::string* utf8) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    utf8->clear();
+    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return utf16ToUtf8(bytes + 2, size - 2, false, utf8);
+    if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return utf16ToUtf8(bytes + 2, size - 2, true, utf8);
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
+        data += 3;
+        size -= 3;
+    }
+    // A NUL is UTF-16 without its mark, or no text at all: never guessed at.
+    if (std::memchr(data, 0, size) || !isWellFormedUtf8(data, size)) return false;
+    utf8->assign(data, size);
+    return true;
+}
+
+void readConfigText(const std::string& utf8, wchar_t* host, size_t hostUnits, std::optional<std::string>* key) {
+    std::string text;
+    text.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i)  // CRLF as LF, as a text-mode read gives it
+        if (!(utf8[i] == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')) text.push_back(utf8[i]);
+    constexpr size_t kPiece = 199;
+    std::string value;
+    for (size_t at = 0; at < text.size();) {
+        const size_t newline = text.find('\n', at);
+        size_t end = newline == std::string::npos ? text.size() : newline + 1;
+        if (end - at > kPiece) end = at + kPiece;
+        readServerLine(text.data() + at, end - at, host, hostUnits);
+        if (key && readKeyLine(text.data() + at, end - at, &value)) *key = value;
+        at = end;
+    }
 }

@@ -1,18 +1,49 @@
-#include <cstdio>
-#include <cstring>
+#include <windows.h>
+
+#include <string>
 
 #include "core/config_file.h"
+#include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 
-void loadConfigFile(const wchar_t* path, std::optional<std::string>* key) {
-    FILE* f = ::_wfopen(path, L"r");
-    if (!f) return;
-    // Pieces of at most 199 bytes: a longer line arrives as several, each a line of its own.
-    char line[200];
-    std::string value;
-    while (std::fgets(line, sizeof line, f)) {
-        readServerLine(line, std::strlen(line), gState.serverHost, kServerHostUnits);
-        if (key && readKeyLine(line, std::strlen(line), &value)) *key = value;
+namespace {
+
+enum class ReadResult { kRead, kMissing, kFailed, kTooLarge };
+
+// The whole file in one pass. Others may read or even write it meanwhile:
+// only a program that holds it exclusively makes this fail.
+ReadResult readConfigBytes(const wchar_t* path, std::string* bytes) {
+    KernelHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
+                                                                               : ReadResult::kFailed;
     }
-    std::fclose(f);
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file.get(), &size)) return ReadResult::kFailed;
+    if (size.QuadPart > static_cast<LONGLONG>(kConfigFileLimit)) return ReadResult::kTooLarge;
+    bytes->assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes->empty() && (!::ReadFile(file.get(), bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr) ||
+                            got != bytes->size()))
+        return ReadResult::kFailed;
+    return ReadResult::kRead;
+}
+
+}  // namespace
+
+ConfigProblem loadConfigFile(const wchar_t* path, std::optional<std::string>* key) {
+    std::string bytes;
+    ReadResult read = readConfigBytes(path, &bytes);
+    for (int attempt = 1; read == ReadResult::kFailed && attempt < kConfigReadAttempts; ++attempt) {
+        ::Sleep(kConfigRetryMs);
+        read = readConfigBytes(path, &bytes);
+    }
+    if (read == ReadResult::kMissing) return kConfigFine;
+    if (read == ReadResult::kFailed) return kConfigUnreadable;
+    std::string text;
+    if (read == ReadResult::kTooLarge || !decodeConfigText(bytes.data(), bytes.size(), &text)) return kConfigNotText;
+    readConfigText(text, gState.serverHost, kServerHostUnits, key);
+    return kConfigFine;
 }

@@ -28,6 +28,7 @@ void resetLauncherState() {
     s.httpSession = nullptr;
     s.mainWindow = nullptr;
     s.manifestKey = ManifestKey{};
+    s.configProblem = 0;
     s.phase = Connecting;
     std::wcscpy(s.statusText, kInitialStatus);
     s.patchNotes.reset();

@@ -66,6 +66,7 @@ struct LauncherState {
     void* httpSession;  // HINTERNET of WinHTTP, may be null
     HWND mainWindow;
     ManifestKey manifestKey;  // with a key, only manifests signed by it are used
+    int32_t configProblem;    // ConfigProblem: not kConfigFine means no server is contacted
 
     // Written only by setStatus under stateLock; a lone read of phase needs no lock.
     std::atomic<int32_t> phase;

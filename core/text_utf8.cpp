@@ -69,3 +69,27 @@ long utf8ToUtf16(const char* data, size_t size, wchar_t* out, size_t outUnits) {
     out[n] = 0;
     return static_cast<long>(n);
 }
+
+bool isWellFormedUtf8(const char* data, size_t size) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    size_t pos = 0;
+    while (pos < size) {
+        const size_t start = pos;
+        // A replacement character is malformed input unless it was spelled out.
+        if (decodeOne(bytes, size, &pos) == kReplacement &&
+            !(pos - start == 3 && bytes[start] == 0xEF && bytes[start + 1] == 0xBF && bytes[start + 2] == 0xBD))
+            return false;
+    }
+    return true;
+}
+
+void appendUtf8(uint32_t cp, std::string* out) {
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+        return;
+    }
+    const int tail = cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+    static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    out->push_back(static_cast<char>(kLead[tail] | (cp >> (6 * tail))));
+    for (int i = tail - 1; i >= 0; --i) out->push_back(static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F)));
+}

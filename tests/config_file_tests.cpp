@@ -42,3 +42,47 @@ TEST_CASE("a host longer than 127 units is refused whole, not cut") {
     CHECK_FALSE(readServerLine(line.c_str(), line.size(), host, 128));
     CHECK(std::wstring(host) == L"old");
 }
+
+namespace {
+// `text` (ASCII and U+00F6 only) as UTF-16 with a byte-order mark.
+std::string utf16(const std::string& text, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned unit = static_cast<unsigned char>(text[i]);
+        if (text.compare(i, 2, "\xC3\xB6") == 0) unit = 0xF6, ++i;
+        out += bigEndian ? std::string{char(unit >> 8), char(unit & 0xFF)} : std::string{char(unit & 0xFF), char(unit >> 8)};
+    }
+    return out;
+}
+}  // namespace
+
+TEST_CASE("the ini as any editor saves it, and bytes that are no text at all") {
+    const std::string lines = "server=h\xC3\xB6st.example\r\nmanifest_key=KEY\r\n";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool text;
+    } cases[] = {
+        {"UTF-8", lines, true},
+        {"UTF-8 with a mark (Notepad)", "\xEF\xBB\xBF" + lines, true},
+        {"UTF-16 LE with a mark (PowerShell 5.1's >)", utf16(lines, false), true},
+        {"UTF-16 BE with a mark", utf16(lines, true), true},
+        {"UTF-16 LE without a mark", utf16(lines, false).substr(2), false},
+        {"a NUL byte", std::string("server=x\0y\n", 11), false},
+        {"Latin-1, not UTF-8", "server=h\xF6st\n", false},
+        {"an overlong UTF-8 slash", "server=a\xC0\xAF\n", false},
+        {"UTF-16 cut mid-unit", utf16(lines, false) + "s", false},
+        {"a lone UTF-16 surrogate", utf16("server=a", false) + std::string("\x00\xD8", 2), false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        std::string text;
+        REQUIRE(decodeConfigText(c.bytes.data(), c.bytes.size(), &text) == c.text);
+        if (!c.text) continue;
+        wchar_t host[128] = L"default";
+        std::optional<std::string> key;
+        readConfigText(text, host, 128, &key);
+        CHECK(std::wstring(host) == L"h\u00F6st.example");
+        CHECK(key == std::optional<std::string>("KEY"));
+    }
+}

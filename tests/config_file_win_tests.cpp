@@ -1,8 +1,10 @@
-// The configuration file read from a real file, in text mode, in 200-byte pieces.
+// The configuration file read from a real file, in 200-byte pieces, and held
+// by another handle as a virus scanner or an editor holds it.
 #include <doctest/doctest.h>
 
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "core/config_file.h"
 #include "core/launcher_state.h"
@@ -21,7 +23,7 @@ std::wstring writeIni(const std::string& bytes) {
 }
 }  // namespace
 
-TEST_CASE("configuration file: last server= line wins, BOM only hides the first line") {
+TEST_CASE("configuration file: last server= line wins, a BOM hides nothing") {
     resetLauncherState();
     std::wstring path = writeIni("\xEF\xBB\xBFserver=bom.example\r\n[section]\r\nserver=first.example\r\nserver=second.example\r\n");
     loadConfigFile(path.c_str());
@@ -46,4 +48,23 @@ TEST_CASE("configuration file: missing file keeps the default host") {
     resetLauncherState();
     loadConfigFile(L"C:\\no\\such\\folder\\TVLLauncher.ini");
     CHECK(std::wstring(gState.serverHost) == kDefaultServerHost);
+}
+
+TEST_CASE("configuration file: held exclusively, it is tried again; held for good, it is an error") {
+    resetLauncherState();
+    std::wstring path = writeIni("server=held.example\r\n");
+    HANDLE held = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    CHECK(loadConfigFile(path.c_str()) == kConfigUnreadable);
+    CHECK(std::wstring(gState.serverHost) == kDefaultServerHost);
+
+    // Let go a moment after the first attempt failed, as a scanner does.
+    std::thread release([held] {
+        ::Sleep(kConfigRetryMs * 3);
+        ::CloseHandle(held);
+    });
+    CHECK(loadConfigFile(path.c_str()) == kConfigFine);
+    release.join();
+    CHECK(std::wstring(gState.serverHost) == L"held.example");
+    ::DeleteFileW(path.c_str());
 }

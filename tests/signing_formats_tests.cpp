@@ -87,7 +87,7 @@ TEST_CASE("base64 round trips every length, and decoding wants exactly the promi
     }
 }
 
-TEST_CASE("which key the launcher uses: the ini's wins, and a malformed one never falls back") {
+TEST_CASE("which key the launcher uses: a built-in key holds, and a malformed one never falls back") {
     const std::string other = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAVFkkO5qlgYBv6RO86ZgXreEcpQPGTZo8UzQVwIMkj7zA==";
     const std::string bad = "not a key", empty;
     CHECK(chooseManifestKey(nullptr, "").state == kNoManifestKey);
@@ -95,11 +95,19 @@ TEST_CASE("which key the launcher uses: the ini's wins, and a malformed one neve
     ManifestKey builtIn = chooseManifestKey(nullptr, other.c_str());
     CHECK(builtIn.state == kManifestKeyValid);
     CHECK(builtIn.xy[31] == 5);
-    ManifestKey ini = chooseManifestKey(&kKey, other.c_str());
+    ManifestKey ini = chooseManifestKey(&kKey, "");
     CHECK(ini.state == kManifestKeyValid);
     CHECK(encodeBase64(ini.xy, 64) == kKey);
-    CHECK(chooseManifestKey(&bad, other.c_str()).state == kManifestKeyMalformed);
-    CHECK(chooseManifestKey(&empty, other.c_str()).state == kManifestKeyMalformed);
+    // An ini key beside a built-in one must be that key: another valid key,
+    // a malformed one or a look-alike line are all refused, never preferred.
+    CHECK(chooseManifestKey(&other, other.c_str()).state == kManifestKeyValid);
+    CHECK_FALSE(keysConflict(&other, other.c_str()));
+    for (const std::string* iniKey : {&kKey, &bad, &empty}) {
+        CHECK(keysConflict(iniKey, other.c_str()));
+        CHECK(chooseManifestKey(iniKey, other.c_str()).state == kManifestKeyMalformed);
+    }
+    CHECK_FALSE(keysConflict(&kKey, ""));
+    CHECK(chooseManifestKey(&bad, "").state == kManifestKeyMalformed);
     CHECK(chooseManifestKey(nullptr, bad.c_str()).state == kManifestKeyMalformed);
 }
 

@@ -12,6 +12,9 @@
 //   --exit-on-ready   exit with 0 as soon as the phase first becomes Ready
 //   --timeout S       exit with 3 after S seconds
 //   --fast-waits N    divide every wait by N (for tests; the launcher has no such thing)
+//
+// Exit codes: 0 at --exit-on-ready, 2 for a usage error, 3 at --timeout, 4 when
+// TVLLauncher.ini cannot be trusted (the LocalError line says why).
 #include <windows.h>
 
 #include <atomic>
@@ -22,6 +25,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/config_file.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "app/startup.h"
@@ -208,6 +212,7 @@ HWND createMessageWindow() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    restrictDllSearch();
     if (argc == 2 && std::wstring(argv[1]) == L"--version") {
         std::printf("%d\n", static_cast<int>(kLauncherVersion));
         return 0;
@@ -220,6 +225,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
     prepareLauncher();
+    if (gState.configProblem != kConfigFine) {  // the launcher would show this and contact no server
+        printLine(std::wstring(phaseInfo(LocalError).name) + L": " + configProblemText(gState.configProblem));
+        return 4;
+    }
     gState.mainWindow = createMessageWindow();
     if (gOptions.pressUpdate || gOptions.pressRetry) ::SetTimer(gState.mainWindow, kPressTimer, kPressCheckMs, nullptr);
     if (gOptions.timeoutSeconds > 0)

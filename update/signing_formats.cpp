@@ -184,11 +184,20 @@ bool decodeManifestSignature(const char* body, size_t size, ManifestSignature* s
     return true;
 }
 
+bool keysConflict(const std::string* iniKey, const char* builtInKey) {
+    if (!iniKey || !builtInKey || !*builtInKey) return false;
+    uint8_t ini[64], builtIn[64];
+    return !decodeManifestKey(iniKey->data(), iniKey->size(), ini) ||
+           !decodeManifestKey(builtInKey, std::strlen(builtInKey), builtIn) || std::memcmp(ini, builtIn, 64) != 0;
+}
+
 ManifestKey chooseManifestKey(const std::string* iniKey, const char* builtInKey) {
     ManifestKey key;
-    const char* text = iniKey ? iniKey->c_str() : builtInKey;
-    const size_t size = iniKey ? iniKey->size() : (builtInKey ? std::strlen(builtInKey) : 0);
-    if (!iniKey && size == 0) return key;
-    key.state = decodeManifestKey(text, size, key.xy) ? kManifestKeyValid : kManifestKeyMalformed;
+    const bool builtIn = builtInKey && *builtInKey;
+    if (!builtIn && !iniKey) return key;
+    const char* text = builtIn ? builtInKey : iniKey->c_str();
+    const size_t size = builtIn ? std::strlen(builtInKey) : iniKey->size();
+    const bool valid = decodeManifestKey(text, size, key.xy) && !keysConflict(iniKey, builtInKey);
+    key.state = valid ? kManifestKeyValid : kManifestKeyMalformed;
     return key;
 }

@@ -34,8 +34,13 @@ bool decodeManifestKey(const char* text, size_t size, uint8_t xy[64]);
 // A .sig body: 88 characters, then nothing, "\n" or "\r\n".
 bool decodeManifestSignature(const char* body, size_t size, ManifestSignature* signature);
 
-// The key the launcher uses: the ini's "manifest_key=" value when the ini has
-// one (iniKey non-null), else the compiled-in key when it is not empty, else
-// none. A malformed key, from either place, stays malformed: it never falls
-// back to the other one or to unsigned.
+// The key the launcher uses: the compiled-in key when it is not empty, else
+// the ini's "manifest_key=" value when the ini has one (iniKey non-null),
+// else none. A malformed key, from either place, stays malformed: it never
+// falls back to the other one or to unsigned. With a built-in key, an ini
+// key must be that same key (see keysConflict): otherwise malformed too, so
+// a "config fix" handed to players can never bring someone else's key.
 ManifestKey chooseManifestKey(const std::string* iniKey, const char* builtInKey);
+
+// A built-in key and an ini key line that is not the same key.
+bool keysConflict(const std::string* iniKey, const char* builtInKey);

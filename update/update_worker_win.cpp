@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "core/config_file.h"
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
 #include "steam/game_session.h"
@@ -53,6 +54,15 @@ void waitForRetry(int pauses) {
 }
 
 // ---- server documents ---------------------------------------------------
+
+// A configuration start-up could not trust: shown until the player fixes it
+// and restarts. No server is contacted, so nothing could go unsigned.
+bool configurationUsable() {
+    if (gState.configProblem == kConfigFine) return true;
+    setStatus(LocalError, configProblemText(gState.configProblem));
+    waitForRetry(kNoTimeout);
+    return false;
+}
 
 // Steps 1-4: info. False when the cycle must restart (after its wait).
 bool readServerInfo(DWORD* status) {
@@ -288,7 +298,7 @@ SignatureObserver gSignatureObserver = nullptr;
 // The Ready poll inside returns only when a new version was announced.
 void runUpdateCycle() {
     DWORD status = 0;
-    if (!readServerInfo(&status) || !readServerManifest(&status)) return;
+    if (!configurationUsable() || !readServerInfo(&status) || !readServerManifest(&status)) return;
     Work work = checkFiles();
     // Decided by the number of files, not bytes: files of size 0 need an update too.
     if (work.files == 0) {

@@ -1,9 +1,11 @@
 // Lines of the launcher's own files, which a crash, a full disk or a hand can
-// spoil: files.cache rows, TVLLauncher.ini and the rollback record.
+// spoil: files.cache rows, TVLLauncher.ini (as bytes in any encoding, and
+// line by line) and the rollback record.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "core/config_file.h"
@@ -19,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     readServerLine(text, size, host, 128);
     std::string key;
     readKeyLine(text, size, &key);
+    std::string decoded;
+    std::optional<std::string> iniKey;
+    if (decodeConfigText(text, size, &decoded)) readConfigText(decoded, host, 128, &iniKey);
 
     int32_t version = 0;
     if (parseSignedVersion(text, size, &version)) {
