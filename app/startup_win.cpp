@@ -72,7 +72,14 @@ void readConfiguration() {
 
 }  // namespace
 
-void restrictDllSearch() { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+void restrictDllSearch() {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Loaded now, from System32, so that any later load by name binds to
+    // these: Wine's own DLLs load their dependencies (winhttp's crypt32 its
+    // bcrypt) with the process's default search, exe folder first.
+    for (const wchar_t* dll : {L"winhttp.dll", L"bcrypt.dll", L"dwmapi.dll", L"oleacc.dll"})
+        ::LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 void prepareLauncher() {
     enableDpiAwareness();

@@ -7,8 +7,9 @@ prefix="$1"
 shift
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
-# No Mono or Gecko prompts: the launcher needs neither.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko prompts: the launcher needs neither. A caller's overrides
+# come after (the DLL planting story prefers native DLLs, as Windows does).
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 # The launcher talks to loopback test servers; a proxy from the host must not interfere.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
 
