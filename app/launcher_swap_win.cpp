@@ -29,28 +29,48 @@ std::vector<std::wstring> commandArguments() {
     return arguments;
 }
 
-bool startProcess(const std::wstring& exe, const std::wstring& arguments, bool inherit) {
+// Only the handles in `inherited` pass to the new process, whatever else
+// this one holds; with none, nothing does.
+bool startProcess(const std::wstring& exe, const std::wstring& arguments, std::vector<HANDLE> inherited = {}) {
     std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    std::vector<char> attributes;
+    if (!inherited.empty()) {
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        attributes.resize(size);
+        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        if (!::InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
+        startup.lpAttributeList = list;
+        if (!::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                         inherited.size() * sizeof(HANDLE), nullptr, nullptr)) {
+            ::DeleteProcThreadAttributeList(list);
+            return false;
+        }
+    }
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr, &startup,
-                          &process))
-        return false;
+    const BOOL started = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, !inherited.empty(),
+                                          inherited.empty() ? 0 : EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                          &startup.StartupInfo, &process);
+    if (startup.lpAttributeList) ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+    if (!started) return false;
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     return true;
 }
 
 // The kept document must verify under the key, name a higher version than
-// this exe, and match the build byte for byte.
-bool preparedBuildTrusted(const PreparedLauncher& prepared) {
+// this exe, and match the build byte for byte, as read through `build`.
+bool preparedBuildTrusted(const PreparedLauncher& prepared, HANDLE build) {
     LauncherOffer offer;
     return offerVerifies(readWholeFile(prepared.offer.c_str()), readWholeFile(prepared.signature.c_str()), &offer) &&
-           offer.version > kLauncherVersion && fileMatchesOffer(prepared.build.c_str(), offer);
+           offer.version > kLauncherVersion && openFileMatchesOffer(build, offer);
 }
 
-// Step 1, in the old exe.
+// Step 1, in the old exe. The build is held from its check to its start,
+// shared for reading only: no other program can write, rename, replace or
+// delete it in between, so what starts is what was checked.
 bool handOver(const std::wstring& exe) {
     const PreparedLauncher prepared = preparedLauncherFor(exe);
     const bool present = ::GetFileAttributesW(prepared.build.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -58,17 +78,22 @@ bool handOver(const std::wstring& exe) {
         if (!present) discardPreparedLauncher(prepared);  // documents left by a finished swap
         return false;
     }
-    if (!preparedBuildTrusted(prepared)) {
+    KernelHandle build(::CreateFileW(prepared.build.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!build) return false;  // another program is writing it: the next start checks again
+    if (!preparedBuildTrusted(prepared, build.get())) {
+        build.reset();
         discardPreparedLauncher(prepared);
         return false;
     }
+    if (gPreparedBuildChecked) gPreparedBuildChecked(prepared.build.c_str());
     HANDLE self = nullptr;
     if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(), &self, SYNCHRONIZE,
                            TRUE, 0))
         return false;
     const std::wstring arguments = std::wstring(kReplaceArgument) + L" \"" + exe + L"\" " +
                                    std::to_wstring(reinterpret_cast<uintptr_t>(self));
-    const bool started = startProcess(prepared.build, arguments, true);
+    const bool started = startProcess(prepared.build, arguments, {self});
     ::CloseHandle(self);
     return started;
 }
@@ -94,7 +119,7 @@ bool takeOver(const std::wstring& exe, const std::wstring& handleText) {
     if (self.empty() || _wcsicmp(self.c_str(), preparedLauncherFor(exe).build.c_str()) != 0) return false;
     if (!moveOver(self, exe)) {
         // The old exe runs as today; the build waits for the next start.
-        return startProcess(exe, kNoSwapArgument, false);
+        return startProcess(exe, kNoSwapArgument);
     }
     gLauncherExePath = exe;  // this image still carries the name it started under
     const PreparedLauncher prepared = preparedLauncherFor(exe);
@@ -104,6 +129,8 @@ bool takeOver(const std::wstring& exe, const std::wstring& handleText) {
 }
 
 }  // namespace
+
+PreparedBuildHook gPreparedBuildChecked = nullptr;
 
 bool swapPreparedLauncher() {
     const std::vector<std::wstring> arguments = commandArguments();

@@ -46,7 +46,7 @@ refused() {
 }
 # hold MS: another program opens the ini with no sharing and keeps it MS ms.
 hold() {
-    "$wine_run" "$prefix" "$build/file_holder.exe" "$(winepath -w "$ini" 2>/dev/null)" "$1" > "$state/holder.out" &
+    "$wine_run" "$prefix" "$build/file_tamper.exe" hold "$(winepath -w "$ini" 2>/dev/null)" "$1" > "$state/holder.out" &
     holder_pid=$!
     for _ in $(seq 200); do grep -q held "$state/holder.out" 2>/dev/null && return 0; sleep 0.05; done
     fail "the holder never held the ini"

@@ -168,6 +168,33 @@ cmp -s "$exe" "$old" || fail "a changed build was swapped in"
 kill_launchers
 cp "$state/good.self" "$root/launcher/self"
 
+# ---- a build attacked between its check and its start is still the one run --
+# A test build of the launcher pauses right after its check; another Windows
+# program then tries to write, rename or delete the build and put an unsigned
+# program (a stand-in that notes any start in started.txt) in its place.
+cp "$build/TVLLauncher_swap_seam.exe" "$exe"
+rm -f "$exe".new* "$app/started.txt"
+cp "$state/prepared/"* "$app/"
+unsigned="$state/unsigned.exe"
+cp "$build/fakes/steam.exe" "$unsigned"
+run "$exe" >/dev/null 2>&1 &
+for _ in $(seq 300); do [ -f "$exe.new.checked" ] && break; sleep 0.1; done
+[ -f "$exe.new.checked" ] || fail "the seam build never reached the start of its prepared build"
+status=0
+attacks=$(run "$build/file_tamper.exe" replace "$(winepath -w "$exe.new" 2>/dev/null)" \
+    "$(winepath -w "$unsigned" 2>/dev/null)" | tr -d '\r') ||
+    status=$?
+echo "$attacks" | sed 's/^/attack on the checked build: /'
+[ "$status" = 0 ] || fail "the prepared build was changed between its check and its start"
+touch "$exe.new.go"
+for _ in $(seq 300); do cmp -s "$exe" "$offered" && break; sleep 0.1; done
+cmp -s "$exe" "$offered" || fail "the checked build was not swapped in"
+kill_launchers
+[ ! -e "$app/started.txt" ] || fail "an unsigned build ran: $(cat "$app/started.txt")"
+rm -f "$exe".new* "$unsigned".copy
+cp "$old" "$exe"
+echo "the build checked is the build started"
+
 # ---- kill -9 during the download -------------------------------------------
 echo '[{"path": "/launcher/self.exe", "chunk": 65536, "delay_ms": 150}]' > "$root/rules.json"
 before=$(requests /launcher/self.exe)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -116,6 +117,19 @@ bool offerVerifies(const ByteBuffer& offer, const ByteBuffer& signature, Launche
 
 bool fileMatchesOffer(const wchar_t* path, const LauncherOffer& offer) {
     return bytesMatchOffer(readWholeFile(path), offer);
+}
+
+bool openFileMatchesOffer(HANDLE file, const LauncherOffer& offer) {
+    LARGE_INTEGER size, start{};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart != offer.size || size.QuadPart > kWholeFileLimit ||
+        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
+    char* block = static_cast<char*>(std::malloc(static_cast<size_t>(size.QuadPart) + 1));
+    if (!block) return false;
+    ByteBuffer bytes = ByteBuffer::adopt(block, static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    return ::ReadFile(file, bytes.data, static_cast<DWORD>(bytes.size), &got, nullptr) && got == bytes.size &&
+           bytesMatchOffer(bytes, offer);
 }
 
 void discardPreparedLauncher(const PreparedLauncher& prepared) {

@@ -39,6 +39,10 @@ bool offerVerifies(const ByteBuffer& offer, const ByteBuffer& signature, Launche
 // Does the file at `path` have exactly the offer's size and SHA-256?
 bool fileMatchesOffer(const wchar_t* path, const LauncherOffer& offer);
 
+// The same, read through an open handle from its start: what is checked is
+// what that handle holds, whatever happens to the name.
+bool openFileMatchesOffer(HANDLE file, const LauncherOffer& offer);
+
 // Removes a prepared build and its documents, whichever exist, with any
 // temporary file a kill left while they were written.
 void discardPreparedLauncher(const PreparedLauncher& prepared);
