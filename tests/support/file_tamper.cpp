@@ -7,6 +7,9 @@
 //     tries every way to put REPLACEMENT's bytes where TARGET is: write over
 //     it, rename over it, rename it away, delete it. Prints each outcome and
 //     exits with the number that succeeded.
+//   file_tamper.exe handles OUT H...
+//     writes to OUT, for each handle value H, 1 when this process holds such
+//     a handle and 0 when not (what it inherited)
 #include <windows.h>
 
 #include <cstdio>
@@ -64,10 +67,26 @@ int replace(const std::wstring& target, const std::wstring& replacement) {
     return succeeded;
 }
 
+int handles(const wchar_t* out, int count, wchar_t** values) {
+    std::string line;
+    for (int i = 0; i < count; ++i) {
+        DWORD flags = 0;
+        HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::wcstoull(values[i], nullptr, 10)));
+        line += ::GetHandleInformation(h, &flags) ? "1" : "0";
+    }
+    const std::wstring temp = std::wstring(out) + L".tmp";  // OUT appears whole
+    FILE* f = ::_wfopen(temp.c_str(), L"wb");
+    if (!f) return 100;
+    std::fputs(line.c_str(), f);
+    std::fclose(f);
+    return ::MoveFileExW(temp.c_str(), out, MOVEFILE_REPLACE_EXISTING) ? 0 : 100;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && std::wcscmp(argv[1], L"hold") == 0) return hold(argv[2], argv[3]);
     if (argc == 4 && std::wcscmp(argv[1], L"replace") == 0) return replace(argv[2], argv[3]);
+    if (argc >= 3 && std::wcscmp(argv[1], L"handles") == 0) return handles(argv[2], argc - 3, argv + 3);
     return 100;
 }
