@@ -200,3 +200,21 @@ TEST_CASE("an endless document fails past 64 MiB instead of filling memory; a .s
     CHECK(status == 555);
     CHECK(kDocumentLimit == 64u * 1024 * 1024);
 }
+
+TEST_CASE("headers that trickle fail at the headers limit, a document still arriving at its limit fails") {
+    testsrv::useServer();
+    testsrv::putFile("info.json", std::string(65536, 'i'));
+    gWaitSeam.divisor = 30;  // headers 1 s, documents 2 s, the slow-retrieval span 2 s
+    SUBCASE("the status line and a header a byte every 200 ms for 5 s, then the rest") {
+        testsrv::setRules(R"([{"path": "/launcher/info", "header_trickle_ms": 200, "header_trickle_for_ms": 5000}])");
+    }
+    SUBCASE("64 KiB in pieces of 16 KiB 0.7 s apart: fast enough for the slow rule, too late as a whole") {
+        testsrv::setRules(R"([{"path": "/launcher/info", "chunk": 16384, "delay_ms": 700}])");
+    }
+    DWORD status = 555;
+    CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
+    CHECK(status == 555);  // a failed fetch, as if nothing answered
+    testsrv::setRules("[]");
+    CHECK(fetchText(L"/launcher/info", &status).size() == 65536);  // and the next one goes through
+    gWaitSeam.divisor = 1;
+}

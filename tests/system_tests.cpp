@@ -182,6 +182,10 @@ TEST_CASE("server troubles that retry on their own") {
         testsrv::setRules(R"([{"path": "/launcher/info", "drop": true, "times": 1}])");
         expected = kUnreachable;
     }
+    SUBCASE("the info's headers trickle a byte a second, forever") {
+        testsrv::setRules(R"([{"path": "/launcher/info", "header_trickle_ms": 1000, "times": 1}])");
+        expected = kUnreachable;
+    }
     headless::Run run(f.exe, L"--press-update --exit-on-ready --fast-waits 100");
     CHECK(run.waitExit() == 0);
     CAPTURE(run.transcript());

@@ -18,6 +18,7 @@ using WinHttpHandle = Owned<NullableTraits<HINTERNET, closeWinHttpHandle>>;
 struct ServerRequest {
     WinHttpHandle connection;
     WinHttpHandle request;
+    uint64_t sentMs = 0;  // GetTickCount64 when the request went out
     explicit operator bool() const { return static_cast<bool>(request); }
 };
 
@@ -30,12 +31,23 @@ constexpr int kSendTimeoutMs = 15000;
 constexpr int kReceiveTimeoutMs = 30000;
 constexpr size_t kBodyChunk = 65536;
 
+// WinHTTP's time-outs apply to each read, so a server that trickles a byte
+// every 20 s would hold a request forever. The status line and headers must
+// arrive within this, and a document (info, signature, offer, banner) must
+// have arrived whole within kDocumentLimitMs while it is at most
+// kSmallDocumentBytes; past that size the slow-retrieval rule alone holds.
+// Both are spans that --fast-waits divides. Missing one fails the fetch.
+constexpr uint32_t kHeadersLimitMs = 30000;
+constexpr uint32_t kDocumentLimitMs = 60000;
+constexpr size_t kSmallDocumentBytes = 1024 * 1024;
+
 // Opens gState.httpSession (automatic proxy, else the default proxy) and
 // applies the four time-outs. Leaves it null when both attempts fail.
 void openHttpSession();
 
 // GET `path` (starting with "/") with "Range: bytes=N-" when resumeOffset >= 1.
-// Empty when there was no answer at all; the status is not checked here.
+// Empty when there was no answer at all, or no whole status line and headers
+// within kHeadersLimitMs; the status is not checked here.
 ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
 
 // The response's numeric status code, 0 when it cannot be read.
@@ -57,7 +69,9 @@ BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, D
 // Reads a body into a buffer of firstCapacity bytes that doubles whenever a
 // full read of 64 KiB would not fit, unless it is already larger than
 // growLimit; then reading stops and the body is cut there.
-// Empty when memory runs out or the body is too slow.
+// Empty when memory runs out, the body is too slow, or a document of at
+// most kSmallDocumentBytes is still arriving kDocumentLimitMs after its
+// request was sent.
 ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit);
 
 // No document of the launcher server comes near this (a manifest of 64 MiB

@@ -1,8 +1,12 @@
 #include "update/http_client.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 
+#include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
 
@@ -16,6 +20,50 @@ void openHttpSession() {
         ::WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
     gState.httpSession = session;
 }
+
+namespace {
+
+// One send-and-wait-for-headers, shared with the pool thread that makes it.
+struct HeadersCall {
+    HINTERNET request = nullptr;
+    KernelHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::mutex lock;
+    bool abandoned = false;  // the caller gave up before the call began
+    std::atomic<bool> ok{false};
+};
+
+void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
+    std::unique_ptr<std::shared_ptr<HeadersCall>> held(static_cast<std::shared_ptr<HeadersCall>*>(context));
+    HeadersCall& call = **held;
+    {
+        std::lock_guard<std::mutex> hold(call.lock);
+        if (call.abandoned) return;  // its handle may be closed, even reused, by now
+    }
+    call.ok = ::WinHttpSendRequest(call.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+              ::WinHttpReceiveResponse(call.request, nullptr);
+    ::SetEvent(call.done.get());
+}
+
+// Sends the request and waits at most kHeadersLimitMs for its headers. The
+// call runs on a pool thread so that it can be left behind: the caller then
+// closes the request, which cancels the call on Windows; under Wine it ends
+// at WinHTTP's own time-outs.
+bool sendWithinHeadersLimit(HINTERNET request) {
+    auto call = std::make_shared<HeadersCall>();
+    call->request = request;
+    if (!call->done) return false;
+    auto* context = new std::shared_ptr<HeadersCall>(call);
+    if (!::TrySubmitThreadpoolCallback(makeHeadersCall, context, nullptr)) {
+        delete context;
+        return false;
+    }
+    if (::WaitForSingleObject(call->done.get(), scaledSpanMs(kHeadersLimitMs)) == WAIT_OBJECT_0) return call->ok;
+    std::lock_guard<std::mutex> hold(call->lock);
+    call->abandoned = true;
+    return false;
+}
+
+}  // namespace
 
 ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset) {
     ServerRequest r;
@@ -33,9 +81,8 @@ ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset) {
         if (!::WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD))
             return {};
     }
-    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !::WinHttpReceiveResponse(request.get(), nullptr))
-        return {};
+    r.sentMs = ::GetTickCount64();
+    if (!sendWithinHeadersLimit(request.get())) return {};
     r.request = std::move(request);
     return r;
 }
@@ -105,7 +152,9 @@ ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, 
         }
         DWORD got = 0;
         BodyPiece piece = readBodyPiece(request.request.get(), guard, body + length, static_cast<DWORD>(kBodyChunk), &got);
-        if (piece == kBodyTooSlow) {
+        const bool late = piece == kBodyData && length + got <= kSmallDocumentBytes &&
+                          ::GetTickCount64() - request.sentMs >= scaledSpanMs(kDocumentLimitMs);
+        if (piece == kBodyTooSlow || late) {
             std::free(body);  // as if nothing answered
             body = nullptr;
             break;

@@ -23,6 +23,9 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   endless      send body bytes forever (no length), until the client leaves
   extra        a number of bytes appended beyond the file (a server that sends too much)
   drop         close the connection without any answer (a server that is down)
+  header_trickle_ms  send the status line and one header a byte at a time, this many ms
+               apart (a server that trickles its headers), for header_trickle_for_ms
+               (default: until the client leaves), then the rest of the answer
 
 Every request is appended to ROOT/requests.log as one JSON line with
 "target", "range" and "agent".
@@ -144,6 +147,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.drop_connection()
         if rule.get("endless"):
             return self.send_endless(rule)
+        if rule.get("header_trickle_ms"):
+            return self.send_trickled_headers(target, rule)
         status, body = self.resolve(target, rule)
         offset = self.range_offset()
         if status == 200 and offset and not rule.get("ignore_range") and offset <= body.size:
@@ -207,6 +212,23 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
         self.close_connection = True
+
+    def send_trickled_headers(self, target, rule):
+        _, body = self.resolve(target, rule)
+        ends = time.monotonic() + rule.get("header_trickle_for_ms", 1e12) / 1000.0
+        self.close_connection = True
+        try:
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Slow: ")
+            while time.monotonic() < ends:
+                self.wfile.write(b"a")
+                self.wfile.flush()
+                time.sleep(rule["header_trickle_ms"] / 1000.0)
+            self.wfile.write(b"\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % body.length())
+            for piece in body.pieces(1 << 20, body.length()):
+                self.wfile.write(piece)
+            self.wfile.flush()
+        except OSError:
+            pass
 
     def drop_connection(self):
         self.close_connection = True
