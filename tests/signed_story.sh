@@ -52,6 +52,8 @@ expect_refused() {
 echo "--- a signed site installs byte for byte (at ${SECONDS}s)"
 tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" | grep -q ", signed$" || fail "not signed"
 tool verify --site "$site" --key "$key_line" | grep -q "^verified: version 5" || fail "verify refused a good site"
+rm -rf "$state/site-v5"
+cp -a "$site" "$state/site-v5"  # replayed later, once players have version 6
 nginx_ctl start "$state/nginx" "$address" "$site"
 rm -rf "$data"
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "install: $out"
@@ -82,13 +84,21 @@ out=$(expect_refused "ServerError: This update is not signed with the game's key
 grep -q "^Signature: malformed" <<<"$out" || fail "malformed: $out"
 mv "$state/manifest.sig.good" "$site/launcher/manifest.sig"
 
+echo "--- an ini saved as UTF-16 by PowerShell 5.1 (> or Out-File) holds the key as well (at ${SECONDS}s)"
+printf 'server=%s\r\n%s\r\n' "$address" "$key_line" | iconv -f UTF-8 -t UTF-16 > "$app/TVLLauncher.ini"
+out=$(headless --exit-on-ready --timeout 120) || fail "a UTF-16 ini: $out"
+grep -q "^Signature: verified with the game's key, version 5$" <<<"$out" || fail "a UTF-16 ini was not signed: $out"
+ini "$key_line"$'\r\n'
+
 echo "--- a lower signed version after a higher one is refused; the installed files stay (at ${SECONDS}s)"
-cp -r "$build" "$state/build-v5"
 head -c 1000 /dev/urandom >> "$build/Tervalon/Content/Paks/Level 1.pak"
 tool publish "$build" --site "$site" --version 6 --sign "$state/owner.key" >/dev/null
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "update to 6: $out"
 installed_matches || fail "version 6 did not install"
-tool publish "$state/build-v5" --site "$site" --version 5 --sign "$state/owner.key" >/dev/null
+tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" >/dev/null 2>&1 &&
+    fail "the publish tool signed version 5 after version 6"
+# A man in the middle (or a mirror restored from a backup) replays the old signed site.
+rm -rf "$site" && cp -a "$state/site-v5" "$site"
 tool verify --site "$site" --key "$state/owner.key" | grep -q "^verified: version 5" || fail "the old site is not validly signed"
 out=$(expect_refused "ServerError: The server offers version 5, older than the installed version 6, so it was refused." "a rollback")
 grep -q "^Signature: refused: version 5 is older than version 6" <<<"$out" || fail "rollback: $out"

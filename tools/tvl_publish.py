@@ -15,7 +15,8 @@ launcher asks for them ("Movies/Intro Café.mp4" is files/Movies/Intro%20Caf%C3%
    exactly the bytes served, whatever later happens to the build. Everything
    is written readable by the web server's user (files 0644, folders 0755).
  - Without --version the version is the current one plus 1; the lobby and
-   player counts of the current info are kept.
+   player counts of the current info are kept. Versions are whole numbers
+   from 1 to 2147483647; anything else is refused with one line.
  - It is incremental: a file whose build copy and site copy are both as the
    last publish left them (size, times, inode) is neither copied nor hashed.
  - While it runs, SITE_DIR/publishing makes the manifest answer 503 (players'
@@ -40,6 +41,11 @@ lower version.
  - publish --sign KEYFILE writes launcher/manifest.sig with the manifest,
    the signature first. A publish without --sign removes an old signature,
    which would no longer match.
+ - Under --sign the current version is the one in launcher/manifest (what
+   players verify and remember), never launcher/info, and a version that is
+   not higher is refused. So are a KEYFILE inside the build or the site, and
+   a build holding files that look like PEM private keys (each is listed):
+   players would download them.
  - verify checks a site as a launcher with that key would: the signature,
    then every file's size and SHA-1. KEY is the 88-character key, a
    manifest_key= line, a file holding one (TVLLauncher.ini), or a PEM key.
@@ -61,6 +67,7 @@ import fcntl
 import hashlib
 import json
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -70,6 +77,7 @@ import time
 import urllib.parse
 
 MARKER = "publishing"
+VERSION_MAX = 2**31 - 1  # what players' launchers read as a version
 CACHE = ".publish-cache.json"
 LOCK = ".publish-lock"
 HASH_CHUNK = 1 << 20
@@ -609,6 +617,51 @@ def read_text(path, what):
         sys.exit(f"{what} {path} cannot be read ({e.strerror})")
 
 
+def whole_version(text, what="--version"):
+    """A version given on the command line: a whole number from 1 to 2^31-1 in
+    digits only. Anything else ends the tool with one line: a launcher clamps
+    a larger number, and one typo would end rollback protection for good."""
+    if text is None:
+        return None
+    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= VERSION_MAX:
+        sys.exit(f"{what} {text!r} is not a whole number from 1 to {VERSION_MAX}")
+    return int(text)
+
+
+def inside(path, folder):
+    p, f = os.path.realpath(path), os.path.realpath(folder)
+    return p == f or p.startswith(f.rstrip(os.sep) + os.sep)
+
+
+PRIVATE_KEY_LIMIT = 1 << 20  # PEM keys are a few KB; a larger file is game data
+PRIVATE_KEY_PEM = re.compile(rb"-----BEGIN [A-Z0-9 ]*PRIVATE KEY-----")
+
+
+def private_keys(build, paths):
+    """Files of the build that look like a PEM private key: a signed publish
+    would list them in the manifest and install them on every player's disk."""
+    found = []
+    for rel in paths:
+        full = os.path.join(build, rel)
+        try:
+            if os.path.getsize(full) > PRIVATE_KEY_LIMIT:
+                continue
+            with open(full, "rb") as f:
+                if PRIVATE_KEY_PEM.search(f.read()):
+                    found.append((rel, "looks like a PEM private key: players would all get a copy"))
+        except OSError:
+            continue
+    return found
+
+
+def check_key_place(key, *folders):
+    """A key file inside the build or the site would be served to players."""
+    for what, folder in folders:
+        if inside(key, folder):
+            sys.exit(f"cannot sign: the key {key} lies inside the {what} {folder}, so players would download it; "
+                     "keep it outside both")
+
+
 def check_publish(args, build, site):
     """Everything that can stop a publish, found before the site changes."""
     if not os.path.isdir(build):
@@ -626,6 +679,10 @@ def check_publish(args, build, site):
     if args.banner and banner_problem(args.banner):
         sys.exit(f"the banner {args.banner} is {banner_problem(args.banner)}")
     if args.sign:
+        check_key_place(args.sign, ("build", build), ("site", site))
+        keys = private_keys(build, paths)
+        if keys:
+            refuse("cannot sign: the build holds private keys, which would go to every player", keys)
         try:
             public_key(args.sign)
         except SigningError as e:
@@ -633,7 +690,43 @@ def check_publish(args, build, site):
     return paths
 
 
+def site_manifest_version(site):
+    """The version in the site's launcher/manifest: the document players'
+    launchers verify and remember the version of. None when there is none."""
+    path = os.path.join(site, "launcher", "manifest")
+    try:
+        with open(path, "rb") as f:
+            start = f.read(64)
+    except FileNotFoundError:
+        return None
+    except OSError as e:
+        sys.exit(f"cannot read {path} ({e.strerror})")
+    match = re.match(rb'\{"version": ([0-9]+),', start)
+    if not match:
+        sys.exit(f"cannot sign: {path} holds no version this tool wrote, so the version players have is unknown; "
+                 "restore it or remove it")
+    return int(match.group(1))
+
+
+def next_version(args, site):
+    """The version to publish. A signed site goes by its manifest, never by
+    launcher/info (which counts rewrites and may be missing): players who
+    installed a signed version refuse anything not higher, forever."""
+    if args.sign:
+        published = site_manifest_version(site) or 0
+        version = args.version if args.version is not None else published + 1
+        if version <= published:
+            sys.exit(f"refused: version {version} is not higher than version {published} on the site, and players "
+                     f"never go back; to undo a release, publish the old build as version {published + 1}")
+    else:
+        version = args.version if args.version is not None else int(read_info(site).get("version", 0)) + 1
+    if version > VERSION_MAX:
+        sys.exit(f"refused: version {version} is past {VERSION_MAX}, the highest a launcher reads")
+    return version
+
+
 def publish(args):
+    args.version = whole_version(args.version)
     build, site = os.path.abspath(args.build), os.path.abspath(args.site)
     paths = check_publish(args, build, site)
     notes = read_text(args.notes, "the notes") if args.notes else None
@@ -643,6 +736,7 @@ def publish(args):
 
 
 def publish_locked(args, build, site, paths, notes, banner):
+    version = next_version(args, site)  # refused before anything on the site changes
     marker = os.path.join(site, MARKER)
     with open(marker, "w") as f:  # from here on the manifest answers 503
         f.write(str(os.getpid()))
@@ -653,7 +747,6 @@ def publish_locked(args, build, site, paths, notes, banner):
         write_atomically(site, os.path.join(site, "launcher", "banner"), banner)
 
     current = read_info(site)
-    version = args.version if args.version is not None else int(current.get("version", 0)) + 1
     if notes is None:
         notes = current.get("notes", "")
     manifest = manifest_document(version, entries)
@@ -796,9 +889,11 @@ def launcher_document(version, exe):
 
 
 def publish_launcher(args):
+    args.version = whole_version(args.version)
     site = os.path.abspath(args.site)
     if not args.sign:
         sys.exit("launcher needs --sign KEYFILE: players' launchers swap in only a build signed with the game's key")
+    check_key_place(args.sign, ("site", site))
     try:
         with open(args.exe, "rb") as f:
             exe = f.read(LAUNCHER_EXE_LIMIT + 1)
@@ -807,8 +902,8 @@ def publish_launcher(args):
     if not exe.startswith(b"MZ") or len(exe) > LAUNCHER_EXE_LIMIT:
         sys.exit(f"{args.exe} is not a launcher exe of at most 64 MiB")
     version = args.version if args.version is not None else exe_version(exe)
-    if not version or version < 1 or version > 0x7FFFFFFF:
-        sys.exit(f"{args.exe} carries no version; give one with --version N")
+    if not version or version < 1 or version > VERSION_MAX:
+        sys.exit(f"{args.exe} carries no version from 1 to {VERSION_MAX}; give one with --version N")
     try:
         public_key(args.sign)
     except SigningError as e:
@@ -841,7 +936,7 @@ def main():
     p = commands.add_parser("publish", help="publish a build")
     p.add_argument("build", metavar="BUILD_DIR")
     p.add_argument("--site", required=True, metavar="SITE_DIR")
-    p.add_argument("--version", type=int)
+    p.add_argument("--version", metavar="N", help=f"a whole number from 1 to {VERSION_MAX}")
     p.add_argument("--notes", metavar="FILE", help="patch notes, UTF-8 text")
     p.add_argument("--banner", metavar="IMAGE", help="the launcher's banner picture")
     p.add_argument("--sign", metavar="KEYFILE", help="sign the manifest with this private key (keygen makes one)")
@@ -862,7 +957,7 @@ def main():
     s.add_argument("exe", metavar="EXE")
     s.add_argument("--site", required=True, metavar="SITE_DIR")
     s.add_argument("--sign", metavar="KEYFILE", help="the game's private key (required)")
-    s.add_argument("--version", type=int, help="default: the exe's own VERSIONINFO")
+    s.add_argument("--version", metavar="N", help="default: the exe's own VERSIONINFO")
     s.set_defaults(run=publish_launcher)
     args = parser.parse_args()
     return args.run(args)
