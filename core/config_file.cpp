@@ -78,8 +78,8 @@ const wchar_t* configProblemText(int32_t problem) {
     case kConfigNotText:
         return L"TVLLauncher.ini is not readable text. Save it as UTF-8 or Unicode (UTF-16), then restart the launcher.";
     case kConfigKeyDiffers:
-        return L"The manifest_key in TVLLauncher.ini is not the key built into this launcher, so no update can be "
-               L"trusted. Remove that line, then restart.";
+        return L"TVLLauncher.ini names another manifest_key than the one built into this launcher. "
+               L"Remove that line, then restart.";
     default:
         return L"";
     }

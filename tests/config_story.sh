@@ -46,6 +46,7 @@ refused() {
 }
 # hold MS: another program opens the ini with no sharing and keeps it MS ms.
 hold() {
+    rm -f "$state/holder.out"
     "$wine_run" "$prefix" "$build/file_tamper.exe" hold "$(winepath -w "$ini" 2>/dev/null)" "$1" > "$state/holder.out" &
     holder_pid=$!
     for _ in $(seq 200); do grep -q held "$state/holder.out" 2>/dev/null && return 0; sleep 0.05; done
@@ -86,7 +87,7 @@ rm -f "$state/other.key"
 other=$(python3 "$here/../tools/tvl_publish.py" keygen "$state/other.key" | sed -n 's/^manifest_key=//p')
 for line in "manifest_key=$other" "manifest_key=${built_in}x" "Manifest_Key = $built_in"; do
     printf 'server=%s\r\n%s\r\n' "$address" "$line" > "$ini"
-    refused "built-in key, ini '${line:0:20}...'" "The manifest_key in TVLLauncher.ini is not the key built into this launcher"
+    refused "built-in key, ini '${line:0:20}...'" "TVLLauncher.ini names another manifest_key than the one built into this launcher."
 done
 for line in "manifest_key=$built_in" "# no key line"; do
     printf 'server=%s\r\n%s\r\n' "$address" "$line" > "$ini"
