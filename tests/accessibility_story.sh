@@ -6,15 +6,7 @@
 # Escape does nothing, Alt+F4 closes, and a reader that still holds the
 # object gets an error, not a crash.
 #   accessibility_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
-set -euo pipefail
-build="$1"
-state="$2"
-address="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-prefix="$build/wineprefix"
-export WINEPREFIX="$prefix"
-[ -n "${DISPLAY:-}" ] || { echo "accessibility_story needs a display (scripts/test.sh starts Xvfb)" >&2; exit 1; }
-fail() { echo "accessibility story: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/story_env.sh" "accessibility story" display "$@"
 
 root="$state/root"
 rm -rf "$root/files"

@@ -5,14 +5,7 @@
 # the launcher with a clear LocalError, before it asks any server for
 # anything or touches any file; it never falls back to the defaults.
 #   config_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
-set -euo pipefail
-build="$1"
-state="$2"
-address="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-prefix="$build/wineprefix"
-export WINEPREFIX="$prefix"
-fail() { echo "config story: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/story_env.sh" "config story" no-display "$@"
 
 root="$state/root"
 rm -rf "$root/files" "$root/rules.json" "$root/requests.log"

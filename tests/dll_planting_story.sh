@@ -5,15 +5,7 @@
 # exes must install, play their window and be read by a screen reader with
 # none of them loaded; and their import tables must name only KnownDLLs.
 #   dll_planting_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
-set -euo pipefail
-build="$1"
-state="$2"
-address="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-prefix="$build/wineprefix"
-export WINEPREFIX="$prefix"
-[ -n "${DISPLAY:-}" ] || { echo "dll_planting_story needs a display (scripts/test.sh starts Xvfb)" >&2; exit 1; }
-fail() { echo "DLL planting story: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/story_env.sh" "DLL planting story" display "$@"
 
 # Windows' KnownDLLs (and the C runtime every mingw program imports).
 known="ADVAPI32 GDI32 gdiplus KERNEL32 msvcrt ole32 OLEAUT32 SHELL32 SHLWAPI USER32"

@@ -5,16 +5,7 @@
 # apart. Offers that must be refused leave nothing behind; a kill -9 during
 # the download or at any moment of the swap leaves a launcher that starts.
 #   self_update_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
-set -euo pipefail
-build="$1"
-state="$2"
-address="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-repo="$(cd "$here/.." && pwd)"
-prefix="$build/wineprefix"
-export WINEPREFIX="$prefix"
-[ -n "${DISPLAY:-}" ] || { echo "self_update_story needs a display (scripts/test.sh starts Xvfb)" >&2; exit 1; }
-fail() { echo "self-update story: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/story_env.sh" "self-update story" display "$@"
 publish() { python3 "$repo/tools/tvl_publish.py" "$@"; }
 
 root="$state/root"

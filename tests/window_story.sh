@@ -5,14 +5,7 @@
 # RUNNING, the button returns to PLAY when the game ends, and the close
 # button ends the process.
 #   window_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
-set -euo pipefail
-build="$1"
-state="$2"
-address="$3"
-here="$(cd "$(dirname "$0")" && pwd)"
-prefix="$build/wineprefix"
-export WINEPREFIX="$prefix"
-[ -n "${DISPLAY:-}" ] || { echo "window_story needs a display (scripts/test.sh starts Xvfb)" >&2; exit 1; }
+source "$(dirname "$0")/support/story_env.sh" "window story" display "$@"
 
 # The game the server hands out: the stand-in game under its real name.
 root="$state/root"
