@@ -1,5 +1,6 @@
-// The manifest key and the .sig body. Decoding is strict, so each accepted
-// value has exactly one spelling: re-encoding gives back the same text.
+// The manifest key, the .sig body, the launcher's offer and the release
+// document. Decoding is strict, so each accepted value has exactly one
+// spelling: re-encoding gives back the same text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "update/launcher_offer.h"
+#include "update/release.h"
 #include "update/signing_formats.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -25,6 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LauncherOffer offer;
     if (readLauncherOffer(text, size, &offer) &&
         (offer.version < 1 || offer.size < 1 || offer.size > kLauncherExeLimit || text[0] != '{'))
+        std::abort();
+    Release release;
+    if (readRelease(text, size, &release) &&
+        (release.version < 1 || release.host.empty() || release.signedSize + 4 + 88 + 1 != size ||
+         std::memcmp(text + release.signedSize, "sig ", 4) != 0 ||
+         encodeBase64(release.signature.rs, 64) != std::string(text + size - 89, 88)))
         std::abort();
     return 0;
 }

@@ -1,0 +1,94 @@
+// The release document: exactly the text the publish tool writes, or nothing.
+#include <doctest/doctest.h>
+
+#include <cstring>
+#include <string>
+
+#include "update/release.h"
+
+namespace {
+
+const std::string kHash(64, 'a');
+const std::string kOther = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const std::string kSig = "IGKSvFzN2Dvq/HLlVQJUHRRK8RzopFcM57U8LFxcgGHhSNtzH6h3dQ4/QmIiSMERuebtrJYSU8X3o6DUSU0ZQw==";
+
+std::string signedPart(const std::string& optional = "") {
+    return "tvl-release 1\nhost launcher.example.net\nversion 7\nexpires 1800000000\n"
+           "manifest " + kHash + " 5120\nnotes " + kOther + " 0\n" + optional;
+}
+
+std::string release(const std::string& optional = "") { return signedPart(optional) + "sig " + kSig + "\n"; }
+
+bool reads(const std::string& text, Release* r = nullptr) {
+    Release scratch;
+    return readRelease(text.data(), text.size(), r ? r : &scratch);
+}
+
+// The text with the first `from` replaced by `to`.
+std::string with(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    REQUIRE(at != std::string::npos);
+    return text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+TEST_CASE("a release as the publish tool writes it, with and without its optional lines") {
+    Release r;
+    REQUIRE(reads(release(), &r));
+    CHECK(r.host == "launcher.example.net");
+    CHECK(r.version == 7);
+    CHECK(r.expires == 1800000000);
+    CHECK(r.manifest.size == 5120);
+    CHECK(r.manifest.sha256[0] == 0xAA);
+    CHECK(r.notes.size == 0);
+    CHECK(r.notes.sha256[31] == 0xEF);
+    CHECK_FALSE(r.hasBanner);
+    CHECK_FALSE(r.hasLauncher);
+    CHECK(r.signedSize == signedPart().size());
+
+    const std::string optional = "banner " + kOther + " 40000\nlauncher 3 " + kHash + " 1500000\n";
+    REQUIRE(reads(release(optional), &r));
+    CHECK((r.hasBanner && r.banner.size == 40000));
+    CHECK((r.hasLauncher && r.launcherVersion == 3 && r.launcher.size == 1500000));
+    CHECK(r.signedSize == signedPart(optional).size());
+    CHECK(reads(release("launcher 3 " + kHash + " 1500000\n")));  // a launcher without a banner
+}
+
+TEST_CASE("any other line, order or spelling is malformed") {
+    const std::string good = release("banner " + kOther + " 40000\n");
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"CRLF line ends", with(good, "version 7\n", "version 7\r\n")},
+        {"a leading zero", with(good, "version 7", "version 07")},
+        {"a sign", with(good, "version 7", "version +7")},
+        {"version 0", with(good, "version 7", "version 0")},
+        {"version 2^31", with(good, "version 7", "version 2147483648")},
+        {"two blanks", with(good, "version 7", "version  7")},
+        {"an uppercase hash", with(good, "manifest " + kHash, "manifest " + std::string(64, 'A'))},
+        {"a short hash", with(good, "manifest " + kHash, "manifest " + kHash.substr(2))},
+        {"an uppercase host", with(good, "launcher.example.net", "Launcher.example.net")},
+        {"a host with a blank", with(good, "launcher.example.net", "launcher example.net")},
+        {"an empty host", with(good, "launcher.example.net", "")},
+        {"no notes line", with(good, "notes " + kOther + " 0\n", "")},
+        {"notes before manifest", with(with(good, "manifest " + kHash + " 5120\n", ""), "banner", "manifest " + kHash + " 5120\nbanner")},
+        {"an unknown line", with(good, "sig ", "comment hello\nsig ")},
+        {"a second release", good + good},
+        {"bytes after the sig line", good + "x"},
+        {"no line end after sig", good.substr(0, good.size() - 1)},
+        {"a short signature", with(good, kSig, kSig.substr(4))},
+        {"an object past 64 MiB", with(good, "5120", "67108865")},
+        {"a banner after the launcher line", release("launcher 3 " + kHash + " 9\nbanner " + kOther + " 40000\n")},
+        {"no expiry", with(good, "expires 1800000000\n", "")},
+        {"an expiry past the year 9999", with(good, "1800000000", "253402300800")},
+        {"another format version", with(good, "tvl-release 1", "tvl-release 2")},
+    };
+    CHECK(reads(good));
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        CHECK_FALSE(reads(c.text));
+    }
+    CHECK_FALSE(reads(good + std::string(kReleaseLimit, '\n')));
+}
