@@ -29,7 +29,7 @@ build="$root/signed-build" site="$root/signed-site" key="$root/owner.key"
 mkdir -p "$build/Config"
 head -c 5000 /dev/urandom > "$build/Tervalon.pak"
 python3 "$tools/tvl_publish.py" keygen "$key" >/dev/null
-publish() { python3 "$tools/tvl_publish.py" publish "$build" --site "$site" "$@"; }
+publish() { python3 "$tools/tvl_publish.py" publish "$build" --site "$site" --host launcher.example.net "$@"; }
 publish --version 4 --sign "$key" >/dev/null
 snapshot() { (cd "$site" && find . -path ./.publish-lock -prune -o -type f -print0 | sort -z | xargs -0 sha1sum); }
 before=$(snapshot)

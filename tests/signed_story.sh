@@ -50,7 +50,7 @@ expect_refused() {
 }
 
 echo "--- a signed site installs byte for byte (at ${SECONDS}s)"
-tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" | grep -q ", signed$" || fail "not signed"
+tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" --host "$address" | grep -q ", signed$" || fail "not signed"
 tool verify --site "$site" --key "$key_line" | grep -q "^verified: version 5" || fail "verify refused a good site"
 rm -rf "$state/site-v5"
 cp -a "$site" "$state/site-v5"  # replayed later, once players have version 6
@@ -92,10 +92,10 @@ ini "$key_line"$'\r\n'
 
 echo "--- a lower signed version after a higher one is refused; the installed files stay (at ${SECONDS}s)"
 head -c 1000 /dev/urandom >> "$build/Tervalon/Content/Paks/Level 1.pak"
-tool publish "$build" --site "$site" --version 6 --sign "$state/owner.key" >/dev/null
+tool publish "$build" --site "$site" --version 6 --sign "$state/owner.key" --host "$address" >/dev/null
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "update to 6: $out"
 installed_matches || fail "version 6 did not install"
-tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" >/dev/null 2>&1 &&
+tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" --host "$address" >/dev/null 2>&1 &&
     fail "the publish tool signed version 5 after version 6"
 # A man in the middle (or a mirror restored from a backup) replays the old signed site.
 rm -rf "$site" && cp -a "$state/site-v5" "$site"

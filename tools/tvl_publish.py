@@ -2,10 +2,12 @@
 """Publishes a build of Tervalon for players' launchers, to be served by a
 stock web server (tools/nginx/tvl-launcher.conf).
 
-  tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE] [--sign KEYFILE]
+  tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE]
+                         [--sign KEYFILE --host HOST [--expires DAYS]]
   tvl_publish.py counts LOBBIES PLAYERS --site SITE_DIR
   tvl_publish.py keygen KEYFILE
   tvl_publish.py verify --site SITE_DIR --key KEY
+  tvl_publish.py refresh --site SITE_DIR --sign KEYFILE [--expires DAYS]
   tvl_publish.py launcher EXE --site SITE_DIR --sign KEYFILE [--version N]
 
 publish writes SITE_DIR/launcher/{info,manifest,banner} in the shapes the
@@ -50,12 +52,22 @@ lower version.
    then every file's size and SHA-1. KEY is the 88-character key, a
    manifest_key= line, a file holding one (TVLLauncher.ini), or a PEM key.
 
+A signed publish also writes the release: every game file is stored once as
+the object launcher/o/<sha1> (files/ holds hard links to them, costing no
+space), the manifest, the notes (UTF-8, LF line ends) and the banner as
+launcher/o/<sha256>, and then launcher/release, signed, naming the host,
+the version, an expiry (--expires DAYS, default 30) and those objects, by
+one rename. refresh signs the current release again with a new expiry (run
+it from cron). Objects no release has named for 24 hours are deleted by a
+later publish. verify also checks the release and every object it names.
+
 launcher publishes a new TVLLauncher.exe: launcher/self.exe, then its
 signature launcher/self.sig, then the document launcher/self
 ({"version": N, "size": S, "sha256": "..."}), each written atomically under
 the publishing marker. Players' launchers with the key download it in the
 background and swap it in at their next start. It needs --sign, and refuses
-a version that is not higher than the one published. Without --version the
+a version that is not higher than the one published. Where the site has a
+release, the exe is also stored as an object and named by a new release. Without --version the
 version is read from the exe's VERSIONINFO (its file version's first part).
 
 Python 3 standard library and the openssl command only.
@@ -293,6 +305,147 @@ def write_atomically(site, path, data):
     os.replace(temp, path)
 
 
+# ---- objects and the release -----------------------------------------------
+# Everything a release names lives under launcher/o/ by its hash (SHA-1 for
+# game files, as the manifest gives it; SHA-256 for the rest) and never
+# changes; launcher/release is the one document a publish changes in place,
+# by one rename. files/ and the other spec documents stay, as hard links or
+# copies, for launchers that know only those.
+
+OBJECTS = os.path.join("launcher", "o")
+RELEASE = os.path.join("launcher", "release")
+OBJECT_RECORD = ".publish-objects.json"  # when each object stopped being referenced
+OBJECT_GRACE_SECONDS = 24 * 3600  # a launcher mid-download can finish
+DEFAULT_EXPIRY_DAYS = 30
+HOST_CHARACTERS = set("abcdefghijklmnopqrstuvwxyz0123456789.-:")
+
+
+def object_path(site, digest):
+    return os.path.join(site, OBJECTS, digest)
+
+
+def serve_object(site, obj, target):
+    """target becomes a hard link to the object, replacing what was there in
+    one rename: a launcher reading the old file keeps its bytes."""
+    make_folders(os.path.dirname(target), site)
+    folder = os.path.join(site, TEMP)
+    os.makedirs(folder, 0o700, exist_ok=True)
+    link = os.path.join(folder, "link-" + os.path.basename(obj))
+    if os.path.lexists(link):
+        os.remove(link)
+    os.link(obj, link)
+    clear_path(target)
+    os.replace(link, target)
+
+
+def keep_as_object(site, served, sha1):
+    """An unchanged file from before objects existed gets its object by a
+    link: the served file is only ever replaced by a rename, never written."""
+    obj = object_path(site, sha1)
+    if not os.path.lexists(obj):
+        make_folders(os.path.dirname(obj), site)
+        os.link(served, obj)
+
+
+def store_object(site, data):
+    """Bytes as the object launcher/o/<sha256>. Returns (sha256, size)."""
+    digest = hashlib.sha256(data).hexdigest()
+    path = object_path(site, digest)
+    if not os.path.isfile(path):
+        write_atomically(site, path, data)
+    return digest, len(data)
+
+
+def check_host(host):
+    if not host or len(host) > 127 or not set(host) <= HOST_CHARACTERS:
+        sys.exit(f"--host {host!r} is not a host name as players' launchers compare it: lowercase letters, "
+                 "digits, '.', '-' and ':', at most 127")
+    return host
+
+
+def release_body(release):
+    """Every line before "sig", in the one order launchers read."""
+    lines = ["tvl-release 1", f"host {release['host']}", f"version {release['version']}",
+             f"expires {release['expires']}", "manifest %s %d" % release["manifest"], "notes %s %d" % release["notes"]]
+    if release.get("banner"):
+        lines.append("banner %s %d" % release["banner"])
+    if release.get("launcher"):
+        lines.append("launcher %d %s %d" % release["launcher"])
+    return ("\n".join(lines) + "\n").encode("ascii")
+
+
+def signed_release(release, key_file):
+    body = release_body(release)
+    raw = raw_signature(openssl("dgst", "-sha256", "-sign", key_file, data=body))
+    return body + b"sig " + base64.b64encode(raw) + b"\n"
+
+
+def read_release(site):
+    """The site's release as a dict (with "signed_part" and "sig"), or None."""
+    try:
+        with open(os.path.join(site, RELEASE), "rb") as f:
+            text = f.read(8192)
+    except OSError:
+        return None
+    release, signed = {}, 0
+    for line in text.decode("ascii", errors="replace").split("\n")[:-1]:
+        name, _, value = line.partition(" ")
+        parts = value.split(" ")
+        if name in ("manifest", "notes", "banner") and len(parts) == 2 and parts[1].isdigit():
+            release[name] = (parts[0], int(parts[1]))
+        elif name == "launcher" and len(parts) == 3 and parts[0].isdigit() and parts[2].isdigit():
+            release[name] = (int(parts[0]), parts[1], int(parts[2]))
+        elif name in ("version", "expires") and value.isdigit():
+            release[name] = int(value)
+        elif name in ("host", "sig", "tvl-release"):
+            release[name] = value
+        if name != "sig":
+            signed += len(line) + 1
+    release["signed_part"] = text[:signed]
+    return release
+
+
+def referenced_objects(release, manifest_entries):
+    names = {release[k][0] for k in ("manifest", "notes", "banner") if release.get(k)}
+    if release.get("launcher"):
+        names.add(release["launcher"][1])
+    return names | {sha1 for _, _, sha1 in manifest_entries}
+
+
+def collect_objects(site, referenced, now=None):
+    """Deletes objects no release has named for OBJECT_GRACE_SECONDS; notes
+    when the others stopped being named. Returns how many went."""
+    now = time.time() if now is None else now
+    folder = os.path.join(site, OBJECTS)
+    try:
+        with open(os.path.join(site, OBJECT_RECORD), encoding="utf-8") as f:
+            since = json.load(f)
+        since = since if isinstance(since, dict) else {}
+    except (OSError, ValueError):
+        since = {}
+    kept, removed = {}, 0
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        if name in referenced:
+            continue
+        first = since.get(name)
+        first = first if isinstance(first, (int, float)) else now
+        if now - first >= OBJECT_GRACE_SECONDS:
+            os.remove(os.path.join(folder, name))
+            removed += 1
+        else:
+            kept[name] = first
+    write_atomically(site, os.path.join(site, OBJECT_RECORD), json.dumps(kept).encode("utf-8"))
+    return removed
+
+
+def write_release(site, release, key_file):
+    """The release, signed, by one rename: it names only objects in place."""
+    try:
+        write_atomically(site, os.path.join(site, RELEASE), signed_release(release, key_file))
+    except SigningError as e:
+        sys.exit(f"cannot sign the release: {e}")
+
+
 # ---- signing --------------------------------------------------------------
 # The launcher reads raw r||s and X||Y; openssl speaks DER. These convert.
 
@@ -481,7 +634,8 @@ def load_cache(site):
 def place_file(site, source, target):
     """target becomes a copy of source, hashed as it is copied, so the size
     and SHA-1 describe exactly the bytes served, whatever happens to the
-    build afterwards. Returns (size, sha1)."""
+    build afterwards. The copy is the object launcher/o/<sha1>, and target a
+    hard link to it. Returns (size, sha1)."""
     make_folders(os.path.dirname(target), site)
     h, size = hashlib.sha1(), 0
     out, temp = temp_file(site)
@@ -495,9 +649,16 @@ def place_file(site, source, target):
             size += len(block)
             gProgress.add(len(block))
     gProgress.add(0, file_done=True)
-    clear_path(target)
-    os.replace(temp, target)
-    return size, h.hexdigest()
+    sha1 = h.hexdigest()
+    obj = object_path(site, sha1)
+    if os.path.isfile(obj) and not os.path.islink(obj):
+        os.remove(temp)  # the same bytes are stored already: objects never change
+    else:
+        make_folders(os.path.dirname(obj), site)
+        clear_path(obj)
+        os.replace(temp, obj)
+    serve_object(site, obj, target)
+    return size, sha1
 
 
 def place_build(build, site, paths):
@@ -527,6 +688,7 @@ def place_build(build, site, paths):
             copied += 1
         else:
             size, sha1 = stats[rel].st_size, cache[rel]["sha1"]
+            keep_as_object(site, target, sha1)
         # The build's state as it was before the copy: a write during the
         # copy makes the next publish copy the file again.
         fresh[rel] = {"build": identity(stats[rel]), "site": identity(os.lstat(target)), "sha1": sha1}
@@ -679,6 +841,11 @@ def check_publish(args, build, site):
     if args.banner and banner_problem(args.banner):
         sys.exit(f"the banner {args.banner} is {banner_problem(args.banner)}")
     if args.sign:
+        if not args.host:
+            sys.exit("--sign needs --host HOST: a signed release names the one server it is for")
+        check_host(args.host)
+        if args.expires < 1:
+            sys.exit(f"--expires {args.expires} is not a number of days of 1 or more")
         check_key_place(args.sign, ("build", build), ("site", site))
         keys = private_keys(build, paths)
         if keys:
@@ -713,7 +880,7 @@ def next_version(args, site):
     launcher/info (which counts rewrites and may be missing): players who
     installed a signed version refuse anything not higher, forever."""
     if args.sign:
-        published = site_manifest_version(site) or 0
+        published = max(site_manifest_version(site) or 0, (read_release(site) or {}).get("version", 0))
         version = args.version if args.version is not None else published + 1
         if version <= published:
             sys.exit(f"refused: version {version} is not higher than version {published} on the site, and players "
@@ -764,6 +931,8 @@ def publish_locked(args, build, site, paths, notes, banner):
     write_atomically(site, os.path.join(site, "launcher", "manifest"), manifest)
     write_atomically(site, os.path.join(site, "launcher", "info"),
                      info_document(version, current.get("lobbies", 0), current.get("players", 0), notes))
+    if args.sign:
+        publish_release(args, site, version, entries, manifest, notes, banner)
     remove_stale(os.path.join(site, "files"), {request_name(rel) for rel in paths})
     shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
     os.remove(marker)
@@ -771,6 +940,24 @@ def publish_locked(args, build, site, paths, notes, banner):
     print(f"published version {version}: {len(entries)} file(s), {total} bytes, "
           f"{copied} hashed, in {time.monotonic() - started:.2f} s" + (", signed" if args.sign else ""))
     return 0
+
+
+def publish_release(args, site, version, entries, manifest, notes, banner):
+    """The manifest, notes and banner objects, then the release naming them,
+    then the objects no release has needed for a day go."""
+    previous = read_release(site) or {}
+    release = {"host": args.host, "version": version, "expires": int(time.time()) + args.expires * 86400,
+               "manifest": store_object(site, manifest),
+               "notes": store_object(site, notes.replace("\r\n", "\n").encode("utf-8"))}
+    if banner is None and os.path.isfile(os.path.join(site, "launcher", "banner")):
+        with open(os.path.join(site, "launcher", "banner"), "rb") as f:
+            banner = f.read()
+    if banner is not None:
+        release["banner"] = store_object(site, banner)
+    if previous.get("launcher") and os.path.isfile(object_path(site, previous["launcher"][1])):
+        release["launcher"] = previous["launcher"]
+    write_release(site, release, args.sign)
+    collect_objects(site, referenced_objects(release, entries))
 
 
 def counts(args):
@@ -810,6 +997,76 @@ def keygen(args):
     return 0
 
 
+def release_verifies(release, xy):
+    return bool(release.get("sig")) and signature_verifies(release["signed_part"], release["sig"].encode(), xy)
+
+
+def object_problem(site, digest, size, hash_name):
+    path = object_path(site, digest)
+    try:
+        if os.path.getsize(path) != size:
+            return "a size other than the release names"
+        h = hashlib.new(hash_name)
+        with open(path, "rb") as f:
+            for block in iter(lambda: f.read(HASH_CHUNK), b""):
+                h.update(block)
+    except OSError:
+        return "missing"
+    return None if h.hexdigest() == digest else "bytes that do not match its hash"
+
+
+def verify_release(site, xy):
+    """The release as a launcher with the key reads it: its signature, its
+    expiry, and every object it names, game files included."""
+    release = read_release(site)
+    if not release or not release_verifies(release, xy):
+        sys.exit("refused: launcher/release is not signed with this key (or is malformed)")
+    named = [("manifest", *release["manifest"]), ("notes", *release["notes"])]
+    named += [(k, *release[k]) for k in ("banner",) if release.get(k)]
+    if release.get("launcher"):
+        named.append(("launcher", release["launcher"][1], release["launcher"][2]))
+    problems = [f"  {what} {digest}: {why}" for what, digest, size in named
+                if (why := object_problem(site, digest, size, "sha256"))]
+    try:
+        with open(object_path(site, release["manifest"][0]), "rb") as f:
+            files = [(e["p"], e["s"], e["h"]) for e in json.loads(f.read())["files"]]
+    except (OSError, ValueError, KeyError, TypeError):
+        files = []
+    problems += [f"  {rel} ({sha1}): {why}" for rel, size, sha1 in files
+                 if (why := object_problem(site, sha1, size, "sha1"))]
+    if problems:
+        sys.exit("release signed, but players would fail these objects:\n" + "\n".join(problems))
+    days = (release["expires"] - time.time()) / 86400
+    when = time.strftime("%Y-%m-%d", time.gmtime(release["expires"]))
+    if days <= 0:
+        sys.exit(f"refused: the release expired on {when}; run refresh")
+    print(f"release: version {release['version']} for {release['host']}, signed, expires {when} "
+          f"({days:.0f} days left), {len(named) + len(files)} objects checked")
+
+
+def refresh(args):
+    """Signs the current release again with a new expiry, changing nothing
+    else; for cron, well before the expiry."""
+    site = os.path.abspath(args.site)
+    check_key_place(args.sign, ("site", site))
+    if args.expires < 1:
+        sys.exit(f"--expires {args.expires} is not a number of days of 1 or more")
+    try:
+        xy = decode_key_text(public_key(args.sign))
+    except SigningError as e:
+        sys.exit(f"cannot sign: {e}")
+    with SiteLock(site, wait=True):
+        release = read_release(site)
+        if not release or not release_verifies(release, xy):
+            sys.exit(f"refused: {site}/launcher/release is missing or not signed with {args.sign}; publish first")
+        release["expires"] = int(time.time()) + args.expires * 86400
+        write_release(site, release, args.sign)
+        shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
+    print(f"release version {release['version']} for {release['host']} signed again, expires "
+          f"{time.strftime('%Y-%m-%d', time.gmtime(release['expires']))}")
+    return 0
+
+
 def verify(args):
     site = os.path.abspath(args.site)
     try:
@@ -824,6 +1081,8 @@ def verify(args):
         sys.exit(f"verify: no manifest at {launcher}")
     if os.path.exists(os.path.join(site, MARKER)):
         print("note: a publish is running; players get 503 until it ends")
+    if os.path.exists(os.path.join(site, RELEASE)):
+        verify_release(site, xy)
     try:
         with open(os.path.join(launcher, SIGNATURE), "rb") as f:
             sig = f.read()
@@ -875,6 +1134,9 @@ def exe_version(exe):
 
 
 def published_launcher_version(launcher):
+    release = read_release(os.path.dirname(launcher))
+    if release and release.get("launcher"):
+        return release["launcher"][0]
     try:
         with open(os.path.join(launcher, "self"), "rb") as f:
             return json.loads(f.read()).get("version", 0)
@@ -905,11 +1167,14 @@ def publish_launcher(args):
     if not version or version < 1 or version > VERSION_MAX:
         sys.exit(f"{args.exe} carries no version from 1 to {VERSION_MAX}; give one with --version N")
     try:
-        public_key(args.sign)
+        xy = decode_key_text(public_key(args.sign))
     except SigningError as e:
         sys.exit(f"cannot sign: {e}")
     launcher = os.path.join(site, "launcher")
     with SiteLock(site, wait=False):
+        release = read_release(site)
+        if release and not release_verifies(release, xy):
+            sys.exit(f"refused: launcher/release is not signed with {args.sign}")
         published = published_launcher_version(launcher)
         if version <= published:
             sys.exit(f"refused: version {version} is not higher than the published launcher's version {published}")
@@ -924,6 +1189,10 @@ def publish_launcher(args):
         write_atomically(site, os.path.join(launcher, "self.exe"), exe)
         write_atomically(site, os.path.join(launcher, "self.sig"), signature)
         write_atomically(site, os.path.join(launcher, "self"), document)
+        if release:  # the exe as an object, named by a new release
+            release["launcher"] = (version, *store_object(site, exe))
+            release["expires"] = int(time.time()) + DEFAULT_EXPIRY_DAYS * 86400
+            write_release(site, release, args.sign)
         shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
         os.remove(marker)
     print(f"published launcher version {version}: {len(exe)} bytes, signed")
@@ -940,6 +1209,9 @@ def main():
     p.add_argument("--notes", metavar="FILE", help="patch notes, UTF-8 text")
     p.add_argument("--banner", metavar="IMAGE", help="the launcher's banner picture")
     p.add_argument("--sign", metavar="KEYFILE", help="sign the manifest with this private key (keygen makes one)")
+    p.add_argument("--host", help="the server's host name, which a signed release names (needed with --sign)")
+    p.add_argument("--expires", type=int, default=DEFAULT_EXPIRY_DAYS, metavar="DAYS",
+                   help=f"days until a signed release expires (default {DEFAULT_EXPIRY_DAYS}; renew with refresh)")
     p.set_defaults(run=publish)
     k = commands.add_parser("keygen", help="make a signing key and print its manifest_key= line")
     k.add_argument("keyfile", metavar="KEYFILE")
@@ -948,6 +1220,11 @@ def main():
     v.add_argument("--site", required=True, metavar="SITE_DIR")
     v.add_argument("--key", required=True, metavar="KEY")
     v.set_defaults(run=verify)
+    r = commands.add_parser("refresh", help="sign the current release again with a new expiry (from cron)")
+    r.add_argument("--site", required=True, metavar="SITE_DIR")
+    r.add_argument("--sign", required=True, metavar="KEYFILE")
+    r.add_argument("--expires", type=int, default=DEFAULT_EXPIRY_DAYS, metavar="DAYS")
+    r.set_defaults(run=refresh)
     c = commands.add_parser("counts", help="set the open lobbies and the players in matches")
     c.add_argument("lobbies", type=int)
     c.add_argument("players", type=int)

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The release a signed publish writes, checked without the tool's own code:
+# its lines and their order, its signature by openssl, every object it names
+# by sha256sum and sha1sum, the served files as hard links to the objects;
+# refresh and launcher sign it again; objects no release names go only
+# after a day (the record of when they stopped being named is backdated).
+set -euo pipefail
+tools="$(cd "$(dirname "$0")/.." && pwd)/tools"
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+fail() { echo "publish release: $*" >&2; exit 1; }
+tool() { python3 "$tools/tvl_publish.py" "$@"; }
+build="$root/build" site="$root/site" key="$root/owner.key"
+mkdir -p "$build/Paks"
+head -c 70000 /dev/urandom > "$build/Paks/a.pak"
+head -c 3000 /dev/urandom > "$build/Tervalon.exe"
+printf 'Patch 4\r\n* Faster\r\n' > "$root/notes.txt"
+printf '\x89PNG\r\n\x1a\nnot really' > "$root/banner.png"
+tool keygen "$key" >/dev/null
+openssl pkey -in "$key" -pubout -out "$root/public.pem" 2>/dev/null
+tool publish "$build" --site "$site" --version 4 --sign "$key" --host play.example.net \
+    --notes "$root/notes.txt" --banner "$root/banner.png" >/dev/null
+release="$site/launcher/release"
+
+# Lines in their order, one spelling each.
+hex64='[0-9a-f]{64}'
+grep -Pzq "^tvl-release 1\nhost play\.example\.net\nversion 4\nexpires [1-9][0-9]*\nmanifest $hex64 [1-9][0-9]*\nnotes $hex64 [0-9]+\nbanner $hex64 [1-9][0-9]*\nsig [A-Za-z0-9+/]{86}==\n\$" "$release" ||
+    fail "not the release format: $(cat "$release")"
+expires=$(sed -n 's/^expires //p' "$release")
+days=$(( (expires - $(date +%s)) / 86400 ))
+[ "$days" -ge 29 ] && [ "$days" -le 30 ] || fail "expires in $days days, not 30"
+
+# openssl checks the signature over every byte before the sig line.
+verify_with_openssl() {
+    head -n -1 "$release" > "$root/signed"
+    sed -n 's/^sig //p' "$release" | base64 -d > "$root/rs"
+    python3 - "$root/rs" "$root/sig.der" <<'PY'
+import sys
+rs = open(sys.argv[1], "rb").read()
+def integer(b):
+    b = b.lstrip(b"\0") or b"\0"
+    b = b"\0" + b if b[0] & 0x80 else b
+    return b"\x02" + bytes([len(b)]) + b
+body = integer(rs[:32]) + integer(rs[32:])
+open(sys.argv[2], "wb").write(b"\x30" + bytes([len(body)]) + body)
+PY
+    openssl dgst -sha256 -verify "$root/public.pem" -signature "$root/sig.der" "$root/signed" >/dev/null
+}
+verify_with_openssl || fail "openssl does not verify the release"
+cp "$release" "$root/release.good"
+sed -i 's/^version 4$/version 5/' "$release"
+verify_with_openssl && fail "openssl verified a changed release"
+cp "$root/release.good" "$release"
+
+# Every object is its hash; served files are the same inode as their object.
+object() { echo "$site/launcher/o/$1"; }
+for name in manifest notes banner; do
+    read -r digest size < <(sed -n "s/^$name //p" "$release")
+    [ "$(sha256sum < "$(object "$digest")" | cut -d' ' -f1)" = "$digest" ] || fail "the $name object is not its hash"
+    [ "$(stat -c %s "$(object "$digest")")" = "$size" ] || fail "the $name object is not its size"
+done
+notes=$(sed -n 's/^notes \([0-9a-f]*\) .*/\1/p' "$release")
+[ "$(cat "$(object "$notes")")" = $'Patch 4\n* Faster' ] || fail "the notes object is not the notes with LF ends"
+cmp -s "$(object "$(sed -n 's/^manifest \([0-9a-f]*\) .*/\1/p' "$release")")" "$site/launcher/manifest" ||
+    fail "the manifest object is not the served manifest"
+for rel in Paks/a.pak Tervalon.exe; do
+    sha1=$(sha1sum < "$build/$rel" | cut -d' ' -f1)
+    [ "$(stat -c %i "$(object "$sha1")")" = "$(stat -c %i "$site/files/$rel")" ] || fail "files/$rel is not its object"
+done
+out=$(tool verify --site "$site" --key "$key")
+grep -q "^release: version 4 for play.example.net, signed" <<<"$out" || fail "verify did not check the release: $out"
+
+# refresh signs again with a new expiry; launcher adds its line; both verify.
+tool refresh --site "$site" --sign "$key" --expires 2 >/dev/null
+[ $(( ($(sed -n 's/^expires //p' "$release") - $(date +%s)) / 86400 )) -le 2 ] || fail "refresh kept the old expiry"
+verify_with_openssl || fail "openssl does not verify the refreshed release"
+printf 'MZ a launcher' > "$root/TVLLauncher.exe"
+tool launcher "$root/TVLLauncher.exe" --site "$site" --sign "$key" --version 3 >/dev/null
+grep -q "^launcher 3 $(sha256sum < "$root/TVLLauncher.exe" | cut -d' ' -f1) 13$" "$release" ||
+    fail "no launcher line: $(cat "$release")"
+verify_with_openssl || fail "openssl does not verify the release with its launcher line"
+other="$root/other.key"
+tool keygen "$other" >/dev/null
+tool refresh --site "$site" --sign "$other" >/dev/null 2>&1 && fail "refresh signed a release of another key"
+
+# Objects no release names go a day after they stopped being named.
+old_sha1=$(sha1sum < "$build/Paks/a.pak" | cut -d' ' -f1)
+head -c 70000 /dev/urandom > "$build/Paks/a.pak"
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net >/dev/null
+[ -f "$(object "$old_sha1")" ] || fail "an object went before a day had passed"
+grep -q "^launcher 3 " "$release" || fail "a publish dropped the launcher line"
+python3 - "$site/.publish-objects.json" <<'PY'
+import json, sys
+record = json.load(open(sys.argv[1]))
+json.dump({name: since - 25 * 3600 for name, since in record.items()}, open(sys.argv[1], "w"))
+PY
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net >/dev/null
+[ ! -e "$(object "$old_sha1")" ] || fail "an object no release names was kept past a day"
+out=$(tool verify --site "$site" --key "$key")
+grep -q "^release: version 6 " <<<"$out" || fail "the collected site no longer verifies: $out"
+echo "the release verifies with openssl, and its objects are their hashes"
