@@ -3,7 +3,8 @@
 // verification cache and the HTTP session. The pictures are the image
 // loader's first work (loadStartupPictures). The launcher and
 // TVLHeadless both run exactly this, then open their window and start the
-// background threads. Failures fall back to defaults; nothing is reported.
+// background threads. Failures fall back to defaults, except an ini that
+// cannot be trusted: gState.configProblem, which the worker shows.
 #pragma once
 
 void prepareLauncher();
