@@ -218,3 +218,14 @@ TEST_CASE("headers that trickle fail at the headers limit, a document still arri
     CHECK(fetchText(L"/launcher/info", &status).size() == 65536);  // and the next one goes through
     gWaitSeam.divisor = 1;
 }
+
+TEST_CASE("a document that announces more than 1 MiB has only the slow-retrieval rule") {
+    testsrv::useServer();
+    testsrv::putFile("manifest.json", std::string(1536 * 1024, 'm'));
+    testsrv::setRules(R"([{"path": "/launcher/manifest", "chunk": 393216, "delay_ms": 700}])");
+    gWaitSeam.divisor = 30;  // 1.5 MiB over 2.8 s: past the 2 s document limit, far above 16 KiB a span
+    DWORD status = 0;
+    CHECK(fetchText(L"/launcher/manifest", &status).size() == 1536 * 1024);
+    gWaitSeam.divisor = 1;
+    testsrv::setRules("[]");
+}

@@ -33,9 +33,10 @@ constexpr size_t kBodyChunk = 65536;
 
 // WinHTTP's time-outs apply to each read, so a server that trickles a byte
 // every 20 s would hold a request forever. The status line and headers must
-// arrive within this, and a document (info, signature, offer, banner) must
-// have arrived whole within kDocumentLimitMs while it is at most
-// kSmallDocumentBytes; past that size the slow-retrieval rule alone holds.
+// arrive within this, and a document of at most kSmallDocumentBytes (info,
+// signature, offer, banner) whole within kDocumentLimitMs of its request.
+// One that announces a larger Content-Length has only the slow-retrieval
+// rule; one without a length must bring its first kSmallDocumentBytes in time.
 // Both are spans that --fast-waits divides. Missing one fails the fetch.
 constexpr uint32_t kHeadersLimitMs = 30000;
 constexpr uint32_t kDocumentLimitMs = 60000;

@@ -131,9 +131,29 @@ BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, D
     return kBodyData;
 }
 
+namespace {
+
+// A body that announces more than kSmallDocumentBytes is no small document:
+// the slow-retrieval rule alone holds for it. Without a length, its first
+// kSmallDocumentBytes must come within the limit.
+bool announcedLarge(HINTERNET request) {
+    uint64_t length = 0;
+    wchar_t text[32];
+    DWORD size = sizeof text;
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return false;
+    for (const wchar_t* c = text; *c >= L'0' && *c <= L'9' && length <= kSmallDocumentBytes; ++c)
+        length = length * 10 + static_cast<uint64_t>(*c - L'0');
+    return length > kSmallDocumentBytes;
+}
+
+}  // namespace
+
 ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit) {
     SlowBodyGuard guard;
     guardBody(request.request.get(), guard);
+    const bool small = !announcedLarge(request.request.get());
     // `capacity` counts the bytes for the body; one more is always there for
     // the terminating zero byte.
     size_t capacity = firstCapacity, length = 0;
@@ -152,7 +172,7 @@ ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, 
         }
         DWORD got = 0;
         BodyPiece piece = readBodyPiece(request.request.get(), guard, body + length, static_cast<DWORD>(kBodyChunk), &got);
-        const bool late = piece == kBodyData && length + got <= kSmallDocumentBytes &&
+        const bool late = small && piece == kBodyData && length + got <= kSmallDocumentBytes &&
                           ::GetTickCount64() - request.sentMs >= scaledSpanMs(kDocumentLimitMs);
         if (piece == kBodyTooSlow || late) {
             std::free(body);  // as if nothing answered
