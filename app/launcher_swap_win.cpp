@@ -30,12 +30,13 @@ std::vector<std::wstring> commandArguments() {
     return arguments;
 }
 
-// The kept document must verify under the key, name a higher version than
-// this exe, and match the build byte for byte, as read through `build`.
+// The kept release must verify under the key, name this host, stand no
+// lower than the releases accepted since, offer a higher version than this
+// exe, and match the build byte for byte, as read through `build`.
 bool preparedBuildTrusted(const PreparedLauncher& prepared, HANDLE build) {
     LauncherOffer offer;
-    return offerVerifies(readWholeFile(prepared.offer.c_str()), readWholeFile(prepared.signature.c_str()), &offer) &&
-           offer.version > kLauncherVersion && openFileMatchesOffer(build, offer);
+    return keptOffer(prepared.release, &offer) && offer.version > kLauncherVersion &&
+           openFileMatchesOffer(build, offer);
 }
 
 // Step 1, in the old exe. The build is held from its check to its start,
@@ -92,9 +93,7 @@ bool takeOver(const std::wstring& exe, const std::wstring& handleText) {
         return startProcess(exe, kNoSwapArgument);
     }
     gLauncherExePath = exe;  // this image still carries the name it started under
-    const PreparedLauncher prepared = preparedLauncherFor(exe);
-    ::DeleteFileW(prepared.offer.c_str());
-    ::DeleteFileW(prepared.signature.c_str());
+    ::DeleteFileW(preparedLauncherFor(exe).release.c_str());
     return false;
 }
 

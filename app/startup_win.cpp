@@ -93,6 +93,7 @@ void prepareLauncher() {
 }
 
 void startBackgroundThreads() {
+    gBannerWanted = requestBanner;
     startDetachedThread(runUpdateWorker);
     startDetachedThread(imageLoader);
 }

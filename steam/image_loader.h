@@ -22,9 +22,16 @@ bool loadSavedBanner();
 // the loader does it while the window shows its first frame without them.
 void loadStartupPictures();
 
-// The thread procedure: the start-up pictures, Steam statistics, avatar,
-// then the server's banner.
+// The thread procedure: the start-up pictures, Steam statistics, avatar.
 DWORD WINAPI imageLoader(void*);
+
+// The server's banner, asked for by the update worker once it knows where
+// it comes from: the release's banner object (checked by hash, fetched only
+// when it is not shown already), or, null, the spec's /launcher/banner
+// (once per run). Decoded, saved as banner.img and shown, on a thread of
+// its own.
+struct ObjectRef;
+void requestBanner(const ObjectRef* banner);
 
 // Set once the loader has loaded the Steam statistics.
 extern std::atomic<bool> gSteamStatsLoaded;

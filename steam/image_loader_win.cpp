@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "steam/image_loader.h"
@@ -6,7 +7,9 @@
 #include "render/images_win.h"
 #include "resources/resource_ids.h"
 #include "steam/steam_stats.h"
+#include "core/kernel_handle_win.h"
 #include "update/http_client.h"
+#include "update/release_fetch_win.h"
 
 std::atomic<bool> gSteamStatsLoaded{false};
 
@@ -21,7 +24,7 @@ void loadAvatar() {
     gState.avatarImage = std::move(avatar);
 }
 
-ByteBuffer fetchBanner() {
+ByteBuffer fetchSpecBanner() {
     ServerRequest request = openServerRequest(L"/launcher/banner", 0);
     if (!request || requestStatusCode(request) != 200) return {};
     // 1 MiB, doubling while at most 16 MiB: a longer body is cut just below 32 MiB.
@@ -53,14 +56,85 @@ void swapBanner(ImageHandle banner) {
 
 namespace {
 
+bool savedBannerPath(wchar_t* path) {
+    return _snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) < kFilePathUnits;
+}
+
+// With a key, banner.img is decoded only when the release last accepted
+// under it names exactly these bytes: what a man in the middle saved
+// before the key was set, or anyone put there since, is never decoded.
+bool savedBannerTrusted(const ByteBuffer& bytes) {
+    if (gState.manifestKey.state == kNoManifestKey) return true;
+    Release release;
+    return keptReleaseTrusted(keptReleasePath().c_str(), &release) && release.hasBanner &&
+           bytesMatchObject(bytes.data, bytes.size, release.banner);
+}
+
 ImageHandle decodeSavedBanner() {
     wchar_t path[kFilePathUnits];
-    if (_snwprintf(path, kFilePathUnits, L"%ls\\banner.img", gState.dataFolder) >= kFilePathUnits) return {};
+    if (!savedBannerPath(path)) return {};
     ByteBuffer bytes = readWholeFile(path);
-    return bytes ? decodeImage(bytes.data, bytes.size) : ImageHandle();
+    return bytes && savedBannerTrusted(bytes) ? decodeImage(bytes.data, bytes.size) : ImageHandle();
+}
+
+// ---- the server's banner, when the worker knows where it comes from ----
+
+std::atomic<bool> gBannerBusy{false};
+std::atomic<bool> gSpecBannerAsked{false};
+ObjectRef gBannerWantedNow;   // set only while gBannerBusy is taken
+ObjectRef gBannerShownNow;    // the object last put in place; the fetch thread only
+bool gBannerObjectShown = false;
+
+void showBanner(const ByteBuffer& bytes, bool save) {
+    if (!bytes || bytes.size == 0) return;
+    ImageHandle banner = decodeImage(bytes.data, bytes.size);
+    if (!banner) return;
+    if (save) saveBanner(bytes);
+    swapBanner(std::move(banner));
+    postStateChanged(0);
+}
+
+DWORD WINAPI fetchSpecBannerThread(void*) {
+    showBanner(fetchSpecBanner(), true);
+    return 0;
+}
+
+// The banner object: banner.img when it holds those bytes already, else
+// fetched by its hash and checked before it is decoded or saved.
+DWORD WINAPI fetchBannerObjectThread(void*) {
+    const ObjectRef wanted = gBannerWantedNow;
+    wchar_t path[kFilePathUnits];
+    ByteBuffer bytes = savedBannerPath(path) ? readWholeFile(path) : ByteBuffer();
+    const bool saved = bytes && bytesMatchObject(bytes.data, bytes.size, wanted);
+    if (saved || fetchObject(wanted, &bytes) == kObjectFetched) {
+        showBanner(bytes, !saved);
+        gBannerShownNow = wanted;
+        gBannerObjectShown = true;
+    }
+    gBannerBusy = false;
+    return 0;
+}
+
+bool sameObject(const ObjectRef& a, const ObjectRef& b) {
+    return a.size == b.size && std::memcmp(a.sha256, b.sha256, 32) == 0;
 }
 
 }  // namespace
+
+void requestBanner(const ObjectRef* banner) {
+    if (!banner) {
+        // The spec's banner changes in place: once per run, as it always was.
+        if (!gSpecBannerAsked.exchange(true)) startDetachedThread(fetchSpecBannerThread);
+        return;
+    }
+    if (gBannerBusy.exchange(true)) return;
+    if (gBannerObjectShown && sameObject(gBannerShownNow, *banner)) {
+        gBannerBusy = false;
+        return;
+    }
+    gBannerWantedNow = *banner;
+    if (!startDetachedThread(fetchBannerObjectThread)) gBannerBusy = false;
+}
 
 bool loadSavedBanner() {
     ImageHandle banner = decodeSavedBanner();
@@ -93,12 +167,5 @@ DWORD WINAPI imageLoader(void*) {
     loadAvatar();
     postStateChanged(0);
 
-    ByteBuffer body = fetchBanner();
-    if (!body || body.size == 0) return 0;
-    ImageHandle banner = decodeImage(body.data, body.size);
-    if (!banner) return 0;
-    saveBanner(body);
-    swapBanner(std::move(banner));
-    postStateChanged(0);
     return 0;
 }

@@ -1,5 +1,5 @@
 // The launcher's look at its own offer, in-process against the test server,
-// with an offer signed by openssl beforehand (key and signature below).
+// with releases signed by the tests' own key.
 #include <doctest/doctest.h>
 
 #include <windows.h>
@@ -7,63 +7,86 @@
 #include <string>
 
 #include "core/launcher_state.h"
-#include "update/launcher_update_win.h"
-#include "update/signing_formats.h"
+#include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
+#include "update/launcher_update_win.h"
+#include "update/release_floor.h"
 
 namespace {
 
-const std::string kKey = "z6JxQS6/3GiDy4I+Y9GpaZW7WVPKVq8omqnBMK26IH955qxKidzZoPuI6wpisP4S5kk9vi2oy2RBqRZSjlwFYw==";
-const std::string kOffer =
-    "{\"version\": 2, \"size\": 5, \"sha256\": \"2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824\"}\n";
-const std::string kSignature = "IGKSvFzN2Dvq/HLlVQJUHRRK8RzopFcM57U8LFxcgGHhSNtzH6h3dQ4/QmIiSMERuebtrJYSU8X3o6DUSU0ZQw==\n";
-const std::string kBuild = "hello";  // what the offer's size and SHA-256 describe
+const std::string kBuild = "hello";  // the offered exe
 
 std::wstring gLastLine;
 void remember(const wchar_t* line) { gLastLine = line; }
 
-int exeRequests() {
+int objectRequests() {
     int n = 0;
-    for (const auto& r : testsrv::requests()) n += r.target == "/launcher/self.exe";
+    for (const auto& r : testsrv::requests()) n += r.target.rfind("/launcher/o/", 0) == 0;
     return n;
 }
 
 struct OfferFixture {
+    std::string release;
     OfferFixture() {
-        resetLauncherState();
         testsrv::useServer();
         sandbox::useFolders("launcher-offer");
-        testsrv::putFile("launcher/self", kOffer);
-        testsrv::putFile("launcher/self.sig", kSignature);
-        testsrv::putFile("launcher/self.exe", kBuild);
+        signer::useTestKey();
+        release = offering(7, 2, signer::putObject(kBuild));
         testsrv::clearLog();
-        REQUIRE(decodeManifestKey(kKey.data(), kKey.size(), gState.manifestKey.xy));
-        gState.manifestKey.state = kManifestKeyValid;
         gLauncherOfferObserver = remember;
+        gLauncherExePath = std::wstring(gState.dataFolder) + L"\\TVLLauncher.exe";
+        sandbox::writeFile(gLauncherExePath, "the running launcher");
     }
     ~OfferFixture() {
         gLauncherOfferObserver = nullptr;
         gLauncherExePath.clear();
     }
+    static std::string offering(int version, int launcherVersion, const std::string& object) {
+        return signer::signRelease(signer::releaseHead(version, std::string(64, 'a') + " 1", std::string(64, 'b') + " 1") +
+                                   "launcher " + std::to_string(launcherVersion) + " " + object + "\n");
+    }
 };
 
 }  // namespace
 
-TEST_CASE("an offer for a launcher whose folder cannot be written is not downloaded, and nothing is left") {
+TEST_CASE("an offer is prepared beside the exe with its release, and only where the folder can be written") {
     OfferFixture f;
+    const std::wstring exe = gLauncherExePath;
     gLauncherExePath = std::wstring(gState.dataFolder) + L"\\no such folder\\TVLLauncher.exe";
-    checkLauncherOffer();
+    checkLauncherOffer(f.release);
     CHECK(gLastLine == L"version 2 offered, signed, but the launcher's folder is not writable");
-    CHECK(exeRequests() == 0);
+    CHECK(objectRequests() == 0);
 
-    gLauncherExePath = std::wstring(gState.dataFolder) + L"\\TVLLauncher.exe";
-    sandbox::writeFile(gLauncherExePath, "the running launcher");
-    checkLauncherOffer();
+    gLauncherExePath = exe;
+    checkLauncherOffer(f.release);
     CHECK(gLastLine == L"version 2 offered, signed, prepared");
-    CHECK(sandbox::readFile(gLauncherExePath + L".new") == kBuild);
-    CHECK(sandbox::readFile(gLauncherExePath + L".new.self") == kOffer);
-    CHECK_FALSE(sandbox::exists(gLauncherExePath + L".new.probe"));
-    discardPreparedLauncher(preparedLauncherFor(gLauncherExePath));
+    CHECK(sandbox::readFile(exe + L".new") == kBuild);
+    CHECK(sandbox::readFile(exe + L".new.release") == f.release);
+    CHECK_FALSE(sandbox::exists(exe + L".new.probe"));
+    LauncherOffer kept;
+    CHECK(keptOffer(exe + L".new.release", &kept));
+    checkLauncherOffer(f.release);
+    CHECK(gLastLine == L"version 2 offered, signed, not newer than version 2");
+
+    // The floor rises past the release that offered it: the swap no longer trusts it.
+    saveReleaseFloor(8);
+    CHECK_FALSE(keptOffer(exe + L".new.release", &kept));
+    discardPreparedLauncher(preparedLauncherFor(exe));
+    CHECK_FALSE(sandbox::exists(exe + L".new"));
+    CHECK_FALSE(sandbox::exists(exe + L".new.release"));
+}
+
+TEST_CASE("an offer whose object differs, or a release signed over other bytes, leaves nothing behind") {
+    OfferFixture f;
+    const std::string other = signer::putObject("not the build");
+    const std::string wrong = OfferFixture::offering(7, 2, other.substr(0, 65) + std::to_string(kBuild.size()));
+    checkLauncherOffer(wrong);
+    CHECK(gLastLine == L"version 2 offered, signed, but its object does not match its size and SHA-256");
+    std::string forged = f.release;
+    forged.replace(forged.find("launcher 2"), 10, "launcher 3");
+    checkLauncherOffer(forged);
+    CHECK(gLastLine == L"offered, but the release is not signed with the game's key or is malformed");
     CHECK_FALSE(sandbox::exists(gLauncherExePath + L".new"));
+    CHECK_FALSE(sandbox::exists(gLauncherExePath + L".new.release"));
 }

@@ -8,8 +8,7 @@
 #include <string>
 
 #include "core/config_file.h"
-#include "update/signed_version.h"
-#include "update/launcher_offer.h"
+#include "update/release_floor.h"
 #include "update/signing_formats.h"
 
 namespace {
@@ -136,49 +135,22 @@ TEST_CASE("manifest_key= lines, and lines that only look like one") {
     }
 }
 
-TEST_CASE("the rollback record reads back what it wrote, and nothing else") {
-    for (int32_t v : {0, 7, -3, 2147483647}) {
-        int32_t back = 99;
-        std::string text = formatSignedVersion(v);
-        CHECK(parseSignedVersion(text.data(), text.size(), &back));
-        CHECK(back == v);
-    }
-    for (const char* bad : {"", "version=", "version=x", "version=2147483648", "version= 7", "version=7 ",
-                            "version=7\n\n", "Version=7", "version=7junk"}) {
-        CAPTURE(std::string(bad));
-        int32_t back = 99;
-        CHECK_FALSE(parseSignedVersion(bad, std::strlen(bad), &back));
-        CHECK(back == 99);
-    }
-}
-
-TEST_CASE("the launcher's offer: only the text the publish tool writes is read") {
-    const std::string hash(64, 'a');
-    auto read = [](const std::string& text, LauncherOffer* offer) { return readLauncherOffer(text.data(), text.size(), offer); };
-    LauncherOffer offer;
-    REQUIRE(read("{\"version\": 7, \"size\": 1522860, \"sha256\": \"" + hash + "\"}\n", &offer));
-    CHECK(offer.version == 7);
-    CHECK(offer.size == 1522860);
-    CHECK(offer.sha256[0] == 0xAA);
-    CHECK(offer.sha256[31] == 0xAA);
-    CHECK(read("{\"version\": 2147483647, \"size\": 67108864, \"sha256\": \"" + hash + "\"}", &offer));
-    const std::string refused[] = {
-        "{\"version\": 0, \"size\": 1, \"sha256\": \"" + hash + "\"}",          // no version 0
-        "{\"version\": 07, \"size\": 1, \"sha256\": \"" + hash + "\"}",         // one spelling per number
-        "{\"version\": -7, \"size\": 1, \"sha256\": \"" + hash + "\"}",
-        "{\"version\": 2147483648, \"size\": 1, \"sha256\": \"" + hash + "\"}",
-        "{\"version\": 7, \"size\": 67108865, \"sha256\": \"" + hash + "\"}",   // past 64 MiB
-        "{\"version\": 7, \"size\": 0, \"sha256\": \"" + hash + "\"}",
-        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + std::string(64, 'A') + "\"}",  // lowercase only
-        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + hash.substr(1) + "\"}",
-        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + hash + "\"}\n\n",      // one line end at most
-        "{\"version\": 7, \"size\": 1, \"sha256\": \"" + hash + "\", \"x\": 1}",
-        "{\"version\":7, \"size\": 1, \"sha256\": \"" + hash + "\"}",
-        "{\"size\": 1, \"version\": 7, \"sha256\": \"" + hash + "\"}",
-        "",
-    };
-    for (const std::string& text : refused) {
-        CAPTURE(text);
-        CHECK_FALSE(read(text, &offer));
-    }
+TEST_CASE("the rollback record: one floor per key and host, only ever raised, a spoiled line costs only itself") {
+    const std::string keyA(87, 'A'), keyB(87, 'B');
+    std::vector<ReleaseFloor> floors;
+    CHECK(raiseFloor(&floors, keyA + "=", "play.tervalon.net", 6));
+    CHECK(raiseFloor(&floors, keyA + "=", "beta.tervalon.net", 100));  // a beta site under the same key
+    CHECK(raiseFloor(&floors, keyB + "=", "play.tervalon.net", 2));
+    CHECK_FALSE(raiseFloor(&floors, keyA + "=", "play.tervalon.net", 5));
+    const std::string text = formatReleaseFloors(floors);
+    std::string spoiled = "junk\n" + text + keyA + "= x.net 07\n" + keyA + "= y.net\n";
+    const std::vector<ReleaseFloor> back = parseReleaseFloors(spoiled.data(), spoiled.size());
+    CHECK(floorFor(back, keyA + "=", "play.tervalon.net") == 6);
+    CHECK(floorFor(back, keyA + "=", "beta.tervalon.net") == 100);
+    CHECK(floorFor(back, keyB + "=", "play.tervalon.net") == 2);
+    CHECK(floorFor(back, keyB + "=", "beta.tervalon.net") == 0);
+    CHECK(back.size() == 3);
+    for (int32_t i = 0; i < 70; ++i) raiseFloor(&floors, keyB + "=", "h" + std::to_string(i), 1);
+    CHECK(floors.size() == kReleaseFloorLines);  // the oldest pairs went, the newest stay
+    CHECK(floorFor(floors, keyB + "=", "h69") == 1);
 }

@@ -2,8 +2,8 @@
 // does it (data folders, TVLLauncher.ini beside this exe, cache, HTTP
 // session), then the update worker and the image loader, with a message-only
 // window standing in for the main window. Every change of phase or status
-// text is printed as "<Phase>: <text>" in UTF-8, and every check of a
-// manifest's signature as "Signature: <result>", and every look at the
+// text is printed as "<Phase>: <text>" in UTF-8, what became of each
+// cycle's release as "Release: <result>", and every look at the
 // launcher's own offer as "Launcher: <result>". It never replaces itself.
 //
 //   --version         print the launcher's version and exit
@@ -67,7 +67,7 @@ std::mutex gStepsLock;
 std::deque<std::pair<int, std::wstring>> gSteps;
 std::atomic<unsigned> gStepCount{0};
 
-constexpr int kSignatureStep = -2;  // a line of its own, not a phase
+constexpr int kReleaseStep = -2;  // a line of its own, not a phase
 constexpr int kLauncherStep = -3;
 
 void recordStep(int phase, const wchar_t* text) {
@@ -77,8 +77,8 @@ void recordStep(int phase, const wchar_t* text) {
 }
 
 // In order with the status lines, so a server owner reads why a phase came.
-void recordSignature(const wchar_t* result) {
-    recordStep(kSignatureStep, result);
+void recordRelease(const wchar_t* result) {
+    recordStep(kReleaseStep, result);
     postStateChanged(0);
 }
 
@@ -128,8 +128,8 @@ void pressIfAsked() {
 }
 
 void showStep(int phase, const std::wstring& text) {
-    if (phase == kSignatureStep || phase == kLauncherStep) {
-        printLine((phase == kSignatureStep ? L"Signature: " : L"Launcher: ") + text);
+    if (phase == kReleaseStep || phase == kLauncherStep) {
+        printLine((phase == kReleaseStep ? L"Release: " : L"Launcher: ") + text);
         return;
     }
     if (phase == gShown.phase && text == gShown.text) return;
@@ -234,7 +234,7 @@ int wmain(int argc, wchar_t** argv) {
     if (gOptions.timeoutSeconds > 0)
         ::SetTimer(gState.mainWindow, kTimeoutTimer, static_cast<UINT>(gOptions.timeoutSeconds) * 1000, nullptr);
     gStatusObserver = recordStep;
-    gSignatureObserver = recordSignature;
+    gReleaseObserver = recordRelease;
     gLauncherOfferObserver = recordLauncherOffer;
     {
         LockHolder hold(gStateLock);

@@ -15,5 +15,10 @@ constexpr uint32_t kTransferBlock = 256 * 1024;
 // land and posts a repaint notice per block.
 bool downloadEntry(ManifestEntry& entry);
 
+// Where game files come from: the spec's "/launcher/file?p=<path>", or,
+// under a release, the object named by the file's SHA-1, "/launcher/o/<sha1>".
+// Set by the worker before its downloads.
+extern bool gFilesAsObjects;
+
 // "installed.txt" in dataFolder: one line "version=N".
 void writeInstallRecord();

@@ -15,7 +15,28 @@
 #include "update/http_client.h"
 #include "update/sha1_win.h"
 
+bool gFilesAsObjects = false;
+
 namespace {
+
+// The manifest's hash is 40 characters of any kind; only hex digits go into
+// the path as they are, so no hash can reach another URL.
+std::wstring fileObjectAddress(const ManifestEntry& entry) {
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    std::wstring address = L"/launcher/o/";
+    for (const char* c = entry.sha1; *c; ++c) {
+        const unsigned char u = static_cast<unsigned char>(*c);
+        const unsigned char lower = (u >= 'A' && u <= 'F') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+        if ((lower >= '0' && lower <= '9') || (lower >= 'a' && lower <= 'f')) {
+            address.push_back(static_cast<wchar_t>(lower));
+        } else {
+            address.push_back(L'%');
+            address.push_back(kHex[u >> 4]);
+            address.push_back(kHex[u & 15]);
+        }
+    }
+    return address;
+}
 
 struct EntryPaths {
     wchar_t target[kFilePathUnits];
@@ -103,7 +124,7 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
 // part file stays open in `file` for the move.
 bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, Sha1Hash& written,
                bool* fromZero, KernelHandle& file) {
-    std::wstring requestPath = encodeRequestPath(entry);
+    std::wstring requestPath = gFilesAsObjects ? fileObjectAddress(entry) : encodeRequestPath(entry);
     ServerRequest request = openServerRequest(requestPath.c_str(), *have);
     if (!request) return false;
     DWORD status = requestStatusCode(request);

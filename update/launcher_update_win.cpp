@@ -11,7 +11,8 @@
 #include "core/launcher_state.h"
 #include "core/launcher_version.h"
 #include "update/http_client.h"
-#include "update/signature_check_win.h"
+#include "update/release.h"
+#include "update/release_fetch_win.h"
 
 std::wstring gLauncherExePath;
 LauncherOfferObserver gLauncherOfferObserver = nullptr;
@@ -30,21 +31,31 @@ void report(const wchar_t* format, ...) {
     gLauncherOfferObserver(line);
 }
 
-bool sameHash(const uint8_t a[32], const uint8_t b[32]) { return std::memcmp(a, b, 32) == 0; }
+ObjectRef offerObject(const LauncherOffer& offer) {
+    ObjectRef object;
+    std::memcpy(object.sha256, offer.sha256, 32);
+    object.size = offer.size;
+    return object;
+}
+
+LauncherOffer offerOf(const Release& release) {
+    LauncherOffer offer;
+    offer.version = release.launcherVersion;
+    offer.size = release.launcher.size;
+    std::memcpy(offer.sha256, release.launcher.sha256, 32);
+    return offer;
+}
 
 bool bytesMatchOffer(const ByteBuffer& bytes, const LauncherOffer& offer) {
-    uint8_t digest[32];
-    return bytes && static_cast<int64_t>(bytes.size) == offer.size && sha256(bytes.data, bytes.size, digest) &&
-           sameHash(digest, offer.sha256);
+    return bytes && bytesMatchObject(bytes.data, bytes.size, offerObject(offer));
 }
 
 // The highest version this exe could be replaced by already: its own, or a
 // build prepared before (read, not trusted: the swap checks it again).
 int32_t versionInHand(const PreparedLauncher& prepared) {
     LauncherOffer kept;
-    const ByteBuffer text = readWholeFile(prepared.offer.c_str());
-    if (text && ::GetFileAttributesW(prepared.build.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        readLauncherOffer(text.data, text.size, &kept) && kept.version > kLauncherVersion)
+    if (::GetFileAttributesW(prepared.build.c_str()) != INVALID_FILE_ATTRIBUTES && keptOffer(prepared.release, &kept) &&
+        kept.version > kLauncherVersion)
         return kept.version;
     return kLauncherVersion;
 }
@@ -58,61 +69,55 @@ bool folderWritable(const PreparedLauncher& prepared) {
     return static_cast<bool>(file);
 }
 
-// The signature first, then the document: a document on disk means the
-// build and its signature are complete.
-bool prepare(const PreparedLauncher& prepared, const ByteBuffer& build, const ByteBuffer& offer,
-             const ByteBuffer& signature) {
+// The build first, then the release: a release on disk means its build is complete.
+bool prepare(const PreparedLauncher& prepared, const ByteBuffer& build, const std::string& release) {
     if (writeFileAtomically(prepared.build.c_str(), build.data, build.size) &&
-        writeFileAtomically(prepared.signature.c_str(), signature.data, signature.size) &&
-        writeFileAtomically(prepared.offer.c_str(), offer.data, offer.size))
+        writeFileAtomically(prepared.release.c_str(), release.data(), release.size()))
         return true;
     discardPreparedLauncher(prepared);
     return false;
 }
 
-void downloadOffer(const PreparedLauncher& prepared, const LauncherOffer& offer, const ByteBuffer& body,
-                   const ByteBuffer& signature) {
+void downloadOffer(const PreparedLauncher& prepared, const LauncherOffer& offer, const std::string& release) {
     const int version = static_cast<int>(offer.version);
     if (!folderWritable(prepared)) {
         report(L"version %d offered, signed, but the launcher's folder is not writable", version);
         return;
     }
-    DWORD status = 0;
-    const ByteBuffer build = fetchServerDocument(L"/launcher/self.exe", &status, static_cast<size_t>(offer.size));
-    if (!build || status != 200) {
-        report(L"version %d offered, signed, but /launcher/self.exe failed (status %lu)", version,
-               static_cast<unsigned long>(status));
+    ByteBuffer build;
+    const ObjectFetch outcome = fetchObject(offerObject(offer), &build);
+    if (outcome == kObjectMismatch) {
+        report(L"version %d offered, signed, but its object does not match its size and SHA-256", version);
         return;
     }
-    if (!bytesMatchOffer(build, offer)) {
-        report(L"version %d offered, signed, but /launcher/self.exe does not match its size and SHA-256", version);
+    if (outcome != kObjectFetched) {
+        report(L"version %d offered, signed, but its object could not be fetched", version);
         return;
     }
-    if (!prepare(prepared, build, body, signature)) {
+    if (!prepare(prepared, build, release)) {
         report(L"version %d offered, signed, but it could not be written beside the launcher", version);
         return;
     }
     report(L"version %d offered, signed, prepared", version);
 }
 
+std::string gPendingRelease;  // handed to the thread; set only while gChecking is taken
+
 DWORD WINAPI checkThread(void*) {
-    checkLauncherOffer();
+    checkLauncherOffer(gPendingRelease);
     gChecking = false;
     return 0;
 }
 
 }  // namespace
 
-PreparedLauncher preparedLauncherFor(const std::wstring& exe) {
-    return {exe + L".new", exe + L".new.self", exe + L".new.self.sig"};
-}
+PreparedLauncher preparedLauncherFor(const std::wstring& exe) { return {exe + L".new", exe + L".new.release"}; }
 
-bool offerVerifies(const ByteBuffer& offer, const ByteBuffer& signature, LauncherOffer* out) {
-    ManifestSignature decoded;
-    return offer && signature && gState.manifestKey.state == kManifestKeyValid &&
-           decodeManifestSignature(signature.data, signature.size, &decoded) &&
-           verifyEcdsaP256(gState.manifestKey.xy, offer.data, offer.size, decoded) &&
-           readLauncherOffer(offer.data, offer.size, out);
+bool keptOffer(const std::wstring& path, LauncherOffer* out) {
+    Release release;
+    if (!keptReleaseTrusted(path.c_str(), &release) || !release.hasLauncher) return false;
+    *out = offerOf(release);
+    return true;
 }
 
 bool fileMatchesOffer(const wchar_t* path, const LauncherOffer& offer) {
@@ -133,38 +138,33 @@ bool openFileMatchesOffer(HANDLE file, const LauncherOffer& offer) {
 }
 
 void discardPreparedLauncher(const PreparedLauncher& prepared) {
-    // The document first: without it, nothing left is ever trusted. Then
+    // The release first: without it, nothing left is ever trusted. Then
     // what a kill while writing may have left under a temporary name.
-    for (const std::wstring* file : {&prepared.offer, &prepared.signature, &prepared.build})
+    for (const std::wstring* file : {&prepared.release, &prepared.build})
         for (const std::wstring& name : {*file, *file + L".tmp"}) {
             ::SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileW(name.c_str());
         }
 }
 
-void checkLauncherOfferSoon() {
-    if (gLauncherExePath.empty() || gState.manifestKey.state != kManifestKeyValid) return;
+void checkLauncherOfferSoon(const ByteBuffer& release) {
+    if (gLauncherExePath.empty() || gState.manifestKey.state != kManifestKeyValid || !release) return;
     if (gChecking.exchange(true)) return;
+    gPendingRelease.assign(release.data, release.size);
     if (!startDetachedThread(checkThread)) gChecking = false;
 }
 
-void checkLauncherOffer() {
-    DWORD status = 0;
-    const ByteBuffer body = fetchServerDocument(L"/launcher/self", &status, kLauncherOfferLimit);
-    if (!body || status != 200) {
-        report(L"none offered (/launcher/self answered %lu)", static_cast<unsigned long>(status));
+void checkLauncherOffer(const std::string& bytes) {
+    Release release;
+    if (!readRelease(bytes.data(), bytes.size(), &release) || !releaseSigned(bytes.data(), release)) {
+        report(L"offered, but the release is not signed with the game's key or is malformed");
         return;
     }
-    const ByteBuffer signature = fetchServerDocument(L"/launcher/self.sig", &status, kLauncherOfferLimit);
-    if (!signature || status != 200) {
-        report(L"offered, not signed (/launcher/self.sig answered %lu)", static_cast<unsigned long>(status));
+    if (!release.hasLauncher) {
+        report(L"none offered (the release names no launcher)");
         return;
     }
-    LauncherOffer offer;
-    if (!offerVerifies(body, signature, &offer)) {
-        report(L"offered, but the offer is not signed with the game's key or is malformed");
-        return;
-    }
+    const LauncherOffer offer = offerOf(release);
     const PreparedLauncher prepared = preparedLauncherFor(gLauncherExePath);
     const int32_t inHand = versionInHand(prepared);
     if (offer.version <= inHand) {
@@ -176,5 +176,5 @@ void checkLauncherOffer() {
         report(L"version %d offered, signed, already running", static_cast<int>(offer.version));
         return;
     }
-    downloadOffer(prepared, offer, body, signature);
+    downloadOffer(prepared, offer, bytes);
 }

@@ -1,7 +1,9 @@
 #include "update/release.h"
 
+#include <cstdio>
 #include <string_view>
 
+#include "core/text_utf8.h"
 #include "update/exact_fields.h"
 
 namespace {
@@ -73,4 +75,57 @@ bool readRelease(const char* data, size_t size, Release* out) {
         return false;
     *out = r;
     return true;
+}
+
+ReleaseVerdict judgeRelease(const Release& release, std::string_view host, int64_t now, int32_t floor,
+                            bool checkExpiry) {
+    bool sameHost = host.size() == release.host.size();
+    for (size_t i = 0; sameHost && i < host.size(); ++i) {
+        char c = host[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        sameHost = c == release.host[i];
+    }
+    if (!sameHost) return kReleaseOtherHost;
+    if (checkExpiry && release.expires <= now) return kReleaseExpired;
+    if (release.version < floor) return kReleaseRollback;
+    return kReleaseUsable;
+}
+
+std::string objectAddress(const uint8_t sha256[32]) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "/launcher/o/";
+    for (int i = 0; i < 32; ++i) {
+        out.push_back(kHex[sha256[i] >> 4]);
+        out.push_back(kHex[sha256[i] & 15]);
+    }
+    return out;
+}
+
+// Days since 1970 to a civil date (Howard Hinnant's algorithm).
+std::string utcDate(int64_t seconds) {
+    const int64_t days = seconds / 86400 + 719468;
+    const int64_t era = days / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t mp = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(year), static_cast<int>(month),
+                  static_cast<int>(day));
+    return text;
+}
+
+std::wstring releaseNotesText(const char* data, size_t size) {
+    std::wstring units(size + 1, L'\0');  // UTF-8 never needs more units than bytes
+    const long n = utf8ToUtf16(data, size, units.data(), units.size());
+    std::wstring out;
+    out.reserve(static_cast<size_t>(n > 0 ? n : 0) + 64);
+    for (long i = 0; i < n; ++i) {
+        if (units[i] == L'\n') out.push_back(L'\r');
+        out.push_back(units[i]);
+    }
+    return out;
 }

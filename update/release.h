@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "update/signing_formats.h"
 
@@ -49,3 +50,26 @@ struct Release {
 
 // The document exactly as the publish tool writes it, or false.
 bool readRelease(const char* data, size_t size, Release* out);
+
+// What a release that reads well may still be refused for. The signature
+// is checked apart (through CNG); these are the rules around it.
+enum ReleaseVerdict {
+    kReleaseUsable,
+    kReleaseOtherHost,  // made for another server
+    kReleaseExpired,    // `expires` is not after `now`
+    kReleaseRollback,   // lower than the version accepted before under this key and host
+};
+// `host` is the server= host; case does not matter. A release expires at
+// its second: one with expires == now is expired. floor 0 means none.
+ReleaseVerdict judgeRelease(const Release& release, std::string_view host, int64_t now, int32_t floor,
+                            bool checkExpiry);
+
+// "/launcher/o/<64 lowercase hex>", the address of an object.
+std::string objectAddress(const uint8_t sha256[32]);
+
+// "YYYY-MM-DD" of UTC seconds since 1970 (0 to kLatestExpiry).
+std::string utcDate(int64_t seconds);
+
+// The notes object as the window shows notes: UTF-8 (malformed sequences
+// become U+FFFD) with each LF as CR LF, as the info's "\n" escapes give.
+std::wstring releaseNotesText(const char* data, size_t size);

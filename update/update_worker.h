@@ -1,5 +1,5 @@
 // The update worker: the launcher's one long-running background thread. It
-// loops forever: read the server's info and manifest, check the game files,
+// loops forever: read the server's info, its release (else the manifest), check the game files,
 // offer and run the update, then sit in Ready polling the server until it
 // announces a new version. The window talks to it only through
 // gState.retryRequested.
@@ -20,10 +20,18 @@ constexpr int kNoTimeout = -1;
 constexpr uint32_t kReadyPollMs = 20000;
 constexpr uint32_t kFailedPassPauseMs = 1500;
 
-// Told the outcome of every signature check, on the worker's thread, for
-// tools that print it (TVLHeadless); null in the launcher.
-using SignatureObserver = void (*)(const wchar_t* result);
-extern SignatureObserver gSignatureObserver;
+// Told what became of each cycle's release (used, and how checked, or why
+// refused), on the worker's thread, for tools that print it (TVLHeadless);
+// null in the launcher.
+using ReleaseObserver = void (*)(const wchar_t* result);
+extern ReleaseObserver gReleaseObserver;
+
+// Asked for the banner once the cycle knows where it comes from: the
+// release's banner object, or (null) the spec's /launcher/banner when no
+// release is used. The image loader answers it; null in tests.
+struct ObjectRef;
+using BannerRequest = void (*)(const ObjectRef* banner);
+extern BannerRequest gBannerWanted;
 
 // Thread body; never returns.
 DWORD WINAPI runUpdateWorker(void*);

@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include <cstdarg>
+#include <ctime>
 #include <cwchar>
 
 #include "core/config_file.h"
@@ -12,8 +13,9 @@
 #include "update/http_client.h"
 #include "update/server_documents.h"
 #include "update/launcher_update_win.h"
-#include "update/signature_check_win.h"
-#include "update/signed_version.h"
+#include "update/release.h"
+#include "update/release_fetch_win.h"
+#include "update/release_floor.h"
 
 namespace {
 
@@ -38,6 +40,14 @@ constexpr wchar_t kNotSigned[] =
     L"This update is not signed with the game's key, so it won't be installed. Retrying automatically...";
 constexpr wchar_t kRollback[] =
     L"The server offers version %d, older than the installed version %d, so it was refused. Retrying automatically...";
+constexpr wchar_t kOtherHost[] =
+    L"The server sent an update made for another server (%hs), so it was refused. Retrying automatically...";
+constexpr wchar_t kExpired[] =
+    L"The server's update expired on %hs, and this computer's date is %hs. If the date is wrong, correct it; "
+    L"otherwise the server owner must renew the update. Retrying automatically...";
+constexpr wchar_t kObjectDiffers[] =
+    L"A file from the server does not match its signed description, so nothing was installed. "
+    L"Retrying automatically...";
 constexpr wchar_t kKeyMalformed[] =
     L"The manifest_key in TVLLauncher.ini is not a valid key, so no update can be trusted. Fix it, then restart.";
 
@@ -64,120 +74,205 @@ bool configurationUsable() {
     return false;
 }
 
-// Steps 1-4: info. False when the cycle must restart (after its wait).
-bool readServerInfo(DWORD* status) {
+// Steps 1-4: info. Its counts are shown at once; its version and notes
+// count only where no release stands above them. False when the cycle must
+// restart (after its wait).
+bool readServerInfo(ServerInfo* info) {
     setStatus(Connecting, kConnecting);
-    *status = 0;
-    ByteBuffer body = fetchServerDocument(L"/launcher/info", status);
-    if (!body || *status != 200) {
+    DWORD status = 0;
+    ByteBuffer body = fetchServerDocument(L"/launcher/info", &status);
+    if (!body || status != 200) {
         gState.serverOnline = 0;
         setStatus(ServerError, kUnreachable);
         waitForRetry(kUnreachablePauses);
         return false;
     }
     gState.serverOnline = 1;
-    checkLauncherOfferSoon();
-    ServerInfo info = readInfo(body.data, body.size);
-    if (!info.hasVersion) {
-        setStatus(ServerError, kNotSetUp);
-        waitForRetry(kNotSetUpPauses);
-        return false;
-    }
-    std::optional<std::wstring> oldNotes;
+    *info = readInfo(body.data, body.size);
     {
         LockHolder hold(gStateLock);
-        gState.lobbiesOpen = info.lobbies;
-        gState.playersInMatches = info.players;
-        oldNotes.swap(gState.patchNotes);
-        gState.patchNotes = std::move(info.notes);
+        gState.lobbiesOpen = info->lobbies;
+        gState.playersInMatches = info->players;
+    }
+    postStateChanged(0);
+    return true;
+}
+
+void showNotes(std::optional<std::wstring> notes) {
+    {
+        LockHolder hold(gStateLock);
+        gState.patchNotes.swap(notes);
     }
     postStateChanged(1);  // the notes were replaced: back to the top
-    return true;
 }
 
 // ---- signatures ----------------------------------------------------------
 
 bool keyed() { return gState.manifestKey.state != kNoManifestKey; }
 
-void reportSignature(const wchar_t* format, ...) {
-    if (!gSignatureObserver) return;
+void reportRelease(const wchar_t* format, ...) {
+    if (!gReleaseObserver) return;
     wchar_t text[kStatusTextUnits];
     va_list args;
     va_start(args, format);
     std::vswprintf(text, kStatusTextUnits, format, args);
     va_end(args);
-    gSignatureObserver(text);
+    gReleaseObserver(text);
 }
 
-// Does /launcher/manifest.sig sign the manifest body exactly as served?
-bool manifestSigned(const ByteBuffer& manifest) {
-    DWORD status = 0;
-    ByteBuffer sig = fetchServerDocument(L"/launcher/manifest.sig", &status, kSignatureBodyLimit);
-    ManifestSignature signature;
-    if (!sig || status != 200) {
-        reportSignature(L"missing: /launcher/manifest.sig answered %lu", static_cast<unsigned long>(status));
-        return false;
-    }
-    if (!decodeManifestSignature(sig.data, sig.size, &signature)) {
-        reportSignature(L"malformed: /launcher/manifest.sig is not the base64 of r||s");
-        return false;
-    }
-    if (!verifyEcdsaP256(gState.manifestKey.xy, manifest.data, manifest.size, signature)) {
-        reportSignature(L"does not verify: the manifest is not signed with the game's key");
-        return false;
-    }
-    return true;
-}
-
-// A signed version below the highest one installed under the key.
-bool isRollback(int32_t version) {
-    int32_t installed = 0;
-    if (!loadSignedVersion(&installed) || version >= installed) return false;
-    reportSignature(L"refused: version %d is older than version %d installed before", static_cast<int>(version),
-                    static_cast<int>(installed));
-    setStatus(ServerError, kRollback, static_cast<int>(version), static_cast<int>(installed));
+// A refusal the player can do nothing about but wait: retried on its own.
+bool refuse(const wchar_t* format, ...) {
+    wchar_t text[kStatusTextUnits];
+    va_list args;
+    va_start(args, format);
+    std::vswprintf(text, kStatusTextUnits, format, args);
+    va_end(args);
+    setStatus(ServerError, L"%ls", text);
     waitForRetry(kNotSignedPauses);
-    return true;
+    return false;
 }
-
-// Reached only through a manifest that verified, so its version is trusted.
-void rememberSignedVersion() {
-    int32_t installed = 0;
-    if (!keyed() || (loadSignedVersion(&installed) && installed >= gState.serverVersion)) return;
-    saveSignedVersion(gState.serverVersion);
-}
-
-// ---- manifest -----------------------------------------------------------
 
 // A malformed key stops every update: it never falls back to unsigned.
 bool keyUsable() {
     if (gState.manifestKey.state != kManifestKeyMalformed) return true;
-    reportSignature(L"the manifest key is malformed");
+    reportRelease(L"refused: the manifest key is malformed");
     setStatus(LocalError, kKeyMalformed);
     waitForRetry(kNoTimeout);
     return false;
 }
 
-// Steps 5-6: manifest. The status still holds the info's 200 when no answer
-// comes. With a key, a manifest is used only once its signature verified.
-bool readServerManifest(DWORD* status) {
-    if (!keyUsable()) return false;
-    ByteBuffer body = fetchServerDocument(L"/launcher/manifest", status);
-    bool accepted = false;
-    if (body && *status == 200) {
-        if (keyed() && !manifestSigned(body)) {
-            setStatus(ServerError, kNotSigned);
-            waitForRetry(kNotSignedPauses);
-            return false;
+// ---- the release -------------------------------------------------------
+
+// This cycle's release, when one is used: the worker's thread only.
+Release gRelease;
+ByteBuffer gReleaseBytes;
+bool gUsingRelease = false;
+
+int64_t secondsNow() { return static_cast<int64_t>(std::time(nullptr)); }
+
+bool refuseRelease(ReleaseVerdict verdict, const Release& r, int32_t floor) {
+    const int version = static_cast<int>(r.version);
+    switch (verdict) {
+        case kReleaseOtherHost:
+            reportRelease(L"refused: made for %hs, not %hs", r.host.c_str(), configuredHost().c_str());
+            return refuse(kOtherHost, r.host.c_str());
+        case kReleaseExpired: {
+            const std::string expired = utcDate(r.expires), today = utcDate(secondsNow());
+            reportRelease(L"refused: version %d expired on %hs; this computer's date is %hs", version,
+                          expired.c_str(), today.c_str());
+            return refuse(kExpired, expired.c_str(), today.c_str());
         }
-        ManifestResult result = readManifest(body.data, body.size, gState.manifestEntries);
-        if (result.accepted && keyed() && isRollback(result.version)) return false;
-        if (result.hasVersion) gState.serverVersion = result.version;
-        accepted = result.accepted;
-        if (accepted && keyed()) reportSignature(L"verified with the game's key, version %d", static_cast<int>(result.version));
+        case kReleaseRollback:
+            reportRelease(L"refused: version %d is older than version %d accepted before", version,
+                          static_cast<int>(floor));
+            return refuse(kRollback, version, static_cast<int>(floor));
+        default:
+            return true;
     }
-    if (accepted) return true;
-    if (*status == 503) {
+}
+
+// With a key: signed, for this host, not expired, not below the floor. Its
+// version becomes the floor at once, so an older release (and the launcher
+// build it offers) is refused from now on.
+bool acceptSignedRelease(DWORD status) {
+    Release r;
+    if (!gReleaseBytes || status != 200 || !readRelease(gReleaseBytes.data, gReleaseBytes.size, &r) ||
+        !releaseSigned(gReleaseBytes.data, r)) {
+        if (!gReleaseBytes || status != 200)
+            reportRelease(L"refused: /launcher/release answered %lu", static_cast<unsigned long>(status));
+        else
+            reportRelease(L"refused: /launcher/release is malformed or not signed with the game's key");
+        return refuse(kNotSigned);
+    }
+    const int32_t floor = loadReleaseFloor();
+    const ReleaseVerdict verdict = judgeRelease(r, configuredHost(), secondsNow(), floor, true);
+    if (verdict != kReleaseUsable) return refuseRelease(verdict, r, floor);
+    saveReleaseFloor(r.version);
+    keepAcceptedRelease(gReleaseBytes);
+    reportRelease(L"version %d for %hs, signed, expires %hs", static_cast<int>(r.version), r.host.c_str(),
+                  utcDate(r.expires).c_str());
+    gRelease = r;
+    return true;
+}
+
+// Without a key, a release that reads well and names this host is used the
+// same way, unchecked; anything else leaves the spec's documents.
+bool acceptUncheckedRelease(DWORD status) {
+    Release r;
+    if (!gReleaseBytes || status != 200 || !readRelease(gReleaseBytes.data, gReleaseBytes.size, &r) ||
+        judgeRelease(r, configuredHost(), 0, 0, false) != kReleaseUsable)
+        return false;
+    reportRelease(L"version %d for %hs, not checked (no manifest key)", static_cast<int>(r.version), r.host.c_str());
+    gRelease = r;
+    return true;
+}
+
+// Decides where this cycle's documents come from. False when the cycle
+// must restart (after its wait).
+bool readServerRelease() {
+    DWORD status = 0;
+    gReleaseBytes = fetchServerDocument(L"/launcher/release", &status, kReleaseLimit);
+    if (keyed() && !gReleaseBytes) {
+        setStatus(ServerError, kUnreachable);
+        waitForRetry(kUnreachablePauses);
+        return false;
+    }
+    if (keyed() && !acceptSignedRelease(status)) return false;
+    gUsingRelease = keyed() || acceptUncheckedRelease(status);
+    gFilesAsObjects = gUsingRelease;
+    return true;
+}
+
+bool objectFailed(ObjectFetch outcome, const wchar_t* what) {
+    if (outcome == kObjectMismatch) {
+        reportRelease(L"refused: the %ls object does not match the release", what);
+        return refuse(kObjectDiffers);
+    }
+    reportRelease(L"the %ls object could not be fetched", what);
+    setStatus(ServerError, outcome == kObjectNoAnswer ? kUnreachable : kUnexpected);
+    waitForRetry(outcome == kObjectNoAnswer ? kUnreachablePauses : kNoTimeout);
+    return false;
+}
+
+// Steps 5-6 under a release: the manifest, then the notes, by hash. The
+// version shown is the release's; the banner and the launcher's own build
+// follow in the background.
+bool readReleaseObjects() {
+    ByteBuffer manifest, notes;
+    ObjectFetch outcome = fetchObject(gRelease.manifest, &manifest);
+    if (outcome != kObjectFetched) return objectFailed(outcome, L"manifest");
+    outcome = fetchObject(gRelease.notes, &notes);
+    if (outcome != kObjectFetched) return objectFailed(outcome, L"notes");
+    if (!readManifest(manifest.data, manifest.size, gState.manifestEntries).accepted) {
+        setStatus(ServerError, kUnexpected);
+        waitForRetry(kNoTimeout);
+        return false;
+    }
+    gState.serverVersion = gRelease.version;
+    showNotes(releaseNotesText(notes.data, notes.size));
+    if (gBannerWanted && gRelease.hasBanner) gBannerWanted(&gRelease.banner);
+    if (keyed()) checkLauncherOfferSoon(gReleaseBytes);
+    return true;
+}
+
+// Steps 5-6 as the spec has them: the info's version and notes, the
+// manifest at its fixed address. Only without a key.
+bool readServerManifest(ServerInfo& info) {
+    if (!info.hasVersion) {
+        setStatus(ServerError, kNotSetUp);
+        waitForRetry(kNotSetUpPauses);
+        return false;
+    }
+    showNotes(std::move(info.notes));
+    if (gBannerWanted) gBannerWanted(nullptr);
+    DWORD status = 0;
+    ByteBuffer body = fetchServerDocument(L"/launcher/manifest", &status);
+    if (body && status == 200) {
+        ManifestResult result = readManifest(body.data, body.size, gState.manifestEntries);
+        if (result.hasVersion) gState.serverVersion = result.version;
+        if (result.accepted) return true;
+    }
+    if (status == 503) {
         setStatus(Waiting, kPreparing);
         waitForRetry(kPreparingPauses);
     } else {
@@ -185,6 +280,12 @@ bool readServerManifest(DWORD* status) {
         waitForRetry(kNoTimeout);
     }
     return false;
+}
+
+bool readServerDocuments() {
+    ServerInfo info;
+    if (!readServerInfo(&info) || !readServerRelease()) return false;
+    return gUsingRelease ? readReleaseObjects() : readServerManifest(info);
 }
 
 // ---- check ------------------------------------------------------------
@@ -208,6 +309,16 @@ Work checkFiles() {
 
 // ---- Ready ------------------------------------------------------------
 
+// The version the server announces now: the release's where this cycle
+// used one, else the info's. 0 when the poll got no answer to go by.
+int32_t announcedVersion(const ServerInfoPoll& poll) {
+    if (!gUsingRelease) return poll.hasVersion ? poll.version : 0;
+    DWORD status = 0;
+    ByteBuffer bytes = fetchServerDocument(L"/launcher/release", &status, kReleaseLimit);
+    Release r;
+    return bytes && status == 200 && readRelease(bytes.data, bytes.size, &r) ? r.version : 0;
+}
+
 // Polls the info every 20 s; returns when a new version is announced while
 // the phase is Ready (a version seen during a game waits for its end).
 void readyPoll() {
@@ -216,7 +327,6 @@ void readyPoll() {
         DWORD status = 0;
         ByteBuffer body = fetchServerDocument(L"/launcher/info", &status);
         if (!body || status != 200) continue;
-        checkLauncherOfferSoon();
         ServerInfoPoll poll = readInfoPoll(body.data, body.size);
         if (poll.hasCounts) {
             gState.lobbiesOpen = poll.lobbies;
@@ -224,14 +334,14 @@ void readyPoll() {
             gState.serverOnline = 1;
             postStateChanged(0);
         }
-        if (poll.hasVersion && poll.version != gState.serverVersion && gState.phase == Ready) return;
+        const int32_t version = announcedVersion(poll);
+        if (version != 0 && version != gState.serverVersion && gState.phase == Ready) return;
     }
 }
 
 void becomeReady() {
     writeInstallRecord();
     saveFileCache();
-    rememberSignedVersion();
     setStatus(Ready, kUpToDate, static_cast<int>(gState.serverVersion));
     if (isGameRunning()) tryStartGameMonitor();
     readyPoll();
@@ -293,12 +403,12 @@ void afterPass(bool finished) {
 
 }  // namespace
 
-SignatureObserver gSignatureObserver = nullptr;
+ReleaseObserver gReleaseObserver = nullptr;
+BannerRequest gBannerWanted = nullptr;
 
 // The Ready poll inside returns only when a new version was announced.
 void runUpdateCycle() {
-    DWORD status = 0;
-    if (!configurationUsable() || !readServerInfo(&status) || !readServerManifest(&status)) return;
+    if (!configurationUsable() || !keyUsable() || !readServerDocuments()) return;
     Work work = checkFiles();
     // Decided by the number of files, not bytes: files of size 0 need an update too.
     if (work.files == 0) {

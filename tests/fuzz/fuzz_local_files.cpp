@@ -10,7 +10,7 @@
 
 #include "core/config_file.h"
 #include "update/file_cache.h"
-#include "update/signed_version.h"
+#include "update/release_floor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
@@ -25,11 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<std::string> iniKey;
     if (decodeConfigText(text, size, &decoded)) readConfigText(decoded, host, 128, &iniKey);
 
-    int32_t version = 0;
-    if (parseSignedVersion(text, size, &version)) {
-        std::string again = formatSignedVersion(version);
-        int32_t back = 0;
-        if (!parseSignedVersion(again.data(), again.size(), &back) || back != version) std::abort();
-    }
+    // What the rollback record reads, it writes back the same.
+    const std::vector<ReleaseFloor> floors = parseReleaseFloors(text, size);
+    const std::string again = formatReleaseFloors(floors);
+    if (formatReleaseFloors(parseReleaseFloors(again.data(), again.size())) != again) std::abort();
     return 0;
 }

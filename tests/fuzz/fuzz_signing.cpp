@@ -1,5 +1,4 @@
-// The manifest key, the .sig body, the launcher's offer and the release
-// document. Decoding is strict, so each accepted value has exactly one
+// The manifest key, the signature text and the release document. Decoding is strict, so each accepted value has exactly one
 // spelling: re-encoding gives back the same text.
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +6,6 @@
 #include <cstring>
 #include <string>
 
-#include "update/launcher_offer.h"
 #include "update/release.h"
 #include "update/signing_formats.h"
 
@@ -24,10 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string ini(text, size);
     ManifestKey key = chooseManifestKey(&ini, nullptr);
     if (key.state == kNoManifestKey) std::abort();  // a key line never turns signing off
-    LauncherOffer offer;
-    if (readLauncherOffer(text, size, &offer) &&
-        (offer.version < 1 || offer.size < 1 || offer.size > kLauncherExeLimit || text[0] != '{'))
-        std::abort();
     Release release;
     if (readRelease(text, size, &release) &&
         (release.version < 1 || release.host.empty() || release.signedSize + 4 + 88 + 1 != size ||

@@ -6,7 +6,8 @@ It serves its root folder:
   /launcher/manifest  -> ROOT/manifest.json
   /launcher/file?p=X  -> ROOT/files/X  (Range "bytes=N-" answered with 206)
   /launcher/banner    -> ROOT/banner.img
-  /launcher/self, /launcher/self.sig, /launcher/self.exe -> ROOT/launcher/self{,.sig,.exe}
+  /launcher/release   -> ROOT/launcher/release
+  /launcher/o/<hex>   -> ROOT/launcher/o/<hex>  (40 or 64 lowercase hex digits)
 A missing file answers 404.
 
 Faults are scripted in ROOT/rules.json, read again on every request: a list of
@@ -34,6 +35,7 @@ Every request is appended to ROOT/requests.log as one JSON line with
 import argparse
 import json
 import os
+import re
 import socket
 import ssl
 import sys
@@ -84,11 +86,12 @@ def log_request(target, headers):
 def file_for(target):
     parsed = urllib.parse.urlsplit(target)
     fixed = {"/launcher/info": "info.json", "/launcher/manifest": "manifest.json", "/launcher/banner": "banner.img",
-             # the launcher's own build, where tvl_publish.py launcher --site ROOT puts it
-             "/launcher/self": "launcher/self", "/launcher/self.sig": "launcher/self.sig",
-             "/launcher/self.exe": "launcher/self.exe"}
+             # the release, where tvl_publish.py --site ROOT puts it
+             "/launcher/release": "launcher/release"}
     if parsed.path in fixed:
         return os.path.join(ROOT, fixed[parsed.path])
+    if re.fullmatch(r"/launcher/o/([0-9a-f]{40}|[0-9a-f]{64})", parsed.path):
+        return os.path.join(ROOT, "launcher", "o", parsed.path.rsplit("/", 1)[1])
     if parsed.path == "/launcher/file":
         rel = urllib.parse.parse_qs(parsed.query).get("p", [""])[0]
         full = os.path.realpath(os.path.join(ROOT, "files", rel))
