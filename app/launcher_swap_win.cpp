@@ -12,6 +12,7 @@
 #include "core/launcher_state.h"
 #include "core/launcher_version.h"
 #include "update/launcher_update_win.h"
+#include "update/release_floor.h"
 
 namespace {
 
@@ -93,7 +94,12 @@ bool takeOver(const std::wstring& exe, const std::wstring& handleText) {
         return startProcess(exe, kNoSwapArgument);
     }
     gLauncherExePath = exe;  // this image still carries the name it started under
-    ::DeleteFileW(preparedLauncherFor(exe).release.c_str());
+    // Remembered, so that a release offering an older build, even one of
+    // the same release version, is never taken for news.
+    const PreparedLauncher prepared = preparedLauncherFor(exe);
+    LauncherOffer swapped;
+    if (keptOffer(prepared.release, &swapped)) saveReleaseFloor(0, swapped.version);
+    ::DeleteFileW(prepared.release.c_str());
     return false;
 }
 

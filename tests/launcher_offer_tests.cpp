@@ -70,7 +70,7 @@ TEST_CASE("an offer is prepared beside the exe with its release, and only where 
     CHECK(gLastLine == L"version 2 offered, signed, not newer than version 2");
 
     // The floor rises past the release that offered it: the swap no longer trusts it.
-    saveReleaseFloor(8);
+    saveReleaseFloor(8, 0);
     CHECK_FALSE(keptOffer(exe + L".new.release", &kept));
     discardPreparedLauncher(preparedLauncherFor(exe));
     CHECK_FALSE(sandbox::exists(exe + L".new"));

@@ -92,3 +92,24 @@ TEST_CASE("any other line, order or spelling is malformed") {
     }
     CHECK_FALSE(reads(good + std::string(kReleaseLimit, '\n')));
 }
+
+TEST_CASE("the rules around the signature: the host in any case, expiry to the second, the floor") {
+    Release r;
+    REQUIRE(readRelease(release().data(), release().size(), &r));
+    CHECK(judgeRelease(r, "Launcher.Example.NET", 1799999999, 7, true) == kReleaseUsable);
+    CHECK(judgeRelease(r, "launcher.example.net.evil", 0, 0, true) == kReleaseOtherHost);
+    CHECK(judgeRelease(r, "example.net", 0, 0, true) == kReleaseOtherHost);
+    CHECK(judgeRelease(r, "launcher.example.net", 1800000000, 0, true) == kReleaseExpired);
+    CHECK(judgeRelease(r, "launcher.example.net", 1800000000, 0, false) == kReleaseUsable);  // kept releases
+    CHECK(judgeRelease(r, "launcher.example.net", 0, 8, true) == kReleaseRollback);
+    CHECK(utcDate(0) == "1970-01-01");
+    CHECK(utcDate(951782400) == "2000-02-29");
+    CHECK(utcDate(1800000000) == "2027-01-15");
+    CHECK(utcDate(kLatestExpiry) == "9999-12-31");
+}
+
+TEST_CASE("the notes object shows as the info's notes did: UTF-8, each LF a line end, a bad byte one mark") {
+    const std::string notes = "Version 5\n\xE2\x80\xA2 caf\xC3\xA9\n\xFF!";
+    CHECK(releaseNotesText(notes.data(), notes.size()) == L"Version 5\r\n\u2022 caf\u00e9\r\n\uFFFD!");
+    CHECK(releaseNotesText("", 0).empty());
+}

@@ -135,22 +135,24 @@ TEST_CASE("manifest_key= lines, and lines that only look like one") {
     }
 }
 
-TEST_CASE("the rollback record: one floor per key and host, only ever raised, a spoiled line costs only itself") {
-    const std::string keyA(87, 'A'), keyB(87, 'B');
+TEST_CASE("the rollback record: floors per key and host, only ever raised, a spoiled line costs only itself") {
+    const std::string keyA = std::string(87, 'A') + "=", keyB = std::string(87, 'B') + "=";
     std::vector<ReleaseFloor> floors;
-    CHECK(raiseFloor(&floors, keyA + "=", "play.tervalon.net", 6));
-    CHECK(raiseFloor(&floors, keyA + "=", "beta.tervalon.net", 100));  // a beta site under the same key
-    CHECK(raiseFloor(&floors, keyB + "=", "play.tervalon.net", 2));
-    CHECK_FALSE(raiseFloor(&floors, keyA + "=", "play.tervalon.net", 5));
+    CHECK(raiseFloor(&floors, {keyA, "play.tervalon.net", 6, 0}));
+    CHECK(raiseFloor(&floors, {keyA, "beta.tervalon.net", 100, 0}));  // a beta site under the same key
+    CHECK(raiseFloor(&floors, {keyB, "play.tervalon.net", 2, 0}));
+    CHECK_FALSE(raiseFloor(&floors, {keyA, "play.tervalon.net", 5, 0}));
+    CHECK(raiseFloor(&floors, {keyA, "play.tervalon.net", 0, 9}));  // a launcher swapped in: the release floor stays
     const std::string text = formatReleaseFloors(floors);
-    std::string spoiled = "junk\n" + text + keyA + "= x.net 07\n" + keyA + "= y.net\n";
+    std::string spoiled = "junk\n" + text + keyA + " x.net 07 0\n" + keyA + " y.net 7\n";
     const std::vector<ReleaseFloor> back = parseReleaseFloors(spoiled.data(), spoiled.size());
-    CHECK(floorFor(back, keyA + "=", "play.tervalon.net") == 6);
-    CHECK(floorFor(back, keyA + "=", "beta.tervalon.net") == 100);
-    CHECK(floorFor(back, keyB + "=", "play.tervalon.net") == 2);
-    CHECK(floorFor(back, keyB + "=", "beta.tervalon.net") == 0);
     CHECK(back.size() == 3);
-    for (int32_t i = 0; i < 70; ++i) raiseFloor(&floors, keyB + "=", "h" + std::to_string(i), 1);
+    CHECK(floorFor(back, keyA, "play.tervalon.net").version == 6);
+    CHECK(floorFor(back, keyA, "play.tervalon.net").launcher == 9);
+    CHECK(floorFor(back, keyA, "beta.tervalon.net").version == 100);
+    CHECK(floorFor(back, keyB, "play.tervalon.net").version == 2);
+    CHECK(floorFor(back, keyB, "beta.tervalon.net").version == 0);
+    for (int32_t i = 0; i < 70; ++i) raiseFloor(&floors, {keyB, "h" + std::to_string(i), 1, 0});
     CHECK(floors.size() == kReleaseFloorLines);  // the oldest pairs went, the newest stay
-    CHECK(floorFor(floors, keyB + "=", "h69") == 1);
+    CHECK(floorFor(floors, keyB, "h69").version == 1);
 }

@@ -14,6 +14,8 @@
 #include "tests/support/processes.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
+#include "tests/support/release_signer.h"
+#include "update/release_floor.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -53,6 +55,7 @@ struct WorkerFixture {
         testsrv::putFile("files/Game/data.bin", "the game's data");
         testsrv::putFile("info.json", info(3, 4, 5));
         testsrv::putFile("manifest.json", manifest(3, entry));
+        testsrv::removeFile("launcher/release");  // a spec-only site unless a test makes a release
     }
     ~WorkerFixture() {
         if (cycle) ::CloseHandle(cycle);
@@ -163,4 +166,130 @@ TEST_CASE("the Ready poll: counts and online state, nothing on a failed poll, a 
     CHECK_FALSE(f.ended(500));  // a new version waits for the game to end
     setStatus(Ready, L"Up to date");
     CHECK(f.ended());
+}
+
+// ---- the release ------------------------------------------------------------
+
+namespace {
+
+struct ReleaseSite {
+    std::string manifestObject, notesObject, release;
+    explicit ReleaseSite(const WorkerFixture& f, int version = 5, int64_t expires = 253402300799) {
+        manifestObject = signer::putObject(manifest(1, f.entry));  // the release's version is the one shown
+        notesObject = signer::putObject("Signed notes\nLine two \xE2\x80\xA2 caf\xC3\xA9");
+        testsrv::putFile("launcher/o/" + std::string(f.entry.sha1), "the game's data");
+        release = signer::signRelease(signer::releaseHead(version, manifestObject, notesObject, expires));
+        testsrv::putFile("launcher/release", release);
+    }
+};
+
+bool requested(const std::string& prefix) {
+    for (const auto& r : testsrv::requests())
+        if (r.target.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+std::wstring statusNow() {
+    LockHolder hold(gStateLock);
+    return gState.statusText;
+}
+
+}  // namespace
+
+TEST_CASE("a signed release installs through its objects alone, and what the window shows is signed") {
+    WorkerFixture f("worker-release");
+    signer::useTestKey();
+    ReleaseSite site(f);
+    testsrv::putFile("info.json", "{\"version\": 9, \"lobbies\": 4, \"players\": 5, \"notes\": \"SECURITY NOTICE\"}");
+    testsrv::clearLog();
+    gState.retryRequested = 1;  // the press in UpdateReady
+    f.start();
+    REQUIRE(f.ended());
+    CHECK(sandbox::readFile(sandbox::gamePath("Game/data.bin")) == "the game's data");
+    CHECK(requested("/launcher/o/" + std::string(f.entry.sha1)));
+    CHECK_FALSE(requested("/launcher/manifest"));
+    CHECK_FALSE(requested("/launcher/file"));
+    CHECK(gState.serverVersion == 5);
+    CHECK(gState.lobbiesOpen == 4);
+    {
+        LockHolder hold(gStateLock);
+        REQUIRE(gState.patchNotes);
+        CHECK(*gState.patchNotes == L"Signed notes\r\nLine two \u2022 caf\u00e9");
+    }
+    CHECK(loadReleaseFloor().version == 5);
+    CHECK(sandbox::readFile(std::wstring(gState.dataFolder) + L"\\release.txt") == site.release);
+}
+
+TEST_CASE("a release that fails any rule is refused with its cause, installs nothing and keeps the floor") {
+    WorkerFixture f("worker-release-refused");
+    signer::useTestKey();
+    ReleaseSite good(f, 5);
+    REQUIRE(saveReleaseFloor(4, 0));
+    std::wstring cause;
+    SUBCASE("for another server") {
+        std::string other = good.release.substr(0, good.release.find("sig "));
+        other.replace(other.find("host ") + 5, other.find('\n', other.find("host ")) - other.find("host ") - 5,
+                      "beta.tervalon.net");
+        testsrv::putFile("launcher/release", signer::signRelease(other));
+        cause = L"made for another server (beta.tervalon.net)";
+    }
+    SUBCASE("expired, with both dates") {
+        testsrv::putFile("launcher/release",
+                         signer::signRelease(signer::releaseHead(5, good.manifestObject, good.notesObject, 1700000000)));
+        cause = L"expired on 2023-11-14, and this computer's date is 20";
+    }
+    SUBCASE("older than the floor") {
+        testsrv::putFile("launcher/release",
+                         signer::signRelease(signer::releaseHead(3, good.manifestObject, good.notesObject)));
+        cause = L"offers version 3, older than the installed version 4";
+    }
+    SUBCASE("a manifest object with one byte changed") {
+        std::string changed = manifest(1, f.entry);
+        changed[changed.size() - 3] ^= 1;
+        testsrv::putFile("launcher/o/" + good.manifestObject.substr(0, 64), changed);
+        cause = L"does not match its signed description";
+    }
+    SUBCASE("a signature over other bytes") {
+        std::string forged = good.release;
+        forged.replace(forged.find("version 5"), 9, "version 6");
+        testsrv::putFile("launcher/release", forged);
+        cause = L"not signed with the game's key";
+    }
+    SUBCASE("no release at all") {
+        testsrv::removeFile("launcher/release");
+        cause = L"not signed with the game's key";
+    }
+    f.start();
+    REQUIRE(f.reaches(ServerError));
+    CHECK(statusNow().find(cause) != std::wstring::npos);
+    CHECK(statusNow().find(L"Retrying automatically") != std::wstring::npos);
+    REQUIRE(f.ended());
+    CHECK(gWaitSeam.requestedMs == kNotSignedPauses * kRetryPollMs);
+    CHECK_FALSE(requested("/launcher/o/" + std::string(f.entry.sha1)));
+    CHECK_FALSE(requested("/launcher/manifest"));
+    CHECK_FALSE(sandbox::exists(sandbox::gamePath("Game/data.bin")));
+    CHECK(loadReleaseFloor().version == 4);
+}
+
+TEST_CASE("without a key: a release that reads well is used as it is, and a site without one follows the spec") {
+    WorkerFixture f("worker-release-unchecked");
+    gState.retryRequested = 1;
+    SUBCASE("a release, signed by whatever key") {
+        ReleaseSite site(f, 5);
+        testsrv::clearLog();
+        f.start();
+        REQUIRE(f.ended());
+        CHECK(requested("/launcher/o/" + std::string(f.entry.sha1)));
+        CHECK_FALSE(requested("/launcher/manifest"));
+        CHECK(gState.serverVersion == 5);
+    }
+    SUBCASE("no release") {
+        testsrv::clearLog();
+        f.start();
+        REQUIRE(f.ended());
+        CHECK(requested("/launcher/manifest"));
+        CHECK(requested("/launcher/file"));
+        CHECK(gState.serverVersion == 3);
+    }
+    CHECK(sandbox::readFile(sandbox::gamePath("Game/data.bin")) == "the game's data");
 }

@@ -439,9 +439,20 @@ def collect_objects(site, referenced, now=None):
 
 
 def write_release(site, release, key_file):
-    """The release, signed, by one rename: it names only objects in place."""
+    """The release, signed, by one rename: it names only objects in place.
+    Without a key it is signed by a throwaway one: launchers without a key
+    read it as it is, launchers with one refuse it as unsigned."""
     try:
-        write_atomically(site, os.path.join(site, RELEASE), signed_release(release, key_file))
+        if key_file:
+            body = signed_release(release, key_file)
+        else:
+            with tempfile.TemporaryDirectory() as scratch:
+                throwaway = os.path.join(scratch, "throwaway.key")
+                with open(throwaway, "wb") as f:
+                    os.fchmod(f.fileno(), 0o600)
+                    f.write(openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"))
+                body = signed_release(release, throwaway)
+        write_atomically(site, os.path.join(site, RELEASE), body)
     except SigningError as e:
         sys.exit(f"cannot sign the release: {e}")
 
@@ -449,7 +460,7 @@ def write_release(site, release, key_file):
 # ---- signing --------------------------------------------------------------
 # The launcher reads raw r||s and X||Y; openssl speaks DER. These convert.
 
-SIGNATURE = "manifest.sig"
+RETIRED = ("manifest.sig", "self", "self.sig", "self.exe")
 # SubjectPublicKeyInfo of a P-256 key up to the uncompressed point's 0x04.
 P256_SPKI_PREFIX = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d030107034200") + b"\x04"
 
@@ -840,12 +851,13 @@ def check_publish(args, build, site):
         refuse("cannot publish: players' launchers would refuse the whole manifest because of", problems)
     if args.banner and banner_problem(args.banner):
         sys.exit(f"the banner {args.banner} is {banner_problem(args.banner)}")
+    if args.host:
+        check_host(args.host)
+    if args.expires < 1:
+        sys.exit(f"--expires {args.expires} is not a number of days of 1 or more")
     if args.sign:
         if not args.host:
             sys.exit("--sign needs --host HOST: a signed release names the one server it is for")
-        check_host(args.host)
-        if args.expires < 1:
-            sys.exit(f"--expires {args.expires} is not a number of days of 1 or more")
         check_key_place(args.sign, ("build", build), ("site", site))
         keys = private_keys(build, paths)
         if keys:
@@ -904,6 +916,10 @@ def publish(args):
 
 def publish_locked(args, build, site, paths, notes, banner):
     version = next_version(args, site)  # refused before anything on the site changes
+    if not args.host and read_release(site):
+        # A release left as it was would go on naming the old version.
+        args.host = check_host(read_release(site).get("host"))
+        print(f"the site has a release for {args.host}: this publish writes a new one, not signed")
     marker = os.path.join(site, MARKER)
     with open(marker, "w") as f:  # from here on the manifest answers 503
         f.write(str(os.getpid()))
@@ -917,22 +933,12 @@ def publish_locked(args, build, site, paths, notes, banner):
     if notes is None:
         notes = current.get("notes", "")
     manifest = manifest_document(version, entries)
-    signature_path = os.path.join(site, "launcher", SIGNATURE)
-    if args.sign:
-        # The signature goes first: the marker keeps both answering 503 until
-        # the manifest it signs is in place too.
-        try:
-            write_atomically(site, signature_path, sign(manifest, args.sign))
-        except SigningError as e:
-            sys.exit(f"cannot sign: {e}; the site still answers 503, run the publish again")
-    elif os.path.exists(signature_path):
-        os.remove(signature_path)  # it signs the old manifest, not this one
-        print(f"removed launcher/{SIGNATURE}: this publish is not signed")
     write_atomically(site, os.path.join(site, "launcher", "manifest"), manifest)
     write_atomically(site, os.path.join(site, "launcher", "info"),
                      info_document(version, current.get("lobbies", 0), current.get("players", 0), notes))
-    if args.sign:
+    if args.host:
         publish_release(args, site, version, entries, manifest, notes, banner)
+    remove_retired(site)
     remove_stale(os.path.join(site, "files"), {request_name(rel) for rel in paths})
     shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
     os.remove(marker)
@@ -940,6 +946,16 @@ def publish_locked(args, build, site, paths, notes, banner):
     print(f"published version {version}: {len(entries)} file(s), {total} bytes, "
           f"{copied} hashed, in {time.monotonic() - started:.2f} s" + (", signed" if args.sign else ""))
     return 0
+
+
+def remove_retired(site):
+    """Signatures and launcher documents of earlier versions of this tool:
+    the release replaced them, and a stale one would sign nothing current."""
+    for name in RETIRED:
+        path = os.path.join(site, "launcher", name)
+        if os.path.exists(path):
+            os.remove(path)
+            print(f"removed launcher/{name}: the release replaces it")
 
 
 def publish_release(args, site, version, entries, manifest, notes, banner):
@@ -1068,6 +1084,9 @@ def refresh(args):
 
 
 def verify(args):
+    """The site as players' launchers see it: with the key, the release and
+    every object it names; then the spec's files, for launchers that
+    follow the spec alone."""
     site = os.path.abspath(args.site)
     try:
         xy = read_key(args.key)
@@ -1081,20 +1100,14 @@ def verify(args):
         sys.exit(f"verify: no manifest at {launcher}")
     if os.path.exists(os.path.join(site, MARKER)):
         print("note: a publish is running; players get 503 until it ends")
-    if os.path.exists(os.path.join(site, RELEASE)):
-        verify_release(site, xy)
-    try:
-        with open(os.path.join(launcher, SIGNATURE), "rb") as f:
-            sig = f.read()
-    except OSError:
-        sys.exit(f"refused: no launcher/{SIGNATURE}; players with this key refuse the update")
-    if not signature_verifies(manifest, sig, xy):
-        sys.exit(f"refused: launcher/{SIGNATURE} does not sign this manifest under this key")
+    if not os.path.exists(os.path.join(site, RELEASE)):
+        sys.exit("refused: no launcher/release; players with this key refuse the update")
+    verify_release(site, xy)
     try:
         document = json.loads(manifest)
         entries = [(e["p"], e["s"], e["h"]) for e in document["files"]]
     except (ValueError, KeyError, TypeError):
-        sys.exit("refused: the signed manifest is not one this tool wrote")
+        sys.exit("refused: launcher/manifest is not one this tool wrote")
     problems = []
     for rel, size, sha1 in entries:
         path = os.path.join(site, "files", request_name(rel))
@@ -1106,7 +1119,7 @@ def verify(args):
         if served != size or sha1_of(path, Progress(1, size)) != sha1:
             problems.append(f"  {rel}: the served bytes differ from the manifest")
     if problems:
-        sys.exit("signature good, but players would fail these files:\n" + "\n".join(problems))
+        sys.exit("release good, but launchers without a key would fail these files:\n" + "\n".join(problems))
     print(f"verified: version {document.get('version')}, {len(entries)} file(s), signed with this key")
     return 0
 

@@ -1,5 +1,6 @@
 #include "update/launcher_update_win.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "update/http_client.h"
 #include "update/release.h"
 #include "update/release_fetch_win.h"
+#include "update/release_floor.h"
 
 std::wstring gLauncherExePath;
 LauncherOfferObserver gLauncherOfferObserver = nullptr;
@@ -50,14 +52,15 @@ bool bytesMatchOffer(const ByteBuffer& bytes, const LauncherOffer& offer) {
     return bytes && bytesMatchObject(bytes.data, bytes.size, offerObject(offer));
 }
 
-// The highest version this exe could be replaced by already: its own, or a
-// build prepared before (read, not trusted: the swap checks it again).
+// The highest version this exe could be replaced by already: its own, the
+// highest build swapped in under this key and host, or a build prepared
+// before (read, not trusted: the swap checks it again).
 int32_t versionInHand(const PreparedLauncher& prepared) {
+    int32_t inHand = std::max(kLauncherVersion, loadReleaseFloor().launcher);
     LauncherOffer kept;
-    if (::GetFileAttributesW(prepared.build.c_str()) != INVALID_FILE_ATTRIBUTES && keptOffer(prepared.release, &kept) &&
-        kept.version > kLauncherVersion)
-        return kept.version;
-    return kLauncherVersion;
+    if (::GetFileAttributesW(prepared.build.c_str()) != INVALID_FILE_ATTRIBUTES && keptOffer(prepared.release, &kept))
+        inHand = std::max(inHand, kept.version);
+    return inHand;
 }
 
 // A folder the player may not write to (Program Files without rights):
@@ -115,7 +118,9 @@ PreparedLauncher preparedLauncherFor(const std::wstring& exe) { return {exe + L"
 
 bool keptOffer(const std::wstring& path, LauncherOffer* out) {
     Release release;
-    if (!keptReleaseTrusted(path.c_str(), &release) || !release.hasLauncher) return false;
+    if (!keptReleaseTrusted(path.c_str(), &release) || !release.hasLauncher ||
+        release.launcherVersion < loadReleaseFloor().launcher)
+        return false;
     *out = offerOf(release);
     return true;
 }

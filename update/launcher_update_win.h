@@ -40,7 +40,8 @@ void checkLauncherOfferSoon(const ByteBuffer& release);
 void checkLauncherOffer(const std::string& release);
 
 // The offer of the release kept at `path`: trusted as a kept release is
-// (signed, this host, not below the floor) and naming a launcher.
+// (signed, this host, not below the floor), naming a launcher no older than
+// one swapped in before.
 bool keptOffer(const std::wstring& path, LauncherOffer* out);
 
 // Does the file at `path` have exactly the offer's size and SHA-256?

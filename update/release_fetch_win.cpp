@@ -47,7 +47,7 @@ bool keptReleaseTrusted(const wchar_t* path, Release* out) {
     const ByteBuffer bytes = readWholeFile(path);
     Release release;
     if (!bytes || !readRelease(bytes.data, bytes.size, &release) || !releaseSigned(bytes.data, release) ||
-        judgeRelease(release, configuredHost(), 0, loadReleaseFloor(), false) != kReleaseUsable)
+        judgeRelease(release, configuredHost(), 0, loadReleaseFloor().version, false) != kReleaseUsable)
         return false;
     *out = release;
     return true;

@@ -27,12 +27,12 @@ std::string keyText() { return encodeBase64(gState.manifestKey.xy, sizeof gState
 
 }  // namespace
 
-int32_t loadReleaseFloor() { return floorFor(loadFloors(), keyText(), configuredHost()); }
+ReleaseFloor loadReleaseFloor() { return floorFor(loadFloors(), keyText(), configuredHost()); }
 
-bool saveReleaseFloor(int32_t version) {
+bool saveReleaseFloor(int32_t version, int32_t launcher) {
     wchar_t path[kFilePathUnits];
     std::vector<ReleaseFloor> floors = loadFloors();
-    if (!recordPath(path) || !raiseFloor(&floors, keyText(), configuredHost(), version)) return false;
+    if (!recordPath(path) || !raiseFloor(&floors, {keyText(), configuredHost(), version, launcher})) return false;
     const std::string text = formatReleaseFloors(floors);
     return writeFileAtomically(path, text.data(), text.size());
 }

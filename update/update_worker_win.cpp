@@ -171,9 +171,7 @@ bool refuseRelease(ReleaseVerdict verdict, const Release& r, int32_t floor) {
     }
 }
 
-// With a key: signed, for this host, not expired, not below the floor. Its
-// version becomes the floor at once, so an older release (and the launcher
-// build it offers) is refused from now on.
+// With a key: signed, for this host, not expired, not below the floor.
 bool acceptSignedRelease(DWORD status) {
     Release r;
     if (!gReleaseBytes || status != 200 || !readRelease(gReleaseBytes.data, gReleaseBytes.size, &r) ||
@@ -184,11 +182,9 @@ bool acceptSignedRelease(DWORD status) {
             reportRelease(L"refused: /launcher/release is malformed or not signed with the game's key");
         return refuse(kNotSigned);
     }
-    const int32_t floor = loadReleaseFloor();
+    const int32_t floor = loadReleaseFloor().version;
     const ReleaseVerdict verdict = judgeRelease(r, configuredHost(), secondsNow(), floor, true);
     if (verdict != kReleaseUsable) return refuseRelease(verdict, r, floor);
-    saveReleaseFloor(r.version);
-    keepAcceptedRelease(gReleaseBytes);
     reportRelease(L"version %d for %hs, signed, expires %hs", static_cast<int>(r.version), r.host.c_str(),
                   utcDate(r.expires).c_str());
     gRelease = r;
@@ -249,6 +245,12 @@ bool readReleaseObjects() {
         return false;
     }
     gState.serverVersion = gRelease.version;
+    if (keyed()) {
+        // Its version becomes the floor once its manifest checked out, so an
+        // older release (and the launcher build it offers) is refused from now on.
+        saveReleaseFloor(gRelease.version, 0);
+        keepAcceptedRelease(gReleaseBytes);
+    }
     showNotes(releaseNotesText(notes.data, notes.size));
     if (gBannerWanted && gRelease.hasBanner) gBannerWanted(&gRelease.banner);
     if (keyed()) checkLauncherOfferSoon(gReleaseBytes);

@@ -86,6 +86,13 @@ void putFile(const std::string& relative, const std::string& bytes) {
     std::fclose(f);
 }
 
+void removeFile(const std::string& relative) {
+    std::wstring path = rootPath() + L"\\" + widen(relative);
+    for (auto& c : path)
+        if (c == L'/') c = L'\\';
+    ::DeleteFileW(path.c_str());
+}
+
 void setRules(const std::string& json) { putFile("rules.json", json); }
 void clearRules() { setRules("[]"); }
 void clearLog() { putFile("requests.log", ""); }

@@ -23,6 +23,7 @@ void useServer();
 // Places bytes at a path relative to the served folder ("info.json",
 // "files/a/b.bin"), creating folders.
 void putFile(const std::string& relative, const std::string& bytes);
+void removeFile(const std::string& relative);  // gone already is fine
 void setRules(const std::string& json);
 void clearRules();
 void clearLog();
