@@ -33,5 +33,9 @@ DWORD WINAPI imageLoader(void*);
 struct ObjectRef;
 void requestBanner(const ObjectRef* banner);
 
+// The same on the caller's thread, every time it is called; true when a
+// banner was put in place.
+bool loadServerBanner(const ObjectRef* banner);
+
 // Set once the loader has loaded the Steam statistics.
 extern std::atomic<bool> gSteamStatsLoaded;

@@ -85,29 +85,24 @@ ObjectRef gBannerWantedNow;   // set only while gBannerBusy is taken
 ObjectRef gBannerShownNow;    // the object last put in place; the fetch thread only
 bool gBannerObjectShown = false;
 
-void showBanner(const ByteBuffer& bytes, bool save) {
-    if (!bytes || bytes.size == 0) return;
+bool showBanner(const ByteBuffer& bytes, bool save) {
+    if (!bytes || bytes.size == 0) return false;
     ImageHandle banner = decodeImage(bytes.data, bytes.size);
-    if (!banner) return;
+    if (!banner) return false;
     if (save) saveBanner(bytes);
     swapBanner(std::move(banner));
     postStateChanged(0);
+    return true;
 }
 
 DWORD WINAPI fetchSpecBannerThread(void*) {
-    showBanner(fetchSpecBanner(), true);
+    loadServerBanner(nullptr);
     return 0;
 }
 
-// The banner object: banner.img when it holds those bytes already, else
-// fetched by its hash and checked before it is decoded or saved.
 DWORD WINAPI fetchBannerObjectThread(void*) {
     const ObjectRef wanted = gBannerWantedNow;
-    wchar_t path[kFilePathUnits];
-    ByteBuffer bytes = savedBannerPath(path) ? readWholeFile(path) : ByteBuffer();
-    const bool saved = bytes && bytesMatchObject(bytes.data, bytes.size, wanted);
-    if (saved || fetchObject(wanted, &bytes) == kObjectFetched) {
-        showBanner(bytes, !saved);
+    if (loadServerBanner(&wanted)) {
         gBannerShownNow = wanted;
         gBannerObjectShown = true;
     }
@@ -120,6 +115,16 @@ bool sameObject(const ObjectRef& a, const ObjectRef& b) {
 }
 
 }  // namespace
+
+// The banner object: banner.img when it holds those bytes already, else
+// fetched by its hash and checked before it is decoded or saved.
+bool loadServerBanner(const ObjectRef* banner) {
+    if (!banner) return showBanner(fetchSpecBanner(), true);
+    wchar_t path[kFilePathUnits];
+    ByteBuffer bytes = savedBannerPath(path) ? readWholeFile(path) : ByteBuffer();
+    const bool saved = bytes && bytesMatchObject(bytes.data, bytes.size, *banner);
+    return (saved || fetchObject(*banner, &bytes) == kObjectFetched) && showBanner(bytes, !saved);
+}
 
 void requestBanner(const ObjectRef* banner) {
     if (!banner) {

@@ -85,6 +85,6 @@ done
 for line in "manifest_key=$built_in" "# no key line"; do
     printf 'server=%s\r\n%s\r\n' "$address" "$line" > "$ini"
     out=$("$wine_run" "$prefix" "$app/TVLHeadless.exe" --timeout 5 | tr -d '\r' || true)
-    grep -q '^Signature: missing: /launcher/manifest.sig' <<<"$out" || fail "'$line' did not use the built-in key: $out"
+    grep -q '^Release: refused: /launcher/release answered 404' <<<"$out" || fail "'$line' did not use the built-in key: $out"
 done
 echo "built-in key: the same key or none in the ini runs signed; any other is refused"

@@ -12,7 +12,7 @@
 #include "core/wait_seam.h"
 #include "update/download.h"
 #include "update/http_client.h"
-#include "update/signing_formats.h"
+#include "update/release.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -191,12 +191,12 @@ TEST_CASE("a document that trickles or stalls fails at the slow-retrieval span, 
     CHECK(took < 10000);
 }
 
-TEST_CASE("an endless document fails past 64 MiB instead of filling memory; a .sig past 4 KiB at once") {
+TEST_CASE("an endless document fails past 64 MiB instead of filling memory; a release past 4 KiB at once") {
     testsrv::useServer();
-    testsrv::setRules(R"([{"path": "/launcher/manifest", "prefix": true, "endless": true}])");
+    testsrv::setRules(R"([{"path": "/launcher/", "prefix": true, "endless": true}])");
     DWORD status = 555;
     CHECK_FALSE(fetchServerDocument(L"/launcher/manifest", &status));
-    CHECK_FALSE(fetchServerDocument(L"/launcher/manifest.sig", &status, kSignatureBodyLimit));
+    CHECK_FALSE(fetchServerDocument(L"/launcher/release", &status, kReleaseLimit));
     CHECK(status == 555);
     CHECK(kDocumentLimit == 64u * 1024 * 1024);
 }

@@ -8,6 +8,8 @@
 #include "render/images_win.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
+#include "update/release.h"
+#include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/steam_fixture.h"
 #include "tests/support/test_images.h"
@@ -57,10 +59,10 @@ TEST_CASE("a valid banner replaces the one on screen and is saved byte for byte"
     LoaderFixture f("banner-ok");
     CHECK(f.bannerWidth() == 8);
     testsrv::putFile("banner.img", kPng);
-    imageLoader(nullptr);
+    loadServerBanner(nullptr);
     CHECK(f.bannerWidth() == 6);
     CHECK(sandbox::readFile(f.bannerFile) == kPng);
-    CHECK(f.window.drain() == 3);  // after the start-up pictures, the Steam statistics and the swap
+    CHECK(f.window.drain() == 1);  // the swap
     CHECK(testsrv::requests().size() == 1);
 }
 
@@ -83,16 +85,16 @@ TEST_CASE("banners that must change nothing") {
     SUBCASE("the server is down") {
         testsrv::setRules(R"([{"path": "/launcher/banner", "drop": true}])");
     }
-    imageLoader(nullptr);
+    loadServerBanner(nullptr);
     f.expectBannerUnchanged();
-    CHECK(f.window.drain() == 2);  // the start-up pictures and the Steam statistics all the same
+    CHECK(f.window.drain() == 0);  // nothing changed, nothing to repaint
 }
 
 TEST_CASE("a read-only banner.img: the new banner is shown, the file stays") {
     LoaderFixture f("banner-readonly");
     ::SetFileAttributesW(f.bannerFile.c_str(), FILE_ATTRIBUTE_READONLY);
     testsrv::putFile("banner.img", kPng);
-    imageLoader(nullptr);
+    loadServerBanner(nullptr);
     CHECK(f.bannerWidth() == 6);
     CHECK(sandbox::readFile(f.bannerFile) == kJpeg);
     CHECK_FALSE(sandbox::exists(f.bannerFile + L".tmp"));
@@ -101,7 +103,7 @@ TEST_CASE("a read-only banner.img: the new banner is shown, the file stays") {
 TEST_CASE("a 40 MiB body is cut just below 32 MiB and used as far as it decodes") {
     LoaderFixture f("banner-big");
     testsrv::putFile("banner.img", kPng + std::string(40 * 1024 * 1024, '\0'));
-    imageLoader(nullptr);
+    loadServerBanner(nullptr);
     // The cut body still starts with a whole PNG, so it decodes, is shown,
     // and is saved as it was received: within the last 64 KiB below 32 MiB.
     CHECK(f.bannerWidth() == 6);
@@ -137,4 +139,28 @@ TEST_CASE("the avatar named by Steam is decoded; without Steam there is none") {
         CHECK(f.window.drain() >= 1);
     }
     CHECK(gSteamStatsLoaded);
+}
+
+TEST_CASE("with a key, only a banner a signed release names is saved, and only such a saved banner is decoded") {
+    LoaderFixture f("loader-signed-banner");
+    signer::useTestKey();
+    CHECK_FALSE(loadSavedBanner());  // saved before the key: nothing vouches for it
+
+    ObjectRef object;
+    object.size = static_cast<int64_t>(kPng.size());
+    const std::string name = signer::putObject(kPng).substr(0, 64);
+    for (int i = 0; i < 32; ++i) object.sha256[i] = static_cast<uint8_t>(std::stoi(name.substr(2 * i, 2), nullptr, 16));
+    testsrv::putFile("launcher/o/" + name, kJpeg);  // a man in the middle's picture at the signed address
+    CHECK_FALSE(loadServerBanner(&object));
+    f.expectBannerUnchanged();
+
+    testsrv::putFile("launcher/o/" + name, kPng);
+    CHECK(loadServerBanner(&object));
+    CHECK(sandbox::readFile(f.bannerFile) == kPng);
+    CHECK(f.bannerWidth() == 6);
+    CHECK_FALSE(loadSavedBanner());  // no release kept yet names it
+    const std::string release = signer::signRelease(signer::releaseHead(5, name + " 1", name + " 1") + "banner " +
+                                                    name + " " + std::to_string(kPng.size()) + "\n");
+    sandbox::writeFile(std::wstring(gState.dataFolder) + L"\\release.txt", release);
+    CHECK(loadSavedBanner());
 }

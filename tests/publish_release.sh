@@ -98,4 +98,15 @@ tool publish "$build" --site "$site" --sign "$key" --host play.example.net >/dev
 [ ! -e "$(object "$old_sha1")" ] || fail "an object no release names was kept past a day"
 out=$(tool verify --site "$site" --key "$key")
 grep -q "^release: version 6 " <<<"$out" || fail "the collected site no longer verifies: $out"
+
+# An unsigned publish on a site with a release writes a new one for the same
+# host, signed by no key players hold; files of the old signed documents go.
+touch "$site/launcher/manifest.sig" "$site/launcher/self"
+out=$(tool publish "$build" --site "$site" --version 7)
+grep -q "writes a new one, not signed" <<<"$out" || fail "an unsigned publish kept the old release: $out"
+grep -q "^version 7$" "$release" && grep -q "^host play.example.net$" "$release" || fail "no new release: $(cat "$release")"
+verify_with_openssl && fail "an unsigned release verified under the owner's key"
+[ ! -e "$site/launcher/manifest.sig" ] && [ ! -e "$site/launcher/self" ] || fail "the retired documents were kept"
+tool launcher "$root/TVLLauncher.exe" --site "$site" --sign "$key" --version 9 >/dev/null 2>&1 &&
+    fail "a launcher was published into a release not signed with the key"
 echo "the release verifies with openssl, and its objects are their hashes"

@@ -3,7 +3,7 @@
 stock web server (tools/nginx/tvl-launcher.conf).
 
   tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE]
-                         [--sign KEYFILE --host HOST [--expires DAYS]]
+                         [--host HOST [--sign KEYFILE] [--expires DAYS]]
   tvl_publish.py counts LOBBIES PLAYERS --site SITE_DIR
   tvl_publish.py keygen KEYFILE
   tvl_publish.py verify --site SITE_DIR --key KEY
@@ -34,41 +34,41 @@ launcher asks for them ("Movies/Intro Café.mp4" is files/Movies/Intro%20Caf%C3%
 counts rewrites the two counts of the info, for the game server to call; it
 waits for a publish that is running.
 
-Signed sites: players' launchers with a manifest_key= in TVLLauncher.ini use
-a manifest only when launcher/manifest.sig signs it (ECDSA P-256 over the
-SHA-256 of the manifest as served; base64 of r||s), and never go back to a
-lower version.
+The release: with --host HOST, every game file is also stored once as the
+object launcher/o/<sha1> (files/ holds hard links to them, costing no
+space), the manifest, the notes (UTF-8, LF line ends) and the banner as
+launcher/o/<sha256>, and then launcher/release names the host, the version,
+an expiry (--expires DAYS, default 30) and those objects, written last by
+one rename. Launchers read the release first and fetch everything else by
+hash, so a cache can never pair a new document with old bytes. A site that
+has a release gets a new one at every publish (its host is kept).
  - keygen writes a new private key (PEM, mode 0600; never over an existing
    file) and prints the manifest_key= line for TVLLauncher.ini.
- - publish --sign KEYFILE writes launcher/manifest.sig with the manifest,
-   the signature first. A publish without --sign removes an old signature,
-   which would no longer match.
- - Under --sign the current version is the one in launcher/manifest (what
-   players verify and remember), never launcher/info, and a version that is
-   not higher is refused. So are a KEYFILE inside the build or the site, and
-   a build holding files that look like PEM private keys (each is listed):
-   players would download them.
- - verify checks a site as a launcher with that key would: the signature,
-   then every file's size and SHA-1. KEY is the 88-character key, a
-   manifest_key= line, a file holding one (TVLLauncher.ini), or a PEM key.
+ - publish --sign KEYFILE --host HOST signs the release (ECDSA P-256 over
+   the SHA-256 of every byte before its sig line). Players' launchers with
+   the key use only a release signed by it, for their server, not expired,
+   and not older than one they accepted. Without --sign the release is
+   signed by a throwaway key: launchers without a key use it, launchers
+   with one refuse it.
+ - Under --sign the current version is the highest of launcher/manifest and
+   the release, and a version that is not higher is refused. So are a
+   KEYFILE inside the build or the site, and a build holding files that look
+   like PEM private keys (each is listed): players would download them.
+ - refresh signs the current release again with a new expiry; run it from
+   cron well before the expiry.
+ - verify checks a site as a launcher with that key would: the release, its
+   expiry and every object it names, then the spec's files. KEY is the
+   88-character key, a manifest_key= line, a file holding one
+   (TVLLauncher.ini), or a PEM key.
+ - Objects no release has named for 24 hours are deleted by a later publish,
+   so a launcher in the middle of a download can finish.
 
-A signed publish also writes the release: every game file is stored once as
-the object launcher/o/<sha1> (files/ holds hard links to them, costing no
-space), the manifest, the notes (UTF-8, LF line ends) and the banner as
-launcher/o/<sha256>, and then launcher/release, signed, naming the host,
-the version, an expiry (--expires DAYS, default 30) and those objects, by
-one rename. refresh signs the current release again with a new expiry (run
-it from cron). Objects no release has named for 24 hours are deleted by a
-later publish. verify also checks the release and every object it names.
-
-launcher publishes a new TVLLauncher.exe: launcher/self.exe, then its
-signature launcher/self.sig, then the document launcher/self
-({"version": N, "size": S, "sha256": "..."}), each written atomically under
-the publishing marker. Players' launchers with the key download it in the
-background and swap it in at their next start. It needs --sign, and refuses
-a version that is not higher than the one published. Where the site has a
-release, the exe is also stored as an object and named by a new release. Without --version the
-version is read from the exe's VERSIONINFO (its file version's first part).
+launcher publishes a new TVLLauncher.exe as an object and a new signed
+release naming it (same version, new expiry); players' launchers with the
+key download it in the background and swap it in at their next start. It
+needs --sign and a signed release on the site, and refuses a version that
+is not higher than the one published. Without --version the version is read
+from the exe's VERSIONINFO (its file version's first part).
 
 Python 3 standard library and the openssl command only.
 """
@@ -1146,23 +1146,6 @@ def exe_version(exe):
     return file_version_ms >> 16
 
 
-def published_launcher_version(launcher):
-    release = read_release(os.path.dirname(launcher))
-    if release and release.get("launcher"):
-        return release["launcher"][0]
-    try:
-        with open(os.path.join(launcher, "self"), "rb") as f:
-            return json.loads(f.read()).get("version", 0)
-    except (OSError, ValueError, AttributeError):
-        return 0
-
-
-def launcher_document(version, exe):
-    """Exactly the text players' launchers read, and nothing else."""
-    digest = hashlib.sha256(exe).hexdigest()
-    return f'{{"version": {version}, "size": {len(exe)}, "sha256": "{digest}"}}\n'.encode("ascii")
-
-
 def publish_launcher(args):
     args.version = whole_version(args.version)
     site = os.path.abspath(args.site)
@@ -1183,31 +1166,20 @@ def publish_launcher(args):
         xy = decode_key_text(public_key(args.sign))
     except SigningError as e:
         sys.exit(f"cannot sign: {e}")
-    launcher = os.path.join(site, "launcher")
     with SiteLock(site, wait=False):
         release = read_release(site)
-        if release and not release_verifies(release, xy):
-            sys.exit(f"refused: launcher/release is not signed with {args.sign}")
-        published = published_launcher_version(launcher)
+        if not release or not release_verifies(release, xy):
+            sys.exit(f"refused: launcher/release is missing or not signed with {args.sign}; "
+                     "publish the game with --sign first")
+        published = release["launcher"][0] if release.get("launcher") else 0
         if version <= published:
             sys.exit(f"refused: version {version} is not higher than the published launcher's version {published}")
-        document = launcher_document(version, exe)
-        try:
-            signature = sign(document, args.sign)
-        except SigningError as e:
-            sys.exit(f"cannot sign: {e}")
-        marker = os.path.join(site, MARKER)
-        with open(marker, "w") as f:  # the three answer 503 until all are in place
-            f.write(str(os.getpid()))
-        write_atomically(site, os.path.join(launcher, "self.exe"), exe)
-        write_atomically(site, os.path.join(launcher, "self.sig"), signature)
-        write_atomically(site, os.path.join(launcher, "self"), document)
-        if release:  # the exe as an object, named by a new release
-            release["launcher"] = (version, *store_object(site, exe))
-            release["expires"] = int(time.time()) + DEFAULT_EXPIRY_DAYS * 86400
-            write_release(site, release, args.sign)
+        # The exe as an object first, then the release that names it.
+        release["launcher"] = (version, *store_object(site, exe))
+        release["expires"] = int(time.time()) + DEFAULT_EXPIRY_DAYS * 86400
+        write_release(site, release, args.sign)
+        remove_retired(site)
         shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
-        os.remove(marker)
     print(f"published launcher version {version}: {len(exe)} bytes, signed")
     return 0
 
@@ -1221,8 +1193,8 @@ def main():
     p.add_argument("--version", metavar="N", help=f"a whole number from 1 to {VERSION_MAX}")
     p.add_argument("--notes", metavar="FILE", help="patch notes, UTF-8 text")
     p.add_argument("--banner", metavar="IMAGE", help="the launcher's banner picture")
-    p.add_argument("--sign", metavar="KEYFILE", help="sign the manifest with this private key (keygen makes one)")
-    p.add_argument("--host", help="the server's host name, which a signed release names (needed with --sign)")
+    p.add_argument("--sign", metavar="KEYFILE", help="sign the release with this private key (keygen makes one)")
+    p.add_argument("--host", help="the server host players have in server=; writes the release (needed with --sign)")
     p.add_argument("--expires", type=int, default=DEFAULT_EXPIRY_DAYS, metavar="DAYS",
                    help=f"days until a signed release expires (default {DEFAULT_EXPIRY_DAYS}; renew with refresh)")
     p.set_defaults(run=publish)
