@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Signed updates as an attacker would try them, with the real parts: keys and
-# signatures from tools/tvl_publish.py, Debian's stock nginx with the shipped
-# config, and TVLHeadless holding the key in its TVLLauncher.ini.
+# Signed releases as an attacker would try them, with the real parts: keys,
+# releases and objects from tools/tvl_publish.py, Debian's stock nginx with
+# the shipped config, TVLHeadless and the window holding the key in their
+# TVLLauncher.ini, and the accessibility probe reading what the window shows.
 #   signed_story.sh BUILD_DIR STATE_DIR ADDRESS
 set -euo pipefail
 build_dir="$1"
@@ -13,6 +14,7 @@ export WINEPREFIX="$prefix"
 tool() { python3 "$repo/tools/tvl_publish.py" "$@"; }
 nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
 fail() { echo "signed story: $*" >&2; exit 1; }
+[ -n "${DISPLAY:-}" ] || fail "needs a display (scripts/test.sh starts Xvfb)"
 
 build="$state/build"
 # The site where Debian's nginx workers (www-data) can read it, wherever the build tree is.
@@ -26,133 +28,153 @@ rm -rf "$build" "$site" "$app" "$state/nginx" "$state/owner.key"
 mkdir -p "$build/Tervalon/Content/Paks" "$app"
 head -c 40000 /dev/urandom > "$build/Tervalon.exe"
 head -c 700000 /dev/urandom > "$build/Tervalon/Content/Paks/Level 1.pak"
-cp "$build_dir/TVLHeadless.exe" "$app/"
-trap 'nginx_ctl stop "$state/nginx"; rm -rf "$site_root"' EXIT
+cp "$build_dir/TVLHeadless.exe" "$build_dir/TVLLauncher.exe" "$app/"
+printf 'Patch 5 signed\n* Faster loading\n' > "$state/notes.txt"
+python3 -c "import sys; sys.path.insert(0, '$repo/tests/support'); import test_site as t; t.make_banner('$state/signed.png', 680, 200); t.make_banner('$state/evil.png', 300, 90)"
+launcher_pid=""
+trap 'kill ${launcher_pid:-} 2>/dev/null || true; nginx_ctl stop "$state/nginx"; rm -rf "$site_root"' EXIT
 
 key_line=$(tool keygen "$state/owner.key" | grep '^manifest_key=')
-[ "$(stat -c %a "$state/owner.key")" = 600 ] || fail "the private key is not 0600"
-tool keygen "$state/owner.key" >/dev/null 2>&1 && fail "keygen overwrote a key"
 ini() { printf 'server=%s\r\n%s' "$address" "$1" > "$app/TVLLauncher.ini"; }
 ini "$key_line"$'\r\n'
 headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }
+probe() { "$repo/scripts/wine-run.sh" "$prefix" "$build_dir/accessibility_probe.exe" "$@" | tr -d '\r'; }
 log_since() { tail -n +"$(($1 + 1))" "$state/nginx/access.log"; }
 requests() { wc -l < "$state/nginx/access.log"; }
 installed_matches() { (cd "$build" && find . -type f | while read -r f; do cmp -s "$f" "$game/$f" || exit 1; done); }
-# A start that must be refused: it runs until the time-out, shows $1 and asks for no file.
+floor() { tr -d '\r' < "$data/release_versions.txt"; }
+day_of() { date -u -d "@$1" +%F; }
+sign_release() {  # sign_release FILE: FILE's lines before sig, signed again with the owner's key
+    python3 - "$1" "$state/owner.key" <<'PY'
+import os, sys
+sys.path.insert(0, os.path.join(os.environ["REPO"], "tools"))
+import tvl_publish as t
+path, key = sys.argv[1:]
+text = open(path, "rb").read()
+body = text[:text.index(b"sig ")]
+raw = t.raw_signature(t.openssl("dgst", "-sha256", "-sign", key, data=body))
+open(path, "wb").write(body + b"sig " + __import__("base64").b64encode(raw) + b"\n")
+PY
+}
+export REPO="$repo"
+# A start that must be refused: it runs until the time-out, shows $1, asks
+# for no game file and leaves the installed files and the rollback record.
 expect_refused() {
-    local text="$1" why="$2" before out
-    before=$(requests)
+    local text="$1" why="$2" before out record
+    before=$(requests) record=$(floor)
     out=$(headless --press-update --fast-waits 100 --timeout 4 || true)
     grep -qF "$text" <<<"$out" || fail "$why: no '$text' in: $out"
     grep -q '^Checking:' <<<"$out" && fail "$why: files were judged against it: $out"
-    log_since "$before" | grep -q '^/launcher/file' && fail "$why: files were requested"
+    log_since "$before" | grep -qE '^/launcher/(file|o/[0-9a-f]{40} )' && fail "$why: game files were requested"
+    installed_matches || fail "$why: the installed files changed"
+    [ "$(floor)" = "$record" ] || fail "$why: the rollback record changed to $(floor)"
     echo "$out"
 }
 
-echo "--- a signed site installs byte for byte (at ${SECONDS}s)"
-tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" --host "$address" | grep -q ", signed$" || fail "not signed"
-tool verify --site "$site" --key "$key_line" | grep -q "^verified: version 5" || fail "verify refused a good site"
+echo "--- a signed release installs through its objects alone (at ${SECONDS}s)"
+tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" --host "$address" \
+    --notes "$state/notes.txt" --banner "$state/signed.png" | grep -q ", signed$" || fail "not signed"
+out=$(tool verify --site "$site" --key "$key_line") || fail "verify refused: $out"
+grep -q "^release: version 5 for $address, signed" <<<"$out" || fail "verify did not check the release: $out"
 rm -rf "$state/site-v5"
 cp -a "$site" "$state/site-v5"  # replayed later, once players have version 6
 nginx_ctl start "$state/nginx" "$address" "$site"
 rm -rf "$data"
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "install: $out"
-grep -q "^Signature: verified with the game's key, version 5$" <<<"$out" || fail "no verification line: $out"
+expires=$(sed -n 's/^expires //p' "$site/launcher/release")
+grep -qx "Release: version 5 for $address, signed, expires $(day_of "$expires")" <<<"$out" || fail "no release line: $out"
 installed_matches || fail "the signed install differs from the build"
-grep -q '^/launcher/manifest.sig 200' "$state/nginx/access.log" || fail "no .sig request"
-[ "$(tr -d '\r' < "$data/signed_version.txt")" = "version=5" ] || fail "no rollback record"
+grep -Eq '^/launcher/(manifest|file)' "$state/nginx/access.log" && fail "the spec's manifest or files were asked for"
+grep -Eq '^/launcher/o/[0-9a-f]{40} 200' "$state/nginx/access.log" || fail "no game file came as an object"
+[[ "$(floor)" == *" $address 5 0" ]] || fail "no rollback record: $(floor)"
 
-echo "--- a manifest changed after signing is refused, and no file is asked for (at ${SECONDS}s)"
-cp "$site/launcher/manifest" "$state/manifest.good"
-rm "$site/files/Tervalon.exe"  # the site's files may be hard links to the build
-evil=$(head -c 40000 /dev/urandom | tee "$site/files/Tervalon.exe" | sha1sum | cut -d' ' -f1)
-sed -i "s/\"p\": \"Tervalon.exe\", \"s\": 40000, \"h\": \"[0-9a-f]*\"/\"p\": \"Tervalon.exe\", \"s\": 40000, \"h\": \"$evil\"/" \
-    "$site/launcher/manifest"
-grep -q "$evil" "$site/launcher/manifest" || fail "the test did not change the manifest"
-tool verify --site "$site" --key "$key_line" >/dev/null 2>&1 && fail "verify accepted a changed manifest"
-out=$(expect_refused "ServerError: This update is not signed with the game's key" "a changed manifest")
-grep -q "^Signature: does not verify" <<<"$out" || fail "changed: $out"
-installed_matches || fail "a refused manifest changed the installed files"
+echo "--- a man in the middle's notes and banner are never shown or saved (at ${SECONDS}s)"
+python3 - "$site/launcher/info" <<'PY'
+import json, sys
+info = json.load(open(sys.argv[1]))
+info["notes"] = "SECURITY NOTICE: download the fixed launcher and enter your Steam password"
+info["version"] = 5
+open(sys.argv[1], "w").write(json.dumps(info))
+PY
+cp "$state/evil.png" "$site/launcher/banner"
+before=$(requests)
+"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLLauncher.exe" >/dev/null 2>&1 &
+launcher_pid=$!
+probe wait-name 3 PLAY 120 || fail "the window never read PLAY"
+probe check PLAY "Patch 5 signed" || fail "the window shows other notes than the signed ones"
+cmp -s "$data/banner.img" "$state/signed.png" || fail "banner.img is not the signed banner"
+log_since "$before" | grep -q '^/launcher/banner' && fail "the unsigned banner was asked for"
+kill "$launcher_pid" 2>/dev/null || true
+wait "$launcher_pid" 2>/dev/null || true
+launcher_pid=""
 
-echo "--- a missing signature is refused (at ${SECONDS}s)"
-cp "$state/manifest.good" "$site/launcher/manifest"
-mv "$site/launcher/manifest.sig" "$state/manifest.sig.good"
-out=$(expect_refused "ServerError: This update is not signed with the game's key" "a missing .sig")
-grep -q "^Signature: missing: /launcher/manifest.sig answered 404" <<<"$out" || fail "missing: $out"
-printf 'AAAA\n' > "$site/launcher/manifest.sig"
-out=$(expect_refused "ServerError: This update is not signed with the game's key" "a malformed .sig")
-grep -q "^Signature: malformed" <<<"$out" || fail "malformed: $out"
-mv "$state/manifest.sig.good" "$site/launcher/manifest.sig"
-
-echo "--- an ini saved as UTF-16 by PowerShell 5.1 (> or Out-File) holds the key as well (at ${SECONDS}s)"
-printf 'server=%s\r\n%s\r\n' "$address" "$key_line" | iconv -f UTF-8 -t UTF-16 > "$app/TVLLauncher.ini"
-out=$(headless --exit-on-ready --timeout 120) || fail "a UTF-16 ini: $out"
-grep -q "^Signature: verified with the game's key, version 5$" <<<"$out" || fail "a UTF-16 ini was not signed: $out"
-ini "$key_line"$'\r\n'
-
-echo "--- a lower signed version after a higher one is refused; the installed files stay (at ${SECONDS}s)"
+echo "--- a newer version installs; then each broken release is refused (at ${SECONDS}s)"
 head -c 1000 /dev/urandom >> "$build/Tervalon/Content/Paks/Level 1.pak"
 tool publish "$build" --site "$site" --version 6 --sign "$state/owner.key" --host "$address" >/dev/null
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "update to 6: $out"
 installed_matches || fail "version 6 did not install"
-tool publish "$build" --site "$site" --version 5 --sign "$state/owner.key" --host "$address" >/dev/null 2>&1 &&
-    fail "the publish tool signed version 5 after version 6"
+[[ "$(floor)" == *" $address 6 0" ]] || fail "the record did not rise to 6: $(floor)"
+cp "$site/launcher/release" "$state/release.good"
+
+rm -rf "$state/beta"  # a beta site at version 100, signed with the same key
+tool publish "$build" --site "$state/beta" --version 100 --sign "$state/owner.key" --host beta.tervalon.net >/dev/null
+cp -r "$state/beta/launcher/o/." "$site/launcher/o/"
+cp "$state/beta/launcher/release" "$site/launcher/release"
+expect_refused "ServerError: The server sent an update made for another server (beta.tervalon.net)" "another host" >/dev/null
+
+cp "$state/release.good" "$site/launcher/release"
+sed -i 's/^expires .*/expires 1700000000/' "$site/launcher/release"
+sign_release "$site/launcher/release"
+out=$(expect_refused "expired on 2023-11-14, and this computer's date is $(date -u +%F)" "an expired release")
+grep -q "^Release: refused: version 6 expired on 2023-11-14" <<<"$out" || fail "expired: $out"
+
+cp "$state/release.good" "$site/launcher/release"
+sed -i 's/^version 6$/version 7/' "$site/launcher/release"
+expect_refused "ServerError: This update is not signed with the game's key" "a signature over other bytes" >/dev/null
+
+cp "$state/release.good" "$site/launcher/release"
+manifest_object="$site/launcher/o/$(sed -n 's/^manifest \([0-9a-f]*\) .*/\1/p' "$state/release.good")"
+cp "$manifest_object" "$state/manifest.good"
+python3 -c "import sys; p=sys.argv[1]; b=bytearray(open(p,'rb').read()); b[-5]^=1; open(p,'wb').write(b)" "$manifest_object"
+expect_refused "does not match its signed description" "a manifest object with one byte changed" >/dev/null
+cp "$state/manifest.good" "$manifest_object"
+
 # A man in the middle (or a mirror restored from a backup) replays the old signed site.
 rm -rf "$site" && cp -a "$state/site-v5" "$site"
-tool verify --site "$site" --key "$state/owner.key" | grep -q "^verified: version 5" || fail "the old site is not validly signed"
 out=$(expect_refused "ServerError: The server offers version 5, older than the installed version 6, so it was refused." "a rollback")
-grep -q "^Signature: refused: version 5 is older than version 6" <<<"$out" || fail "rollback: $out"
-installed_matches || fail "a rollback changed the installed files"
-[ "$(tr -d '\r' < "$data/signed_version.txt")" = "version=6" ] || fail "the record went back"
+grep -q "^Release: refused: version 5 is older than version 6" <<<"$out" || fail "rollback: $out"
 
 echo "--- a malformed key stops updates; it never falls back to unsigned (at ${SECONDS}s)"
 ini "manifest_key=${key_line#manifest_key=}x"$'\r\n'
 before=$(requests)
-out=$(expect_refused "LocalError: The manifest_key in TVLLauncher.ini is not a valid key" "a bad key")
-log_since "$before" | grep -q '^/launcher/manifest' && fail "a bad key still asked for the manifest"
+expect_refused "LocalError: The manifest_key in TVLLauncher.ini is not a valid key" "a bad key" >/dev/null
+[ "$(requests)" = "$before" ] || fail "a bad key still asked the server"
 
-echo "--- without a key, nothing changes: no .sig request (at ${SECONDS}s)"
+echo "--- without a key: an unsigned release installs through objects, a spec-only site as before (at ${SECONDS}s)"
 ini ""
+rm -rf "$site" "$data"
+tool publish "$build" --site "$site" --version 8 --host "$address" >/dev/null
 before=$(requests)
-out=$(headless --press-update --exit-on-ready --timeout 120) || fail "unsigned start: $out"
-grep -q '^Signature:' <<<"$out" && fail "a launcher without a key spoke of signatures: $out"
-log_since "$before" | grep -q '^/launcher/manifest.sig' && fail "a launcher without a key asked for the .sig"
-log_since "$before" | grep -q '^/launcher/manifest 200' || fail "no manifest request"
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "an unsigned release: $out"
+grep -qx "Release: version 8 for $address, not checked (no manifest key)" <<<"$out" || fail "unsigned: $out"
+installed_matches || fail "the unsigned release did not install"
+log_since "$before" | grep -Eq '^/launcher/(manifest|file)' && fail "an unsigned release still used the spec's URLs"
+rm -rf "$site" "$data"
+tool publish "$build" --site "$site" --version 9 >/dev/null
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "a spec-only site: $out"
+installed_matches || fail "the spec-only site did not install"
+grep -q '^Release:' <<<"$out" && fail "a site without a release spoke of one: $out"
+log_since "$before" | grep -q '^/launcher/release 404' || fail "no look for a release"
+log_since "$before" | grep -q '^/launcher/file' || fail "the spec's files were not used"
 
-echo "--- a new launcher is published through nginx, and only ever signed and higher (at ${SECONDS}s)"
-ini "$key_line"$'\r\n'
-tool launcher "$build_dir/TVLLauncher.exe" --site "$site" >/dev/null 2>&1 && fail "a launcher was published unsigned"
-[ ! -e "$site/launcher/self" ] || fail "a refused launcher publish left a document"
-out=$(tool launcher "$build_dir/TVLLauncher.exe" --site "$site" --sign "$state/owner.key")
-grep -q "^published launcher version $(headless --version): " <<<"$out" || fail "the exe's own version was not read: $out"
-cp "$build_dir/TVLLauncher.exe" "$state/offered.exe"
-printf 'served as version 9' >> "$state/offered.exe"
-tool launcher "$state/offered.exe" --site "$site" --sign "$state/owner.key" --version 1 >/dev/null 2>&1 &&
-    fail "a launcher no higher than the published one was accepted"
-tool launcher "$state/offered.exe" --site "$site" --sign "$state/owner.key" --version 9 >/dev/null
-for path in self self.sig self.exe; do
-    [ "$(curl -sk -o /dev/null -w '%{http_code}' "https://$address/launcher/$path")" = 200 ] || fail "nginx does not serve $path"
+echo "--- nginx serves the release and objects, and nothing retired (at ${SECONDS}s)"
+code() { curl -sk -o /dev/null -w '%{http_code}' "https://$address$1"; }
+tool publish "$build" --site "$site" --version 10 --host "$address" >/dev/null
+[ "$(code /launcher/release)" = 200 ] || fail "no release"
+[ "$(code "/launcher/o/$(sha1sum < "$build/Tervalon.exe" | cut -d' ' -f1)")" = 200 ] || fail "no object"
+touch "$site/launcher/manifest.sig" "$site/launcher/self"
+for path in /launcher/manifest.sig /launcher/self "/launcher/o/$(printf "A%.0s" {1..40})" /launcher/o/release; do
+    [ "$(code "$path")" = 404 ] || fail "nginx served $path"
 done
-"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --timeout 60 > "$state/offer.out" 2>/dev/null &
-offer_pid=$!
-for _ in $(seq 300); do grep -q '^Launcher: ' "$state/offer.out" && break; sleep 0.1; done
-kill "$offer_pid" 2>/dev/null || true
-wait "$offer_pid" 2>/dev/null || true
-out=$(tr -d '\r' < "$state/offer.out" | grep -m1 '^Launcher: ' || true)
-[ "$out" = "Launcher: version 9 offered, signed, prepared" ] || fail "TVLHeadless through nginx: $out"
-cmp -s "$app/TVLHeadless.exe.new" "$state/offered.exe" || fail "the prepared build is not the served exe"
-rm -f "$app"/TVLHeadless.exe.new*
-touch "$site/publishing"
-for path in self self.sig self.exe; do
-    [ "$(curl -sk -o /dev/null -w '%{http_code}' "https://$address/launcher/$path")" = 503 ] || fail "no 503 for $path"
-done
-rm "$site/publishing"
-
-echo "--- the publish marker makes the .sig wait with the manifest (at ${SECONDS}s)"
-touch "$site/publishing"
-[ "$(curl -sk -o /dev/null -w '%{http_code}' "https://$address/launcher/manifest.sig")" = 503 ] || fail "no 503 for the .sig"
-rm "$site/publishing"
-out=$(tool publish "$build" --site "$site" --version 7)
-grep -q "removed launcher/manifest.sig" <<<"$out" || fail "stale .sig kept: $out"
-[ ! -e "$site/launcher/manifest.sig" ] || fail "an unsigned publish left the old signature"
 echo "all steps passed"

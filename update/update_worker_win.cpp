@@ -209,6 +209,7 @@ bool readServerRelease() {
     DWORD status = 0;
     gReleaseBytes = fetchServerDocument(L"/launcher/release", &status, kReleaseLimit);
     if (keyed() && !gReleaseBytes) {
+        reportRelease(L"refused: /launcher/release brought no whole answer");
         setStatus(ServerError, kUnreachable);
         waitForRetry(kUnreachablePauses);
         return false;
