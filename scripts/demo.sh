@@ -25,7 +25,7 @@ mkdir -p "$state" "$shots"
 python3 tests/support/test_site.py --sample-build "$state/build"
 printf 'Version 3\n\u2022 New map: Level 1\n\u2022 Faster matchmaking\n\u2022 Fixed a crash when leaving a lobby\n' \
     > "$state/notes.txt"
-python3 tools/tvl_publish.py publish "$state/build" --site "$site" --version 3 --notes "$state/notes.txt" \
+python3 tools/tvl_publish.py publish "$state/build" --site "$site" --version 3 --host "$address" --notes "$state/notes.txt" \
     --banner resources/default_banner.jpg
 bash tests/support/nginx_ctl.sh start "$state/nginx" "$address" "$site"
 xvfb_pid=""
