@@ -1,0 +1,233 @@
+// The delta engine on made-up files: maps, the rolling scan, the plan, and
+// multipart bodies. Each change a patch makes to a pak is rebuilt byte for
+// byte from the old copy plus the fetched ranges.
+#include <doctest/doctest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "update/block_map.h"
+#include "update/delta_plan.h"
+#include "update/multipart.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes randomBytes(size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes out(size);
+    for (auto& b : out) b = static_cast<uint8_t>(rng());
+    return out;
+}
+
+const uint8_t kSha1[20] = {0xab, 0xcd};
+const char kSha1Hex[] = "abcd000000000000000000000000000000000000";
+
+struct Outcome {
+    Bytes rebuilt;
+    int64_t fetched = 0;
+    size_t requests = 0;
+};
+
+// What the launcher does, in memory: map the new file, scan the old one in
+// pieces of an odd size (so windows cross every seam), plan, and rebuild.
+Outcome update(const Bytes& old, const Bytes& fresh, int64_t from = 0) {
+    const std::string text = makeBlockMap(fresh.data(), fresh.size(), kSha1);
+    BlockMap map;
+    REQUIRE(readBlockMap(text.data(), text.size(), kSha1Hex, static_cast<int64_t>(fresh.size()), &map));
+    BlockIndex index(map);
+    REQUIRE(scanCopy(index, static_cast<int64_t>(old.size()), 100003, [&](int64_t at, uint8_t* out, size_t size) {
+        std::memcpy(out, old.data() + at, size);
+        return size;
+    }));
+    Outcome o;
+    o.rebuilt.assign(fresh.begin(), fresh.begin() + from);
+    for (const DeltaRun& run : planDelta(map, index, from)) {
+        REQUIRE(run.target == static_cast<int64_t>(o.rebuilt.size()));
+        const Bytes& source = run.copy ? old : fresh;
+        const int64_t at = run.copy ? run.source : run.target;
+        o.rebuilt.insert(o.rebuilt.end(), source.begin() + at, source.begin() + at + run.length);
+        if (!run.copy) o.fetched += run.length;
+    }
+    o.requests = rangeRequests(planDelta(map, index, from), 200).size();
+    return o;
+}
+
+// A pak-like file: entries of 3 to 300 KiB.
+std::vector<Bytes> entries(int count, unsigned seed) {
+    std::vector<Bytes> out;
+    std::mt19937 rng(seed);
+    for (int i = 0; i < count; ++i) out.push_back(randomBytes(3000 + rng() % 300000, seed * 1000 + i));
+    return out;
+}
+
+Bytes join(const std::vector<Bytes>& parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+}  // namespace
+
+TEST_CASE("patches to a pak rebuild byte for byte, fetching little more than the new bytes") {
+    const std::vector<Bytes> v1 = entries(60, 7);
+    const Bytes old = join(v1);
+    std::vector<Bytes> v2 = v1;
+    int64_t fresh = 0;
+    SUBCASE("entries inserted, removed and replaced, the index rewritten at the end") {
+        v2.insert(v2.begin() + 3, randomBytes(777, 1));
+        v2.erase(v2.begin() + 20);
+        v2[30] = randomBytes(v2[30].size(), 2);
+        v2.push_back(randomBytes(5000, 3));
+        fresh = 777 + static_cast<int64_t>(v2[30].size()) + 5000;
+    }
+    SUBCASE("entries reordered") {
+        std::swap(v2[5], v2[40]);
+        std::swap(v2[10], v2[11]);
+    }
+    SUBCASE("bytes changed in place") {
+        v2[15][100] ^= 1;
+        v2[50][v2[50].size() - 1] ^= 1;
+        fresh = 2;
+    }
+    const Bytes target = join(v2);
+    const Outcome o = update(old, target);
+    CHECK(o.rebuilt == target);
+    const int64_t block = chooseBlockSize(static_cast<int64_t>(target.size()));
+    CHECK(o.fetched <= fresh + 12 * block);  // each changed spot costs at most a block or two more
+    CHECK(o.requests == 1);
+}
+
+TEST_CASE("copies that help nothing or little still rebuild: a truncated copy, nothing in common, zero padding") {
+    const Bytes target = join(entries(30, 9));
+    SUBCASE("the copy is the first half") {
+        const Bytes half(target.begin(), target.begin() + target.size() / 2);
+        const Outcome o = update(half, target);
+        CHECK(o.rebuilt == target);
+        CHECK(o.fetched <= static_cast<int64_t>(target.size() / 2) + 65536);
+    }
+    SUBCASE("nothing in common: one range, the whole file") {
+        const Outcome o = update(randomBytes(target.size(), 99), target);
+        CHECK(o.rebuilt == target);
+        CHECK(o.fetched == static_cast<int64_t>(target.size()));
+        CHECK(o.requests == 1);
+    }
+    SUBCASE("a file of zeros: one distinct block, found once, copied everywhere") {
+        const Bytes zeros(6 * 1024 * 1024, 0);
+        Bytes padded = zeros;
+        padded.insert(padded.begin() + 100, 17, 0x55);
+        const Outcome o = update(padded, zeros);
+        CHECK(o.rebuilt == zeros);
+        CHECK(o.fetched == 0);
+    }
+    SUBCASE("a part file already holds a prefix: the plan starts there, mid-block") {
+        const Outcome o = update(target, target, 123457);
+        CHECK(o.rebuilt == target);
+        CHECK(o.fetched < chooseBlockSize(static_cast<int64_t>(target.size())));  // only a short last block
+    }
+}
+
+TEST_CASE("a map is read only as written: for its file, whole, within its caps") {
+    const Bytes data = randomBytes(5 * 1024 * 1024 + 3, 4);
+    const std::string good = makeBlockMap(data.data(), data.size(), kSha1);
+    const int64_t size = static_cast<int64_t>(data.size());
+    BlockMap map;
+    REQUIRE(readBlockMap(good.data(), good.size(), kSha1Hex, size, &map));
+    CHECK(map.blockLength(map.blocks() - 1) == 3 + (5 * 1024 * 1024) % map.blockSize);
+    CHECK(good.size() < data.size() / 500);
+    auto with = [&](size_t at, char value) {
+        std::string s = good;
+        s[at] = value;
+        return s;
+    };
+    const std::string bad[] = {good.substr(0, good.size() - 1), good + "x", with(0, 'X'), with(8, '\x01'),
+                               with(36, '\x01'),   // a block size that is no power of two
+                               with(41, '\x05'),   // check bytes past 4
+                               with(42, '\x01'),   // reserved
+                               ""};
+    for (const std::string& text : bad) CHECK_FALSE(readBlockMap(text.data(), text.size(), kSha1Hex, size, &map));
+    CHECK_FALSE(readBlockMap(good.data(), good.size(), kSha1Hex, size + 1, &map));
+    CHECK_FALSE(readBlockMap(good.data(), good.size(), "ffff000000000000000000000000000000000000", size, &map));
+    CHECK(crc32Update(0, reinterpret_cast<const uint8_t*>("123456789"), 9) == 0xCBF43926u);
+}
+
+TEST_CASE("ranges go several to a request, in the form HTTP has them") {
+    std::vector<DeltaRun> runs = {{false, 0, 10, 0}, {true, 10, 5000, 0}, {false, 5010, 1, 0}, {true, 5011, 9, 0},
+                                  {false, 5020, 30, 0}};
+    const auto requests = rangeRequests(runs, 2);
+    REQUIRE(requests.size() == 2);
+    CHECK(rangeHeaderValue(requests[0]) == "bytes=0-9,5010-5010");
+    CHECK(rangeHeaderValue(requests[1]) == "bytes=5020-5049");
+}
+
+namespace {
+
+struct Collect : MultipartSink {
+    std::string text;
+    bool onPart(int64_t first, int64_t last) override {
+        text += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+        return true;
+    }
+    bool onData(const char* data, size_t size) override {
+        text.append(data, size);
+        return true;
+    }
+};
+
+// Fed in pieces of `step` bytes, as a network delivers a body.
+bool readAll(const std::string& body, size_t step, std::string* out, bool* complete) {
+    MultipartReader reader("00000000001");
+    Collect sink;
+    for (size_t at = 0; at < body.size(); at += step)
+        if (!reader.feed(body.data() + at, std::min(step, body.size() - at), sink)) return false;
+    *out = sink.text;
+    *complete = reader.complete();
+    return true;
+}
+
+}  // namespace
+
+TEST_CASE("multipart bodies as nginx sends them, in any pieces; malformed ones are refused") {
+    const std::string part1 = "--00000000001\r\nContent-Type: application/octet-stream\r\nContent-Range: bytes 0-3/20\r\n\r\nabcd";
+    const std::string part2 = "\r\n--00000000001\r\nContent-Range: bytes 10-11/20\r\n\r\n\r\n";
+    const std::string nginx = "\r\n" + part1 + part2 + "\r\n--00000000001--\r\n";
+    for (size_t step : {1, 2, 7, 1000}) {
+        std::string text;
+        bool complete = false;
+        REQUIRE(readAll(nginx, step, &text, &complete));
+        CHECK(text == "[0-3]abcd[10-11]\r\n");
+        CHECK(complete);
+    }
+    std::string text;
+    bool complete = true;
+    CHECK(readAll(nginx.substr(0, nginx.size() - 10), 5, &text, &complete));
+    CHECK_FALSE(complete);  // cut before its close: the caller sees it unfinished
+    const std::string malformed[] = {
+        "\r\n--00000000002\r\nContent-Range: bytes 0-3/20\r\n\r\nabcd",                      // another boundary
+        "\r\n" + std::string(2000, 'x') + "\r\n" + part1,                                    // a preamble past its cap
+        "\r\n--00000000001\r\nContent-Type: x\r\n\r\nabcd",                                  // no Content-Range
+        "\r\n--00000000001\r\nContent-Range: bytes 5-3/20\r\n\r\n",                          // backwards
+        "\r\n--00000000001\r\nContent-Range: bytes 0-3/20\nabcd",                            // a bare LF
+        "\r\n" + part1 + "XY--00000000001--\r\n",                                            // data longer than its range
+        "\r\n--00000000001\r\nX: " + std::string(5000, 'y') + "\r\n",                        // headers past their cap
+    };
+    for (const std::string& body : malformed) {
+        CAPTURE(body.substr(0, 60));
+        complete = true;
+        CHECK_FALSE((readAll(body, 3, &text, &complete) && complete));
+    }
+    std::string boundary;
+    CHECK(multipartBoundary("multipart/byteranges; boundary=00000000001", &boundary));
+    CHECK(boundary == "00000000001");
+    CHECK(multipartBoundary("Multipart/Byteranges;boundary=\"a b\"", &boundary));
+    CHECK(boundary == "a b");
+    CHECK_FALSE(multipartBoundary("application/octet-stream", &boundary));
+    int64_t first = 0, last = 0;
+    CHECK(parseContentRange("bytes 100-199/1000", &first, &last));
+    CHECK((first == 100 && last == 199));
+    CHECK_FALSE(parseContentRange("bytes 100-1000/1000", &first, &last));
+    CHECK_FALSE(parseContentRange("bytes -5/1000", &first, &last));
+}
