@@ -168,7 +168,11 @@ namespace {
 struct Collect : MultipartSink {
     std::string text;
     bool onPart(int64_t first, int64_t last) override {
-        text += "[" + std::to_string(first) + "-" + std::to_string(last) + "]";
+        text += '[';
+        text += std::to_string(first);
+        text += '-';
+        text += std::to_string(last);
+        text += ']';
         return true;
     }
     bool onData(const char* data, size_t size) override {
