@@ -149,7 +149,7 @@ LRESULT onAccessibleAction(HWND window, WPARAM child) {
 }
 
 void onSpeedTick(HWND window) {
-    const int64_t done = gState.bytesDone;
+    const int64_t done = gState.bytesFromNetwork;  // a copy from the installed file is no speed
     const int64_t delta = done - gState.bytesAtLastTick;
     gState.bytesAtLastTick = done;
     gState.downloadSpeed = smoothedSpeed(gState.downloadSpeed, delta, gState.phase == Downloading);

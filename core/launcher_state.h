@@ -82,6 +82,7 @@ struct LauncherState {
     std::atomic<int32_t> retryRequested;  // window sets 1, worker clears
     std::atomic<int64_t> bytesTotal;
     std::atomic<int64_t> bytesDone;
+    std::atomic<int64_t> bytesFromNetwork;  // of bytesDone, what came over the network: the speed counts these
     std::atomic<int64_t> bytesAtLastTick;  // window's speed timer only
     std::atomic<double> downloadSpeed;     // window's speed timer only
     std::atomic<int32_t> gameRunning;      // set by one atomic test-and-set

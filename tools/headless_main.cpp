@@ -4,7 +4,9 @@
 // window standing in for the main window. Every change of phase or status
 // text is printed as "<Phase>: <text>" in UTF-8, what became of each
 // cycle's release as "Release: <result>", and every look at the
-// launcher's own offer as "Launcher: <result>". It never replaces itself.
+// launcher's own offer as "Launcher: <result>", and each file brought up to
+// date from its installed copy as "Delta: <path>: reused ..., fetched ...,
+// N request(s)". It never replaces itself.
 //
 //   --version         print the launcher's version and exit
 //   --press-update    press the main button whenever the phase is UpdateReady
@@ -34,6 +36,7 @@
 #include "steam/steam_stats.h"
 #include "core/decimal_scan.h"
 #include "core/launcher_version.h"
+#include "update/delta_win.h"
 #include "update/launcher_update_win.h"
 #include "update/update_worker.h"
 
@@ -69,6 +72,7 @@ std::atomic<unsigned> gStepCount{0};
 
 constexpr int kReleaseStep = -2;  // a line of its own, not a phase
 constexpr int kLauncherStep = -3;
+constexpr int kDeltaStep = -4;
 
 void recordStep(int phase, const wchar_t* text) {
     std::lock_guard<std::mutex> hold(gStepsLock);
@@ -79,6 +83,11 @@ void recordStep(int phase, const wchar_t* text) {
 // In order with the status lines, so a server owner reads why a phase came.
 void recordRelease(const wchar_t* result) {
     recordStep(kReleaseStep, result);
+    postStateChanged(0);
+}
+
+void recordDelta(const wchar_t* result) {
+    recordStep(kDeltaStep, result);
     postStateChanged(0);
 }
 
@@ -128,8 +137,9 @@ void pressIfAsked() {
 }
 
 void showStep(int phase, const std::wstring& text) {
-    if (phase == kReleaseStep || phase == kLauncherStep) {
-        printLine((phase == kReleaseStep ? L"Release: " : L"Launcher: ") + text);
+    if (phase == kReleaseStep || phase == kLauncherStep || phase == kDeltaStep) {
+        const wchar_t* tag = phase == kReleaseStep ? L"Release: " : phase == kLauncherStep ? L"Launcher: " : L"Delta: ";
+        printLine(tag + text);
         return;
     }
     if (phase == gShown.phase && text == gShown.text) return;
@@ -236,6 +246,7 @@ int wmain(int argc, wchar_t** argv) {
     gStatusObserver = recordStep;
     gReleaseObserver = recordRelease;
     gLauncherOfferObserver = recordLauncherOffer;
+    gDeltaObserver = recordDelta;
     {
         LockHolder hold(gStateLock);
         showStep(gState.phase, gState.statusText);  // the first line: Connecting

@@ -87,6 +87,7 @@ import sys
 import tempfile
 import time
 import urllib.parse
+import zlib
 
 MARKER = "publishing"
 VERSION_MAX = 2**31 - 1  # what players' launchers read as a version
@@ -356,6 +357,76 @@ def store_object(site, data):
     return digest, len(data)
 
 
+# ---- block maps ---------------------------------------------------------------
+# A game file of MAP_THRESHOLD bytes or more gets launcher/o/<sha1>.map, made
+# in the pass that copies and hashes it, so a launcher with an older copy
+# fetches only the blocks it lacks (format in the README).
+
+MAP_THRESHOLD = 4 * 1024 * 1024
+MAP_MAGIC = b"TVLMAP1\n"
+CHECK_SPAN = 256
+
+
+def map_block_size(size):
+    """Near sqrt(size / 12), a power of two from 4 KiB to 64 KiB."""
+    ideal, block = (size / 12) ** 0.5, 4096
+    while block < 65536 and block * 1.5 < ideal:
+        block *= 2
+    return block
+
+
+def map_check_bytes(size, block):
+    weak_hits = size * (size / block) / 2**32
+    for width in (2, 3):
+        if weak_hits / 2 ** (8 * width) < 1e-5:
+            return width
+    return 4
+
+
+class BlockMapper:
+    """Fed a file's bytes in order (pieces a whole number of blocks long,
+    but the last); gives its map."""
+
+    def __init__(self, size):
+        self.size, self.block = size, map_block_size(size)
+        self.check_bytes = map_check_bytes(size, self.block)
+        self.mask = (1 << (8 * self.check_bytes)) - 1
+        self.sums, self.seen = bytearray(), 0
+
+    def add(self, piece):
+        view, block, width = memoryview(piece), self.block, self.check_bytes
+        for at in range(0, len(view), block):
+            chunk = view[at:at + block]
+            self.sums += zlib.crc32(chunk).to_bytes(4, "little")
+            self.sums += (zlib.crc32(chunk[:CHECK_SPAN]) & self.mask).to_bytes(width, "little")
+        self.seen += len(piece)
+
+    def finish(self, sha1):
+        """The map, or None when the bytes seen are not the size announced."""
+        if self.seen != self.size:
+            return None
+        header = (MAP_MAGIC + bytes.fromhex(sha1) + self.size.to_bytes(8, "little") +
+                  self.block.to_bytes(4, "little") + bytes([4, self.check_bytes, 0, 0]))
+        return header + bytes(self.sums)
+
+
+def map_path(site, sha1):
+    return object_path(site, sha1 + ".map")
+
+
+def ensure_map(site, served, sha1, size):
+    """A kept file from before maps existed gets one, read from its object."""
+    if size < MAP_THRESHOLD or os.path.isfile(map_path(site, sha1)):
+        return
+    mapper = BlockMapper(size)
+    with open(served, "rb") as f:
+        for block in iter(lambda: f.read(HASH_CHUNK), b""):
+            mapper.add(block)
+    data = mapper.finish(sha1)
+    if data is not None:
+        write_atomically(site, map_path(site, sha1), data)
+
+
 def check_host(host):
     if not host or len(host) > 127 or not set(host) <= HOST_CHARACTERS:
         sys.exit(f"--host {host!r} is not a host name as players' launchers compare it: lowercase letters, "
@@ -409,7 +480,8 @@ def referenced_objects(release, manifest_entries):
     names = {release[k][0] for k in ("manifest", "notes", "banner") if release.get(k)}
     if release.get("launcher"):
         names.add(release["launcher"][1])
-    return names | {sha1 for _, _, sha1 in manifest_entries}
+    return names | {sha1 for _, _, sha1 in manifest_entries} | {
+        sha1 + ".map" for _, size, sha1 in manifest_entries if size >= MAP_THRESHOLD}
 
 
 def collect_objects(site, referenced, now=None):
@@ -651,11 +723,15 @@ def place_file(site, source, target):
     h, size = hashlib.sha1(), 0
     out, temp = temp_file(site)
     with out, open(source, "rb") as src:
+        announced = os.fstat(src.fileno()).st_size
+        mapper = BlockMapper(announced) if announced >= MAP_THRESHOLD else None
         while True:
             block = src.read(HASH_CHUNK)
             if not block:
                 break
             h.update(block)
+            if mapper:
+                mapper.add(block)
             out.write(block)
             size += len(block)
             gProgress.add(len(block))
@@ -669,6 +745,9 @@ def place_file(site, source, target):
         clear_path(obj)
         os.replace(temp, obj)
     serve_object(site, obj, target)
+    block_map = mapper.finish(sha1) if mapper else None
+    if block_map is not None and not os.path.isfile(map_path(site, sha1)):
+        write_atomically(site, map_path(site, sha1), block_map)
     return size, sha1
 
 
@@ -700,6 +779,7 @@ def place_build(build, site, paths):
         else:
             size, sha1 = stats[rel].st_size, cache[rel]["sha1"]
             keep_as_object(site, target, sha1)
+            ensure_map(site, target, sha1, size)
         # The build's state as it was before the copy: a write during the
         # copy makes the next publish copy the file again.
         fresh[rel] = {"build": identity(stats[rel]), "site": identity(os.lstat(target)), "sha1": sha1}

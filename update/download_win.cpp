@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,7 +10,9 @@
 #include "core/launcher_state.h"
 #include "core/text_utf8.h"
 #include "core/wait_seam.h"
+#include "update/block_map.h"
 #include "update/body_prefetch_win.h"
+#include "update/delta_win.h"
 #include "update/download.h"
 #include "update/file_check.h"
 #include "update/http_client.h"
@@ -113,6 +116,7 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         body.release();
         *have += keep;
         gState.bytesDone += keep;
+        gState.bytesFromNetwork += keep;
         if (keep > 0) postStateChanged(0);
         if (!readable || tooMuch) return false;
     }
@@ -175,6 +179,28 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
     return ::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+// Files whose delta ended in a file that failed its SHA-1 (a map that lied,
+// or a false match): from then on they come whole, so nothing loops.
+std::vector<std::string> gWholeOnly;
+
+bool deltaAllowed(const ManifestEntry& entry, const EntryPaths& paths) {
+    return gFilesAsObjects && entry.size >= kDeltaThreshold &&
+           std::find(gWholeOnly.begin(), gWholeOnly.end(), entry.sha1) == gWholeOnly.end() &&
+           ::GetFileAttributesW(paths.target) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The part file from the installed copy and ranges, where a map allows it.
+// kDeltaUnavailable leaves the file to the whole download.
+DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, KernelHandle& file) {
+    if (!deltaAllowed(entry, paths)) return kDeltaUnavailable;
+    file = openPartFile(paths.part, *have);
+    if (!file) return kDeltaFailed;
+    DeltaStats stats;
+    const DeltaOutcome outcome = fetchByDelta(entry, paths.target, file.get(), have, &stats);
+    if (outcome != kDeltaComplete) file.reset();
+    return outcome;
+}
+
 bool attempt(ManifestEntry& entry) {
     EntryPaths paths;
     if (!buildPaths(entry, &paths)) return false;
@@ -186,6 +212,8 @@ bool attempt(ManifestEntry& entry) {
     gState.bytesDone += have;
     char sha1[41] = "";
     KernelHandle file;
+    DeltaOutcome delta = have < entry.size ? tryDelta(entry, paths, &have, file) : kDeltaUnavailable;
+    if (delta == kDeltaFailed) return false;
     if (have < entry.size) {
         Sha1Hash written;
         bool fromZero = false;
@@ -197,7 +225,11 @@ bool attempt(ManifestEntry& entry) {
         if (!file) return false;
         file.reset();
     }
-    if (!verifyAndMove(entry, paths, sha1, file)) return false;
+    if (delta == kDeltaComplete) file.reset();  // hashed whole below
+    if (!verifyAndMove(entry, paths, sha1, file)) {
+        if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
+        return false;
+    }
     entry.needsUpdate = 0;
     return true;
 }

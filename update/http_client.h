@@ -6,6 +6,7 @@
 #include <winhttp.h>
 
 #include <cstdint>
+#include <string>
 #include "core/byte_buffer.h"
 #include "core/owned_handle.h"
 #include "update/slow_body_guard.h"
@@ -50,6 +51,13 @@ void openHttpSession();
 // Empty when there was no answer at all, or no whole status line and headers
 // within kHeadersLimitMs; the status is not checked here.
 ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
+
+// GET `path` with "Range: <rangeValue>" ("bytes=a-b,c-d"), as above.
+ServerRequest openRangeRequest(const wchar_t* path, const std::string& rangeValue);
+
+// A response header (WINHTTP_QUERY_CONTENT_TYPE, _CONTENT_RANGE) as ASCII;
+// empty when it is missing or longer than 511 characters.
+std::string responseHeader(const ServerRequest& request, DWORD infoLevel);
 
 // The response's numeric status code, 0 when it cannot be read.
 DWORD requestStatusCode(const ServerRequest& request);

@@ -65,7 +65,10 @@ bool sendWithinHeadersLimit(HINTERNET request) {
 
 }  // namespace
 
-ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset) {
+namespace {
+
+// GET `path`, with `range` as the whole "Range: ..." header line when not empty.
+ServerRequest openRequest(const wchar_t* path, const std::wstring& range) {
     ServerRequest r;
     if (!gState.httpSession) return r;
     r.connection = WinHttpHandle(::WinHttpConnect(gState.httpSession, gState.serverHost, kServerPort, 0));
@@ -75,16 +78,34 @@ ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset) {
     if (!request) return {};
     DWORD flags = kIgnoreCertificateProblems;
     if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) return {};
-    if (resumeOffset >= 1) {
-        wchar_t range[64];
-        std::swprintf(range, 64, L"Range: bytes=%lld-", static_cast<long long>(resumeOffset));
-        if (!::WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD))
-            return {};
-    }
+    if (!range.empty() && !::WinHttpAddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(range.size()),
+                                                      WINHTTP_ADDREQ_FLAG_ADD))
+        return {};
     r.sentMs = ::GetTickCount64();
     if (!sendWithinHeadersLimit(request.get())) return {};
     r.request = std::move(request);
     return r;
+}
+
+}  // namespace
+
+ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset) {
+    return openRequest(path, resumeOffset >= 1 ? L"Range: bytes=" + std::to_wstring(resumeOffset) + L"-" : L"");
+}
+
+ServerRequest openRangeRequest(const wchar_t* path, const std::string& rangeValue) {
+    return openRequest(path, L"Range: " + std::wstring(rangeValue.begin(), rangeValue.end()));
+}
+
+std::string responseHeader(const ServerRequest& request, DWORD infoLevel) {
+    wchar_t text[512];
+    DWORD size = sizeof text;
+    if (!::WinHttpQueryHeaders(request.request.get(), infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return {};
+    std::string out;
+    for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) out.push_back(text[i] < 128 ? static_cast<char>(text[i]) : '?');
+    return out;
 }
 
 DWORD requestStatusCode(const ServerRequest& request) {

@@ -7,7 +7,7 @@ It serves its root folder:
   /launcher/file?p=X  -> ROOT/files/X  (Range "bytes=N-" answered with 206)
   /launcher/banner    -> ROOT/banner.img
   /launcher/release   -> ROOT/launcher/release
-  /launcher/o/<hex>   -> ROOT/launcher/o/<hex>  (40 or 64 lowercase hex digits)
+  /launcher/o/<hex>   -> ROOT/launcher/o/<hex>  (40 or 64 lowercase hex digits; <40>.map too)
 A missing file answers 404.
 
 Faults are scripted in ROOT/rules.json, read again on every request: a list of
@@ -18,6 +18,9 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   times        use the rule this many more times, then drop it
   cut_after    send the full Content-Length, then drop the connection after N body bytes
   ignore_range answer 200 with the whole file even when Range was asked
+  single_part  answer a request for several ranges with the first one alone (a 206 of one part)
+  malformed_multipart  answer several ranges with a multipart body whose first part's
+               Content-Range names other bytes than it carries
   delay_ms     sleep this long before every chunk of the body
   pause_after_first_ms  sleep this long after the first chunk (a transfer that stalls)
   chunk        body chunk size in bytes (default 1 MiB, 64 KiB when endless)
@@ -90,7 +93,7 @@ def file_for(target):
              "/launcher/release": "launcher/release"}
     if parsed.path in fixed:
         return os.path.join(ROOT, fixed[parsed.path])
-    if re.fullmatch(r"/launcher/o/([0-9a-f]{40}|[0-9a-f]{64})", parsed.path):
+    if re.fullmatch(r"/launcher/o/([0-9a-f]{40}(\.map)?|[0-9a-f]{64})", parsed.path):
         return os.path.join(ROOT, "launcher", "o", parsed.path.rsplit("/", 1)[1])
     if parsed.path == "/launcher/file":
         rel = urllib.parse.parse_qs(parsed.query).get("p", [""])[0]
@@ -153,6 +156,9 @@ class Handler(BaseHTTPRequestHandler):
         if rule.get("header_trickle_ms"):
             return self.send_trickled_headers(target, rule)
         status, body = self.resolve(target, rule)
+        ranges = self.explicit_ranges()
+        if status == 200 and ranges and not rule.get("ignore_range") and body.path:
+            return self.send_ranges(body.path, ranges, rule)
         offset = self.range_offset()
         if status == 200 and offset and not rule.get("ignore_range") and offset <= body.size:
             body.start = offset
@@ -180,6 +186,42 @@ class Handler(BaseHTTPRequestHandler):
             except ValueError:
                 return 0
         return 0
+
+    def explicit_ranges(self):
+        """[(first, last)] of "bytes=a-b,c-d", or None for any other Range."""
+        value = self.headers.get("Range", "")
+        match = re.fullmatch(r"bytes=(\d+-\d+(,\d+-\d+)*)", value)
+        if not match:
+            return None
+        return [tuple(int(n) for n in part.split("-")) for part in match.group(1).split(",")]
+
+    def send_ranges(self, path, ranges, rule):
+        """As nginx answers: one range as a plain 206, several as
+        multipart/byteranges (or as the rule spoils it)."""
+        with open(path, "rb") as f:
+            data = f.read()
+        total = len(data)
+        ranges = [(a, min(b, total - 1)) for a, b in ranges if a < total]
+        if len(ranges) == 1 or rule.get("single_part"):
+            a, b = ranges[0]
+            payload, content_type = data[a:b + 1], "application/octet-stream"
+            extra = [("Content-Range", f"bytes {a}-{b}/{total}")]
+        else:
+            boundary = "00000000001"
+            parts = []
+            for i, (a, b) in enumerate(ranges):
+                named = (a + 1, b + 1) if rule.get("malformed_multipart") and i == 0 else (a, b)
+                parts.append(f"\r\n--{boundary}\r\nContent-Type: application/octet-stream\r\n"
+                             f"Content-Range: bytes {named[0]}-{named[1]}/{total}\r\n\r\n".encode() + data[a:b + 1])
+            payload = b"".join(parts) + f"\r\n--{boundary}--\r\n".encode()
+            content_type, extra = f"multipart/byteranges; boundary={boundary}", []
+        self.send_response(206)
+        self.send_header("Content-Type", content_type)
+        for name, value in extra:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(payload)))
+        self.end_headers()
+        self.send_body(Body(data=payload), rule)
 
     def send_body(self, body, rule):
         chunk = int(rule.get("chunk", 1 << 20))

@@ -1,0 +1,90 @@
+// A large file brought up to date from its installed copy, in-process
+// against the test server: its map and object by hash, the ranges several to
+// a request, and each way a server may answer them.
+#include <doctest/doctest.h>
+
+#include <string>
+
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/test_server_client.h"
+#include "update/block_map.h"
+#include "update/download.h"
+
+namespace {
+
+// A pak-like pair: version 2 inserts 3,000 bytes near the start, changes one
+// entry in place and appends an index.
+struct PakPair {
+    std::string v1, v2;
+    PakPair() {
+        v1 = testsrv::randomBytes(6 * 1024 * 1024, 31);
+        v2 = v1;
+        v2.insert(200000, testsrv::randomBytes(3000, 32));
+        v2.replace(3000000, 20000, testsrv::randomBytes(20000, 33));
+        v2 += testsrv::randomBytes(9000, 34);
+    }
+};
+
+struct DeltaFixture {
+    sandbox::PostSink window;
+    PakPair pak;
+    ManifestEntry entry;
+    explicit DeltaFixture(const char* name) {
+        testsrv::useServer();
+        sandbox::useFolders(name);
+        gState.mainWindow = window.hwnd;
+        gWaitSeam.divisor = 1000;
+        gFilesAsObjects = true;
+        entry = sandbox::makeEntry("Paks/Tervalon.pak", pak.v2);
+        testsrv::putFile("launcher/o/" + std::string(entry.sha1), pak.v2);
+        putMap(pak.v2);
+        sandbox::writeFile(sandbox::gamePath("Paks/Tervalon.pak"), pak.v1);
+        testsrv::clearRules();
+        testsrv::clearLog();
+    }
+    ~DeltaFixture() {
+        gFilesAsObjects = false;
+        gWaitSeam.divisor = 1;
+    }
+    void putMap(const std::string& of) {
+        uint8_t sha1[20];
+        for (int i = 0; i < 20; ++i) sha1[i] = static_cast<uint8_t>(std::stoi(std::string(entry.sha1 + 2 * i, 2), nullptr, 16));
+        testsrv::putFile("launcher/o/" + std::string(entry.sha1) + ".map",
+                         makeBlockMap(reinterpret_cast<const uint8_t*>(of.data()), of.size(), sha1));
+    }
+    bool installed() { return sandbox::readFile(sandbox::gamePath("Paks/Tervalon.pak")) == pak.v2; }
+};
+
+}  // namespace
+
+TEST_CASE("a patched pak comes as its map and one request of ranges; the progress counts the whole file") {
+    DeltaFixture f("delta-ranges");
+    gState.bytesFromNetwork = 0;
+    REQUIRE(downloadEntry(f.entry));
+    CHECK(f.installed());
+    const auto requests = testsrv::requests();
+    REQUIRE(requests.size() == 2);
+    CHECK(requests[0].target == "/launcher/o/" + std::string(f.entry.sha1) + ".map");
+    CHECK(requests[1].range.find(',') != std::string::npos);  // several ranges in one request
+    CHECK(gState.bytesDone == static_cast<int64_t>(f.pak.v2.size()));
+    CHECK(gState.bytesFromNetwork < 200000);  // the new bytes and a few blocks, not 6 MB
+    CHECK_FALSE(sandbox::exists(sandbox::gamePath("Paks/Tervalon.pak.part")));
+}
+
+TEST_CASE("every answer a server or a cache may give to ranges ends in the right file") {
+    DeltaFixture f("delta-answers");
+    SUBCASE("Range ignored: the whole file in a 200") { testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "ignore_range": true}])"); }
+    SUBCASE("several ranges answered by the first alone") { testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "single_part": true}])"); }
+    SUBCASE("a malformed multipart body: then one range at a time") {
+        testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "malformed_multipart": true, "times": 2}])");
+    }
+    SUBCASE("no map: the file comes whole") { testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "status": 404, "times": 1}])"); }
+    SUBCASE("a map that lies (made for other bytes): one delta, then the file whole, once") {
+        f.putMap(f.pak.v1);
+    }
+    REQUIRE(downloadEntry(f.entry));
+    CHECK(f.installed());
+    CHECK(testsrv::requests().size() < 12);
+}

@@ -1,0 +1,246 @@
+#include "update/delta_win.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
+#include "core/text_utf8.h"
+#include "update/block_map.h"
+#include "update/body_prefetch_win.h"
+#include "update/delta_plan.h"
+#include "update/http_client.h"
+#include "update/multipart.h"
+
+DeltaObserver gDeltaObserver = nullptr;
+
+namespace {
+
+constexpr size_t kScanPiece = 4 * 1024 * 1024;
+constexpr size_t kCopyPiece = 1024 * 1024;
+constexpr size_t kRangesPerRequest = 200;  // about 5 KB of header: well within nginx's 8 KB line
+
+std::wstring objectAddress(const ManifestEntry& entry, const wchar_t* suffix) {
+    std::wstring address = L"/launcher/o/";
+    for (const char* c = entry.sha1; *c; ++c) address.push_back(static_cast<wchar_t>(*c));
+    return address + suffix;
+}
+
+bool hexHash(const char* sha1) {
+    for (int i = 0; i < 40; ++i)
+        if (!((sha1[i] >= '0' && sha1[i] <= '9') || (sha1[i] >= 'a' && sha1[i] <= 'f'))) return false;
+    return sha1[40] == 0;
+}
+
+std::wstring shownName(const ManifestEntry& entry) {
+    const char* slash = std::strrchr(entry.path, '/');
+    const char* name = slash ? slash + 1 : entry.path;
+    wchar_t display[200];
+    utf8ToUtf16(name, std::strlen(name), display, 200);
+    return display;
+}
+
+bool readAt(HANDLE file, int64_t offset, void* out, DWORD size, DWORD* got) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return ::ReadFile(file, out, size, got, &at) != 0;
+}
+
+bool fetchMap(const ManifestEntry& entry, BlockMap* map, DeltaStats* stats) {
+    DWORD status = 0;
+    ++stats->requests;
+    const ByteBuffer body = fetchServerDocument(objectAddress(entry, L".map").c_str(), &status,
+                                                blockMapLimit(entry.size));
+    return body && status == 200 && readBlockMap(body.data, body.size, entry.sha1, entry.size, map);
+}
+
+// The part file grows only at its end, in the new file's order.
+class PartWriter {
+public:
+    PartWriter(HANDLE part, HANDLE copy, int64_t* have, DeltaStats* stats)
+        : part_(part), copy_(copy), have_(have), stats_(stats) {}
+
+    bool write(const void* data, DWORD size) {
+        DWORD done = 0;
+        if (size && (!::WriteFile(part_, data, size, &done, nullptr) || done != size)) return false;
+        *have_ += size;
+        gState.bytesDone += size;
+        postStateChanged(0);
+        return true;
+    }
+
+    // `length` bytes of the installed copy from `source`.
+    bool copy(int64_t source, int64_t length) {
+        std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(length, kCopyPiece)));
+        while (length > 0) {
+            DWORD got = 0;
+            const DWORD want = static_cast<DWORD>(std::min<int64_t>(length, kCopyPiece));
+            if (!readAt(copy_, source, buffer.data(), want, &got) || got != want || !write(buffer.data(), got))
+                return false;
+            stats_->reused += got;
+            source += got;
+            length -= got;
+        }
+        return true;
+    }
+
+    int64_t have() const { return *have_; }
+
+private:
+    HANDLE part_, copy_;
+    int64_t* have_;
+    DeltaStats* stats_;
+};
+
+// Takes bytes of the new file at any offset, as a response brings them:
+// what extends the part file is written, the gap before it filled from the
+// copy where the plan copies it, and what the part file has already skipped.
+class ResponseSink : public MultipartSink {
+public:
+    ResponseSink(PartWriter& writer, const std::vector<DeltaRun>& runs, int64_t fileSize, DeltaStats* stats)
+        : writer_(writer), runs_(runs), size_(fileSize), stats_(stats) {}
+
+    bool onPart(int64_t first, int64_t last) override {
+        at_ = first;
+        end_ = last + 1;
+        return true;
+    }
+    bool onData(const char* data, size_t size) override {
+        stats_->fetched += static_cast<int64_t>(size);
+        gState.bytesFromNetwork += static_cast<int64_t>(size);
+        if (at_ + static_cast<int64_t>(size) > end_) return false;  // more than the part announced
+        const int64_t start = at_;
+        at_ += static_cast<int64_t>(size);
+        if (at_ <= writer_.have()) return true;  // held already
+        if (start > writer_.have() && !copyUpTo(start)) return false;
+        const int64_t skip = writer_.have() - start;
+        const int64_t room = std::min<int64_t>(static_cast<int64_t>(size) - skip, size_ - writer_.have());
+        return writer_.write(data + skip, static_cast<DWORD>(room));
+    }
+    // A body that is the file from `offset` on (a 200, or one span).
+    void startSpan(int64_t offset, int64_t last) { onPart(offset, last); }
+
+private:
+    // Only copied runs may lie between the part file's end and new data:
+    // a fetched run there means the server left a range out.
+    bool copyUpTo(int64_t offset) {
+        for (const DeltaRun& run : runs_) {
+            const int64_t runEnd = run.target + run.length;
+            if (runEnd <= writer_.have()) continue;
+            if (run.target >= offset) break;
+            if (!run.copy) return false;
+            const int64_t from = writer_.have(), to = std::min(runEnd, offset);
+            if (!writer_.copy(run.source + (from - run.target), to - from)) return false;
+        }
+        return writer_.have() == offset;
+    }
+
+    PartWriter& writer_;
+    const std::vector<DeltaRun>& runs_;
+    int64_t size_;
+    DeltaStats* stats_;
+    int64_t at_ = 0, end_ = 0;
+};
+
+// Copies what the plan copies before its first fetched run.
+bool copyLeading(PartWriter& writer, const std::vector<DeltaRun>& runs) {
+    for (const DeltaRun& run : runs) {
+        if (!run.copy) return true;
+        if (!writer.copy(run.source + (writer.have() - run.target), run.target + run.length - writer.have()))
+            return false;
+    }
+    return true;
+}
+
+enum Answer { kAnswerUsed, kAnswerMalformed, kAnswerFailed };
+
+// Streams a response body into the sink: as multipart, or as the one span
+// it says (a 200 is the whole file from 0).
+Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
+    const DWORD status = requestStatusCode(request);
+    std::string boundary;
+    const bool multipart = status == 206 &&
+                           multipartBoundary(responseHeader(request, WINHTTP_QUERY_CONTENT_TYPE), &boundary);
+    MultipartReader reader(boundary);
+    int64_t first = 0, last = 0;
+    if (status == 200) {
+        sink.startSpan(0, fileSize - 1);
+    } else if (status == 206 && !multipart) {
+        if (!parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last)) return kAnswerFailed;
+        sink.startSpan(first, last);
+    } else if (!multipart) {
+        return kAnswerFailed;
+    }
+    BodyPrefetcher body(request.request, 256 * 1024);
+    if (!body.ok()) return kAnswerFailed;
+    for (;;) {
+        const char* block = nullptr;
+        DWORD got = 0;
+        const bool readable = body.next(&block, &got);
+        if (readable && got == 0) break;
+        const bool taken = multipart ? reader.feed(block, got, sink) : sink.onData(block, got);
+        body.release();
+        if (!taken) return multipart ? kAnswerMalformed : kAnswerFailed;
+        if (!readable) return kAnswerFailed;
+    }
+    return multipart && !reader.complete() ? kAnswerMalformed : kAnswerUsed;
+}
+
+bool scanInstalledCopy(const ManifestEntry& entry, HANDLE copy, BlockIndex& index) {
+    setStatus(-1, L"Comparing %ls with the installed copy", shownName(entry).c_str());
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(copy, &size)) return false;
+    const bool scanned = scanCopy(index, size.QuadPart, kScanPiece, [copy](int64_t at, uint8_t* out, size_t want) {
+        DWORD got = 0;
+        return readAt(copy, at, out, static_cast<DWORD>(want), &got) ? static_cast<size_t>(got) : 0;
+    });
+    setStatus(-1, L"Downloading %ls", shownName(entry).c_str());
+    return scanned;
+}
+
+void report(const ManifestEntry& entry, const DeltaStats& stats) {
+    if (!gDeltaObserver) return;
+    wchar_t line[600];
+    std::swprintf(line, 600, L"%hs: reused %lld bytes, fetched %lld bytes, %d request(s)", entry.path,
+                  static_cast<long long>(stats.reused), static_cast<long long>(stats.fetched), stats.requests);
+    gDeltaObserver(line);
+}
+
+}  // namespace
+
+DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
+                          DeltaStats* stats) {
+    if (entry.size < kDeltaThreshold || !hexHash(entry.sha1)) return kDeltaUnavailable;
+    KernelHandle copy(::CreateFileW(installed, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BlockMap map;
+    if (!copy || !fetchMap(entry, &map, stats)) return kDeltaUnavailable;
+    BlockIndex index(map);
+    if (!scanInstalledCopy(entry, copy.get(), index)) return kDeltaUnavailable;
+    PartWriter writer(part, copy.get(), have, stats);
+    const std::wstring address = objectAddress(entry, L"");
+    size_t perRequest = kRangesPerRequest;
+    while (*have < entry.size) {
+        const std::vector<DeltaRun> runs = planDelta(map, index, *have);
+        if (!copyLeading(writer, runs)) return kDeltaFailed;
+        if (*have >= entry.size) break;
+        const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, perRequest);
+        ServerRequest request = openRangeRequest(address.c_str(), rangeHeaderValue(requests.front()));
+        ++stats->requests;
+        if (!request) return kDeltaFailed;
+        const int64_t before = *have;
+        ResponseSink sink(writer, runs, entry.size, stats);
+        const Answer answer = consume(request, sink, entry.size);
+        // A malformed multipart body fails this attempt; from here on ranges go one at a time.
+        if (answer == kAnswerMalformed) perRequest = 1;
+        if (answer != kAnswerUsed || *have == before) {
+            report(entry, *stats);
+            return kDeltaFailed;
+        }
+    }
+    report(entry, *stats);
+    return kDeltaComplete;
+}

@@ -1,0 +1,35 @@
+// A large file brought up to date from its installed copy: its block map
+// fetched, the copy scanned, and the part file written in file order from
+// runs copied out of the copy and ranges fetched from the server, several
+// to a request. The part file is always a prefix of the new file, so a kill
+// at any moment leaves something the next start continues from.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "core/game_files.h"
+
+struct DeltaStats {
+    int64_t reused = 0;   // bytes copied from the installed copy
+    int64_t fetched = 0;  // body bytes that came over the network
+    int requests = 0;     // the map's included
+};
+
+enum DeltaOutcome {
+    kDeltaComplete,     // the part file holds entry.size bytes, not yet verified
+    kDeltaUnavailable,  // no map, or no copy to use: download the file whole
+    kDeltaFailed,       // an attempt failed; the part file holds a prefix
+};
+
+// Brings `part` (open for writing at *have, which bytesDone counts) to the
+// entry's size from the installed copy at `installed` and the ranges of
+// "/launcher/o/<sha1>". *have follows what is written.
+DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
+                          DeltaStats* stats);
+
+// Told each file's figures ("Tervalon.pak: reused 500000000 bytes, fetched
+// 12000000 bytes, 2 requests"), for TVLHeadless; null in the launcher.
+using DeltaObserver = void (*)(const wchar_t* line);
+extern DeltaObserver gDeltaObserver;
