@@ -33,7 +33,7 @@ cp "$build_dir/TVLHeadless.exe" "$app/"
 printf 'server=%s\r\n' "$address" > "$app/TVLLauncher.ini"
 headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }
 requests() { wc -l < "$state/nginx/access.log"; }
-file_requests_since() { tail -n +"$(($1 + 1))" "$state/nginx/access.log" | grep '^/launcher/file' || true; }
+file_requests_since() { tail -n +"$(($1 + 1))" "$state/nginx/access.log" | grep '^/launcher/file' | cut -d' ' -f1-3 || true; }
 trap 'nginx_ctl stop "$state/nginx"; rm -rf "$site_root"' EXIT
 
 echo "--- publish version 1 and install it (at ${SECONDS}s)"

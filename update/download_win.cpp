@@ -214,7 +214,9 @@ bool attempt(ManifestEntry& entry) {
     KernelHandle file;
     DeltaOutcome delta = have < entry.size ? tryDelta(entry, paths, &have, file) : kDeltaUnavailable;
     if (delta == kDeltaFailed) return false;
-    if (have < entry.size) {
+    if (delta == kDeltaComplete) {
+        file.reset();  // hashed whole below
+    } else if (have < entry.size) {
         Sha1Hash written;
         bool fromZero = false;
         if (!fetchRest(entry, paths, &have, written, &fromZero, file)) return false;
@@ -225,7 +227,6 @@ bool attempt(ManifestEntry& entry) {
         if (!file) return false;
         file.reset();
     }
-    if (delta == kDeltaComplete) file.reset();  // hashed whole below
     if (!verifyAndMove(entry, paths, sha1, file)) {
         if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
         return false;

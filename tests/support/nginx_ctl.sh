@@ -8,7 +8,8 @@
 # server owner's machine, so files www-data cannot read answer 403 here too.
 # The site must therefore lie where www-data can reach it (not under /root).
 # RATE (for example 4m) slows file bodies down, to interrupt a download.
-# Every request is logged to STATE_DIR/access.log as "uri status range".
+# Every request is logged to STATE_DIR/access.log as "uri status range bytes",
+# bytes being all that went out for it, headers included.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 cmd="$1"
@@ -42,7 +43,10 @@ start)
                  -e "s#/etc/ssl/private/tervalon.key#$dir/key.pem#" \
                  -e "s#root /srv/tervalon;#root $site;#" \
                  "$here/../../tools/nginx/tvl-launcher.conf")
-    if [ -n "$rate" ]; then server=${server/try_files \/files\/\$arg_p =404;/limit_rate $rate; try_files \/files\/\$arg_p =404;}; fi
+    if [ -n "$rate" ]; then
+        server=${server/try_files \/files\/\$arg_p =404;/limit_rate $rate; try_files \/files\/\$arg_p =404;}
+        server=${server/try_files \$uri =404;/limit_rate $rate; try_files \$uri =404;}
+    fi
     cat > "$dir/nginx.conf" <<CONF
 user www-data;
 worker_processes 1;
@@ -56,7 +60,7 @@ http {
     include /etc/nginx/mime.types;
     default_type application/octet-stream;
     gzip on;
-    log_format tvl '\$request_uri \$status \$http_range';
+    log_format tvl '\$request_uri \$status \$http_range \$bytes_sent';
     access_log $dir/access.log tvl;
     client_body_temp_path $dir/temp/body;
     proxy_temp_path $dir/temp/proxy;

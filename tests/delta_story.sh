@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Patches that move only what changed, with the real parts: the publish tool
+# writing block maps, Debian's stock nginx with the shipped config answering
+# several ranges in one request, and TVLHeadless updating installed games.
+# Each kind of change installs byte for byte; a kill -9 mid-delta resumes; a
+# map that lies ends in one verified whole download.
+#   delta_story.sh BUILD_DIR STATE_DIR ADDRESS
+set -euo pipefail
+build_dir="$1"
+state="$(mkdir -p "$2" && cd "$2" && pwd)"
+address="$3"
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+prefix="$build_dir/wineprefix"
+export WINEPREFIX="$prefix"
+tool() { python3 "$repo/tools/tvl_publish.py" "$@"; }
+nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
+fail() { echo "delta story: $*" >&2; exit 1; }
+
+build="$state/build" app="$state/app"
+site_root=$(mktemp -d /tmp/tvl-delta.XXXXXX)
+chmod 755 "$site_root"
+site="$site_root/site"
+data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
+game="$data/Game"
+rm -rf "$build" "$app" "$state/nginx"
+mkdir -p "$build/Paks" "$app"
+cp "$build_dir/TVLHeadless.exe" "$app/"
+printf 'server=%s\r\n' "$address" > "$app/TVLLauncher.ini"
+headless_pid=""
+trap 'kill -9 ${headless_pid:-} 2>/dev/null || true; nginx_ctl stop "$state/nginx"; rm -rf "$site_root"' EXIT
+headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }
+installed_matches() { (cd "$build" && find . -type f | while read -r f; do cmp -s "$f" "$game/$f" || exit 1; done); }
+publish() { tool publish "$build" --site "$site" --host "$address" >/dev/null; }
+log_since() { tail -n +"$(($1 + 1))" "$state/nginx/access.log"; }
+requests() { wc -l < "$state/nginx/access.log"; }
+delta_line() { grep "^Delta: Paks/$1: " <<<"$2" || fail "no delta line for $1 in: $2"; }
+figure() { sed -n "s/.* $1 \([0-9]*\) bytes.*/\1/p" <<<"$2"; }
+random_file() { head -c "$2" /dev/urandom > "$1"; }
+
+echo "--- version 1 installs whole (at ${SECONDS}s)"
+python3 "$repo/tests/support/pak_pair.py" "$build/Paks/shifted.pak" "$state/shifted.v2" --mib 40 --seed 5 >/dev/null
+random_file "$build/Paks/truncated.pak" 9000000
+random_file "$build/Paks/other.pak" 6000000
+python3 - "$build/Paks/zeros.pak" <<'PY'
+import os, sys
+# A file of mostly padding: a few entries among megabytes of zeros.
+with open(sys.argv[1], "wb") as f:
+    for i in range(6):
+        f.write(bytes(1 << 20))
+        f.write(os.urandom(5000 + i))
+PY
+head -c 30000 /dev/urandom > "$build/Tervalon.exe"
+publish
+[ -f "$site/launcher/o/$(sha1sum < "$build/Paks/shifted.pak" | cut -d' ' -f1).map" ] || fail "no map for a large file"
+[ ! -e "$site/launcher/o/$(sha1sum < "$build/Tervalon.exe" | cut -d' ' -f1).map" ] || fail "a map for a small file"
+nginx_ctl start "$state/nginx" "$address" "$site"
+rm -rf "$data"
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "install: $out"
+installed_matches || fail "version 1 differs"
+grep -q '^Delta:' <<<"$out" && fail "a fresh install used a delta: $out"
+
+echo "--- inserts, removals, in-place changes, a truncated copy, nothing in common, zero padding (at ${SECONDS}s)"
+cp "$state/shifted.v2" "$build/Paks/shifted.pak"
+python3 - "$build/Paks/truncated.pak" "$build/Paks/zeros.pak" <<'PY'
+import os, sys
+t = bytearray(open(sys.argv[1], "rb").read())
+t[4000000:4000000] = os.urandom(777)       # an insert mid-file
+t[100:200] = os.urandom(100)               # a change in place
+open(sys.argv[1], "wb").write(bytes(t) + os.urandom(12345))  # appended data
+z = open(sys.argv[2], "rb").read()
+open(sys.argv[2], "wb").write(z[3 << 20:] + z[:3 << 20])     # reordered halves
+PY
+truncate -s 3000000 "$game/Paks/truncated.pak"  # the installed copy lost its tail
+random_file "$build/Paks/other.pak" 6000000
+publish
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "update: $out"
+installed_matches || fail "the delta update differs from the build"
+echo "$out" | grep '^Delta:'
+shifted=$(delta_line shifted.pak "$out")
+size=$(stat -c %s "$build/Paks/shifted.pak")
+[ "$(figure fetched "$shifted")" -lt $((size / 10)) ] || fail "shifted.pak fetched too much: $shifted"
+[[ "$shifted" == *", 2 request(s)" ]] || fail "shifted.pak took more than its map and one request: $shifted"
+other=$(delta_line other.pak "$out")
+[ "$(figure reused "$other")" = 0 ] || fail "other.pak reused bytes it could not have: $other"
+zeros=$(delta_line zeros.pak "$out")
+[ "$(figure fetched "$zeros")" -lt 200000 ] || fail "zeros.pak fetched too much: $zeros"
+log_since "$before" | grep -q "^/launcher/o/[0-9a-f]\{40\} 206 bytes=[0-9-]*,[0-9]" || fail "no multi-range request reached nginx"
+
+echo "--- a kill -9 in the middle of a delta resumes from the part file (at ${SECONDS}s)"
+python3 "$repo/tests/support/pak_pair.py" "$state/unused" "$build/Paks/shifted.pak" --mib 40 --seed 5 --replaced 30 >/dev/null
+publish
+nginx_ctl start "$state/nginx" "$address" "$site" 2m
+part="$game/Paks/shifted.pak.part"
+"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --press-update --timeout 120 >/dev/null 2>&1 &
+headless_pid=$!
+for _ in $(seq 600); do [ "$(stat -c %s "$part" 2>/dev/null || echo 0)" -gt 3000000 ] && break; sleep 0.1; done
+pkill -9 -f "delta_story.app.TVLHeadless" 2>/dev/null || true
+kill -9 "$headless_pid" 2>/dev/null || true
+wait "$headless_pid" 2>/dev/null || true
+headless_pid=""
+have=$(stat -c %s "$part" 2>/dev/null || echo 0)
+[ "$have" -gt 0 ] && [ "$have" -lt "$(stat -c %s "$build/Paks/shifted.pak")" ] || fail "no part file mid-way ($have bytes)"
+cmp -s -n "$have" "$part" "$build/Paks/shifted.pak" || fail "the part file is not a prefix of the new file"
+nginx_ctl start "$state/nginx" "$address" "$site"
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "resume: $out"
+installed_matches || fail "the resumed delta differs"
+echo "killed at $have bytes: $(delta_line shifted.pak "$out")"
+
+echo "--- a map that lies ends in one verified whole download (at ${SECONDS}s)"
+python3 -c "import os, sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[5000000] ^= 1; open(sys.argv[1], 'wb').write(d)" \
+    "$build/Paks/shifted.pak"
+publish
+sha1=$(sha1sum < "$build/Paks/shifted.pak" | cut -d' ' -f1)
+python3 - "$site/launcher/o/$sha1.map" "$game/Paks/shifted.pak" "$sha1" <<PY
+import sys
+sys.path.insert(0, "$repo/tools")
+import tvl_publish as t
+path, other, sha1 = sys.argv[1:]
+data = open(other, "rb").read()
+size = len(open(path.replace(".map", ""), "rb").read())
+data = (data + bytes(size))[:size]  # the installed bytes, described as if they were the new file
+m = t.BlockMapper(size)
+for at in range(0, size, 1 << 20):
+    m.add(data[at:at + (1 << 20)])
+open(path, "wb").write(m.finish(sha1))
+PY
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "a lying map: $out"
+installed_matches || fail "a lying map left a wrong file"
+whole=$(log_since "$before" | grep -c "^/launcher/o/$sha1 200 - " || true)
+[ "$whole" = 1 ] || fail "not exactly one whole download after the lying map ($whole): $(log_since "$before")"
+echo "all steps passed"
