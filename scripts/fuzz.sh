@@ -15,7 +15,7 @@ out=build/fuzz
 mkdir -p "$out/artifacts"
 status=0
 printf '%-18s %12s %10s %8s\n' harness executions exec/s corpus
-for harness in server_documents steam_files image_header local_files signing; do
+for harness in server_documents steam_files image_header local_files signing delta; do
     corpus="$out/corpus/$harness"
     mkdir -p "$corpus"
     dict=()

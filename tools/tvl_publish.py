@@ -82,6 +82,7 @@ import os
 import re
 import shutil
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
@@ -368,8 +369,8 @@ CHECK_SPAN = 256
 
 
 def map_block_size(size):
-    """Near sqrt(size / 12), a power of two from 4 KiB to 64 KiB."""
-    ideal, block = (size / 12) ** 0.5, 4096
+    """Near sqrt(size / 3), a power of two from 4 KiB to 64 KiB."""
+    ideal, block = (size / 3) ** 0.5, 4096
     while block < 65536 and block * 1.5 < ideal:
         block *= 2
     return block
@@ -390,15 +391,14 @@ class BlockMapper:
     def __init__(self, size):
         self.size, self.block = size, map_block_size(size)
         self.check_bytes = map_check_bytes(size, self.block)
-        self.mask = (1 << (8 * self.check_bytes)) - 1
-        self.sums, self.seen = bytearray(), 0
+        self.weak, self.check, self.seen = [], [], 0
 
     def add(self, piece):
-        view, block, width = memoryview(piece), self.block, self.check_bytes
-        for at in range(0, len(view), block):
-            chunk = view[at:at + block]
-            self.sums += zlib.crc32(chunk).to_bytes(4, "little")
-            self.sums += (zlib.crc32(chunk[:CHECK_SPAN]) & self.mask).to_bytes(width, "little")
+        # List comprehensions: the per-block cost is most of a map's price.
+        view, block, crc = memoryview(piece), self.block, zlib.crc32
+        starts = range(0, len(view), block)
+        self.weak += [crc(view[at:at + block]) for at in starts]
+        self.check += [crc(view[at:at + min(CHECK_SPAN, block)]) for at in starts]
         self.seen += len(piece)
 
     def finish(self, sha1):
@@ -407,16 +407,25 @@ class BlockMapper:
             return None
         header = (MAP_MAGIC + bytes.fromhex(sha1) + self.size.to_bytes(8, "little") +
                   self.block.to_bytes(4, "little") + bytes([4, self.check_bytes, 0, 0]))
-        return header + bytes(self.sums)
+        pairs = [0] * (2 * len(self.weak))
+        pairs[0::2], pairs[1::2] = self.weak, self.check
+        sums = struct.pack(f"<{len(pairs)}I", *pairs)
+        if self.check_bytes < 4:  # each check sum keeps its low bytes only
+            width = 4 + self.check_bytes
+            sums = b"".join(sums[at:at + width] for at in range(0, len(sums), 8))
+        return header + sums
 
 
 def map_path(site, sha1):
     return object_path(site, sha1 + ".map")
 
 
+gMaps = True  # --no-maps turns them off
+
+
 def ensure_map(site, served, sha1, size):
     """A kept file from before maps existed gets one, read from its object."""
-    if size < MAP_THRESHOLD or os.path.isfile(map_path(site, sha1)):
+    if not gMaps or size < MAP_THRESHOLD or os.path.isfile(map_path(site, sha1)):
         return
     mapper = BlockMapper(size)
     with open(served, "rb") as f:
@@ -724,14 +733,14 @@ def place_file(site, source, target):
     out, temp = temp_file(site)
     with out, open(source, "rb") as src:
         announced = os.fstat(src.fileno()).st_size
-        mapper = BlockMapper(announced) if announced >= MAP_THRESHOLD else None
+        mapper = BlockMapper(announced) if announced >= MAP_THRESHOLD and gMaps else None
         while True:
             block = src.read(HASH_CHUNK)
             if not block:
                 break
-            h.update(block)
             if mapper:
                 mapper.add(block)
+            h.update(block)
             out.write(block)
             size += len(block)
             gProgress.add(len(block))
@@ -985,6 +994,8 @@ def next_version(args, site):
 
 
 def publish(args):
+    global gMaps
+    gMaps = not args.no_maps
     args.version = whole_version(args.version)
     build, site = os.path.abspath(args.build), os.path.abspath(args.site)
     paths = check_publish(args, build, site)
@@ -1275,6 +1286,8 @@ def main():
     p.add_argument("--banner", metavar="IMAGE", help="the launcher's banner picture")
     p.add_argument("--sign", metavar="KEYFILE", help="sign the release with this private key (keygen makes one)")
     p.add_argument("--host", help="the server host players have in server=; writes the release (needed with --sign)")
+    p.add_argument("--no-maps", action="store_true",
+                   help="write no block maps (players then download every changed large file whole)")
     p.add_argument("--expires", type=int, default=DEFAULT_EXPIRY_DAYS, metavar="DAYS",
                    help=f"days until a signed release expires (default {DEFAULT_EXPIRY_DAYS}; renew with refresh)")
     p.set_defaults(run=publish)

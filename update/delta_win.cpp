@@ -13,6 +13,7 @@
 #include "update/delta_plan.h"
 #include "update/http_client.h"
 #include "update/multipart.h"
+#include "update/sha1_win.h"
 
 DeltaObserver gDeltaObserver = nullptr;
 
@@ -60,12 +61,14 @@ bool fetchMap(const ManifestEntry& entry, BlockMap* map, DeltaStats* stats) {
 // The part file grows only at its end, in the new file's order.
 class PartWriter {
 public:
-    PartWriter(HANDLE part, HANDLE copy, int64_t* have, DeltaStats* stats)
-        : part_(part), copy_(copy), have_(have), stats_(stats) {}
+    PartWriter(HANDLE part, HANDLE copy, int64_t* have, Sha1Hash* written, DeltaStats* stats)
+        : part_(part), copy_(copy), have_(have), written_(written), stats_(stats) {}
 
     bool write(const void* data, DWORD size) {
         DWORD done = 0;
         if (size && (!::WriteFile(part_, data, size, &done, nullptr) || done != size)) return false;
+        // Hashed as written: no second read of a multi-GB file to verify it.
+        if (written_) written_->add(data, size);
         *have_ += size;
         gState.bytesDone += size;
         postStateChanged(0);
@@ -92,6 +95,7 @@ public:
 private:
     HANDLE part_, copy_;
     int64_t* have_;
+    Sha1Hash* written_;
     DeltaStats* stats_;
 };
 
@@ -174,7 +178,9 @@ Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
     } else if (!multipart) {
         return kAnswerFailed;
     }
-    BodyPrefetcher body(request.request, 256 * 1024);
+    // Blocks of 2 MiB: while the writer copies runs out of the installed
+    // copy, the network fills up to 8 MiB ahead instead of stalling.
+    BodyPrefetcher body(request.request, 2 * 1024 * 1024);
     if (!body.ok()) return kAnswerFailed;
     for (;;) {
         const char* block = nullptr;
@@ -212,7 +218,7 @@ void report(const ManifestEntry& entry, const DeltaStats& stats) {
 }  // namespace
 
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
-                          DeltaStats* stats) {
+                          Sha1Hash* written, DeltaStats* stats) {
     if (entry.size < kDeltaThreshold || !hexHash(entry.sha1)) return kDeltaUnavailable;
     KernelHandle copy(::CreateFileW(installed, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -220,7 +226,7 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
     if (!copy || !fetchMap(entry, &map, stats)) return kDeltaUnavailable;
     BlockIndex index(map);
     if (!scanInstalledCopy(entry, copy.get(), index)) return kDeltaUnavailable;
-    PartWriter writer(part, copy.get(), have, stats);
+    PartWriter writer(part, copy.get(), have, written, stats);
     const std::wstring address = objectAddress(entry, L"");
     size_t perRequest = kRangesPerRequest;
     while (*have < entry.size) {

@@ -25,9 +25,11 @@ enum DeltaOutcome {
 
 // Brings `part` (open for writing at *have, which bytesDone counts) to the
 // entry's size from the installed copy at `installed` and the ranges of
-// "/launcher/o/<sha1>". *have follows what is written.
+// "/launcher/o/<sha1>". *have follows what is written; so does `written`
+// (null when the part file did not start empty), the hash of the part file.
+class Sha1Hash;
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
-                          DeltaStats* stats);
+                          Sha1Hash* written, DeltaStats* stats);
 
 // Told each file's figures ("Tervalon.pak: reused 500000000 bytes, fetched
 // 12000000 bytes, 2 requests"), for TVLHeadless; null in the launcher.

@@ -191,13 +191,23 @@ bool deltaAllowed(const ManifestEntry& entry, const EntryPaths& paths) {
 
 // The part file from the installed copy and ranges, where a map allows it.
 // kDeltaUnavailable leaves the file to the whole download.
-DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, KernelHandle& file) {
+// With the part file open in `file` and its hash in `sha1` when it was
+// written from its first byte.
+DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, KernelHandle& file,
+                      char* sha1) {
     if (!deltaAllowed(entry, paths)) return kDeltaUnavailable;
     file = openPartFile(paths.part, *have);
     if (!file) return kDeltaFailed;
     DeltaStats stats;
-    const DeltaOutcome outcome = fetchByDelta(entry, paths.target, file.get(), have, &stats);
+    Sha1Hash written;
+    const bool fromZero = *have == 0 && written.ok();
+    const DeltaOutcome outcome = fetchByDelta(entry, paths.target, file.get(), have, fromZero ? &written : nullptr,
+                                              &stats);
     if (outcome != kDeltaComplete) file.reset();
+    if (outcome == kDeltaComplete && !(fromZero && written.finishHex(sha1))) {
+        sha1[0] = 0;
+        file.reset();  // hashed from the disk instead
+    }
     return outcome;
 }
 
@@ -212,10 +222,10 @@ bool attempt(ManifestEntry& entry) {
     gState.bytesDone += have;
     char sha1[41] = "";
     KernelHandle file;
-    DeltaOutcome delta = have < entry.size ? tryDelta(entry, paths, &have, file) : kDeltaUnavailable;
+    DeltaOutcome delta = have < entry.size ? tryDelta(entry, paths, &have, file, sha1) : kDeltaUnavailable;
     if (delta == kDeltaFailed) return false;
     if (delta == kDeltaComplete) {
-        file.reset();  // hashed whole below
+        // The part file is whole; verified below.
     } else if (have < entry.size) {
         Sha1Hash written;
         bool fromZero = false;

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Patches that move only what changed, side by side with zsync 0.6.2 on the
+# same pak-like pair, in one run: bytes over the wire (from nginx's logs:
+# maps or control files, ranges and response headers), requests and wall
+# time, on loopback and at 20 MB/s; the new bytes and the whole file beside
+# them; the scan against sha1sum on the same file; publishing with maps
+# against publishing without; the scan's peak memory for an 8 GiB file.
+#   bash bench/delta.sh [MiB, default 520]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source bench/common.sh
+build_targets bench_update TVLHeadless
+command -v zsync >/dev/null || apt-get install -y zsync >/dev/null
+
+mib="${1:-520}"
+work="$PWD/build/bench-delta"
+sites=/tmp/tvl-bench-delta  # where nginx's www-data workers can read them
+ours=127.0.0.24 theirs=127.0.0.25
+app="$work/app" data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
+rm -rf "$work/app" "$sites" "$work/zsync-out"
+mkdir -p "$work/v1/Paks" "$work/v2/Paks" "$app" "$sites/z" "$work/zsync-out"
+chmod 755 "$sites"
+cp build/windows/TVLHeadless.exe "$app/"
+printf 'server=%s\r\n' "$ours" > "$app/TVLLauncher.ini"
+stop_all() {
+    bash tests/support/nginx_ctl.sh stop "$work/nginx"
+    [ -f "$work/znginx/nginx.pid" ] && kill "$(cat "$work/znginx/nginx.pid")" 2>/dev/null || true
+}
+trap stop_all EXIT
+
+echo "== a pak-like pair of ${mib} MiB: 2 % of entries replaced, 5 inserted, 3 removed, the index rewritten"
+fresh=$(python3 tests/support/pak_pair.py "$work/v1/Paks/x.pak" "$work/v2/Paks/x.pak" --mib "$mib" --seed 11)
+v1="$work/v1/Paks/x.pak" v2="$work/v2/Paks/x.pak"
+whole=$(stat -c %s "$v2")
+sha2=$(sha1sum "$v2" | cut -d' ' -f1)
+echo "whole file ${whole} bytes; new bytes ${fresh}"
+
+echo "== publishing version 2, best of 2: with block maps against without"
+best_publish() {
+    local times=()
+    for _ in 1 2; do
+        rm -rf "$sites/p"
+        times+=("$(seconds python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/p" --version 1 --host x "$@")")
+    done
+    min "${times[@]}"
+}
+cat "$v2" >/dev/null
+with=$(best_publish) without=$(best_publish --no-maps)
+rm -rf "$sites/p"
+echo "publish with maps ${with} s, without ${without} s: ratio $(ratio "$with" "$without") (target at most 1.30)"
+
+echo "== the scan against sha1sum, on the installed copy, warm page cache"
+python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" >/dev/null
+map="$sites/ours/launcher/o/$sha2.map"
+echo "map ${map##*/}: $(stat -c %s "$map") bytes ($(ratio "$(stat -c %s "$map") * 100" "$whole") % of the file)"
+cat "$v1" >/dev/null
+sha_s=$(min "$(seconds sha1sum "$v1")" "$(seconds sha1sum "$v1")")
+scan() { run scan "$(winpath "$map")" "$(winpath "$v1")" "$sha2" "$whole"; }
+scan >/dev/null
+scan_s=$(min "$(scan | field scan_seconds)" "$(scan | field scan_seconds)")
+v1size=$(stat -c %s "$v1")
+echo "scan ${scan_s} s ($(ratio "$v1size / 1000000" "$scan_s") MB/s), sha1sum ${sha_s} s ($(ratio "$v1size / 1000000" "$sha_s") MB/s):" \
+     "speed ratio $(ratio "$sha_s" "$scan_s") (target at least 0.50)"
+
+# zsync's side: plain HTTP (zsync 0.6.2 has no TLS), stock nginx, the same log.
+zsync_nginx() {  # zsync_nginx [RATE]
+    [ -f "$work/znginx/nginx.pid" ] && kill "$(cat "$work/znginx/nginx.pid")" 2>/dev/null && sleep 0.3
+    mkdir -p "$work/znginx"
+    : > "$work/znginx/access.log"
+    cat > "$work/znginx/nginx.conf" <<CONF
+user www-data;
+worker_processes 1;
+pid $work/znginx/nginx.pid;
+error_log $work/znginx/error.log;
+events { worker_connections 64; }
+http {
+    sendfile on;
+    default_type application/octet-stream;
+    log_format tvl '\$request_uri \$status \$http_range \$bytes_sent';
+    access_log $work/znginx/access.log tvl;
+    server { listen $theirs:80; root $sites; location /z/ { ${1:+limit_rate $1;} } }
+}
+CONF
+    nginx -p "$work/znginx" -c "$work/znginx/nginx.conf"
+}
+cp "$v2" "$sites/z/x.pak"
+(cd "$sites/z" && zsyncmake -u x.pak -o x.pak.zsync x.pak >/dev/null 2>&1)
+sum_log() { awk '{ bytes += $NF; n += 1 } END { printf "%d %d", bytes, n }' "$1"; }
+
+update_ours() {  # update_ours RATE -> "bytes requests seconds"
+    bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/ours" ${1:+"$1"}
+    rm -rf "$data" && mkdir -p "$data/Game/Paks"
+    cp "$v1" "$data/Game/Paks/x.pak"
+    python3 tools/tvl_publish.py publish "$work/v1" --site "$sites/ours" --version 1 --host "$ours" >/dev/null
+    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --timeout 600 >/dev/null  # hashes version 1
+    python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" >/dev/null
+    local before t0 t1
+    before=$(wc -l < "$work/nginx/access.log")
+    t0=$(date +%s.%N)
+    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 900 | tr -d '\r' |
+        grep '^Delta:' >&2 || true
+    t1=$(date +%s.%N)
+    cmp -s "$data/Game/Paks/x.pak" "$v2" || { echo "our update differs from version 2" >&2; exit 1; }
+    tail -n +"$((before + 1))" "$work/nginx/access.log" | grep "^/launcher/o/$sha2" > "$work/ours.log" || true
+    echo "$(sum_log "$work/ours.log") $(echo "$t1 - $t0" | bc -l)"
+}
+
+update_zsync() {  # update_zsync RATE -> "bytes requests seconds"
+    zsync_nginx "${1:-}"
+    rm -f "$work/zsync-out/x.pak"
+    local t0 t1
+    t0=$(date +%s.%N)
+    (cd "$work/zsync-out" && zsync -q -i "$v1" -o x.pak "http://$theirs/z/x.pak.zsync" >/dev/null 2>&1)
+    t1=$(date +%s.%N)
+    cmp -s "$work/zsync-out/x.pak" "$v2" || { echo "zsync's result differs from version 2" >&2; exit 1; }
+    echo "$(sum_log "$work/znginx/access.log") $(echo "$t1 - $t0" | bc -l)"
+}
+
+row() { printf '%-26s %14s %9s %9s\n' "$@"; }
+for rate in "" 20m; do
+    if [ -n "$rate" ]; then where="at ${rate%m} MB/s"; else where="on loopback"; fi
+    echo "== update from version 1 to version 2 $where"
+    read -r ob on os < <(update_ours "$rate")
+    read -r zb zn zs < <(update_zsync "$rate")
+    row "" "bytes" "requests" "seconds"
+    row "this launcher (TVLHeadless)" "$ob" "$on" "$(printf %.2f "$os")"
+    row "zsync 0.6.2" "$zb" "$zn" "$(printf %.2f "$zs")"
+    row "new bytes (the floor)" "$fresh" "" ""
+    row "whole file" "$whole" "1" ""
+    echo "ours/zsync bytes $(ratio "$ob" "$zb"), over the new bytes $(ratio "$ob" "$fresh"); time ours/zsync $(ratio "$os" "$zs")"
+done
+
+echo "== the scan's peak memory for an 8 GiB file (a sparse one; the map is what grows)"
+big="$work/big8g.bin"
+rm -f "$big" && truncate -s 8G "$big"
+python3 - "$big" "$work/big8g.map" <<'PY'
+import sys
+sys.path.insert(0, "tools")
+import tvl_publish as t
+path, out = sys.argv[1:]
+size = 8 << 30
+m = t.BlockMapper(size)
+zero = bytes(1 << 20)
+for _ in range(size >> 20):
+    m.add(zero)
+open(out, "wb").write(m.finish("00" * 20))
+PY
+peak=$( { /usr/bin/time -f '%M' scripts/wine-run.sh "$prefix" build/windows/bench_update.exe scan \
+    "$(winpath "$work/big8g.map")" "$(winpath "$big")" "$(printf '0%.0s' {1..40})" $((8 << 30)) >/dev/null; } 2>&1 | tail -1)
+echo "map $(stat -c %s "$work/big8g.map") bytes; peak resident memory of the scanning process ${peak} KiB (target under 131072)"
+rm -f "$big" "$work/big8g.map"
