@@ -22,7 +22,9 @@ mkdir -p "$work/v1/Paks" "$work/v2/Paks" "$app" "$sites/z" "$work/zsync-out"
 chmod 755 "$sites"
 cp build/windows/TVLHeadless.exe "$app/"
 printf 'server=%s\r\n' "$ours" > "$app/TVLLauncher.ini"
+WINEPREFIX="$prefix" wineserver -p  # kept up between runs: no run pays for starting it
 stop_all() {
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
     bash tests/support/nginx_ctl.sh stop "$work/nginx"
     [ -f "$work/znginx/nginx.pid" ] && kill "$(cat "$work/znginx/nginx.pid")" 2>/dev/null || true
 }
@@ -117,11 +119,12 @@ update_zsync() {  # update_zsync RATE -> "bytes requests seconds"
 }
 
 row() { printf '%-26s %14s %9s %9s\n' "$@"; }
+faster() { if (( $(echo "$3 < $6" | bc -l) )); then echo "$1 $2 $3"; else echo "$4 $5 $6"; fi; }
 for rate in "" 20m; do
     if [ -n "$rate" ]; then where="at ${rate%m} MB/s"; else where="on loopback"; fi
-    echo "== update from version 1 to version 2 $where"
-    read -r ob on os < <(update_ours "$rate")
-    read -r zb zn zs < <(update_zsync "$rate")
+    echo "== update from version 1 to version 2 $where, best of 2 each"
+    read -r ob on os < <(faster $(update_ours "$rate") $(update_ours "$rate"))
+    read -r zb zn zs < <(faster $(update_zsync "$rate") $(update_zsync "$rate"))
     row "" "bytes" "requests" "seconds"
     row "this launcher (TVLHeadless)" "$ob" "$on" "$(printf %.2f "$os")"
     row "zsync 0.6.2" "$zb" "$zn" "$(printf %.2f "$zs")"

@@ -11,6 +11,7 @@
 #include "update/block_map.h"
 #include "update/delta_plan.h"
 #include "update/multipart.h"
+#include "update/sha1_fast.h"
 
 namespace {
 
@@ -234,4 +235,27 @@ TEST_CASE("multipart bodies as nginx sends them, in any pieces; malformed ones a
     CHECK((first == 100 && last == 199));
     CHECK_FALSE(parseContentRange("bytes 100-1000/1000", &first, &last));
     CHECK_FALSE(parseContentRange("bytes -5/1000", &first, &last));
+}
+
+TEST_CASE("SHA-1 with the CPU's SHA extensions: the standard's vectors, and any way of feeding it") {
+    if (!sha1Accelerated()) {
+        MESSAGE("this CPU has no SHA extensions: the launcher hashes through CNG here");
+        return;
+    }
+    auto hex = [](const std::string& text, size_t piece) {
+        Sha1Stream s;
+        for (size_t at = 0; at < text.size(); at += piece) s.add(text.data() + at, std::min(piece, text.size() - at));
+        uint8_t d[20];
+        s.finish(d);
+        static const char kHex[] = "0123456789abcdef";
+        std::string out;
+        for (uint8_t b : d) out += {kHex[b >> 4], kHex[b & 15]};
+        return out;
+    };
+    CHECK(hex("", 1) == "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    CHECK(hex("abc", 1) == "a9993e364706816aba3e25717850c26c9cd0d89d");
+    CHECK(hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 7) ==
+          "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+    const std::string million(1000000, 'a');
+    for (size_t piece : {1000000, 63, 64, 65, 4096}) CHECK(hex(million, piece) == "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
 }

@@ -8,20 +8,23 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;
 
 uint32_t lowBytes(uint32_t v, int bytes) { return bytes >= 4 ? v : v & ((1u << (8 * bytes)) - 1); }
 
-// One step of the CRC register without zlib's inversions.
-uint32_t rawStep(uint32_t r, uint8_t byte) {
-    static const struct Table {
-        uint32_t t[256];
-        Table() {
-            for (uint32_t i = 0; i < 256; ++i) {
-                uint32_t c = i;
-                for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-                t[i] = c;
-            }
+struct StepTable {
+    uint32_t t[256];
+    StepTable() {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
         }
-    } table;
-    return table.t[(r ^ byte) & 0xFF] ^ (r >> 8);
-}
+    }
+};
+const StepTable kStep;
+
+// One step of the CRC register without zlib's inversions.
+inline uint32_t rawStep(uint32_t r, uint8_t byte) { return kStep.t[(r ^ byte) & 0xFF] ^ (r >> 8); }
+
+// The filter's bit of a weak sum: its high bits after a multiplicative mix.
+inline uint32_t filterBit(uint32_t weak, int bits) { return (weak * 0x9E3779B1u) >> (32 - bits); }
 
 }  // namespace
 
@@ -48,6 +51,15 @@ BlockIndex::BlockIndex(const BlockMap& map) : block_(map.blockSize), checkBytes_
         distinctOf_[i] = table_[slot] - 1;
     }
     found_.assign(weak_.size(), -1);
+    // One bit per weak sum, 64 bits per distinct block or more: most windows
+    // of a changed region are turned away by one load.
+    filterBits_ = 16;
+    while (filterBits_ < 26 && (size_t{1} << filterBits_) < weak_.size() * 64) ++filterBits_;
+    filter_.assign((size_t{1} << filterBits_) / 64, 0);
+    for (uint32_t w : weak_) {
+        const uint32_t bit = filterBit(w, filterBits_);
+        filter_[bit >> 6] |= uint64_t{1} << (bit & 63);
+    }
     // The sum of a window is the raw register plus a constant of its length;
     // the byte leaving it took a fixed pattern with it (the sum is linear).
     const std::vector<uint8_t> zeros(block_, 0);
@@ -69,6 +81,8 @@ BlockIndex::BlockIndex(const BlockMap& map) : block_(map.blockSize), checkBytes_
 uint32_t BlockIndex::roll(uint32_t raw, uint8_t out, uint8_t in) const { return rawStep(raw, in) ^ outgoing_[out]; }
 
 bool BlockIndex::match(uint32_t weak, const uint8_t* window, int64_t offset) {
+    const uint32_t bit = filterBit(weak, filterBits_);
+    if (!(filter_[bit >> 6] >> (bit & 63) & 1)) return false;
     uint32_t check = 0;
     bool checked = false, matched = false;
     for (uint32_t slot = weak & mask_; table_[slot]; slot = (slot + 1) & mask_) {

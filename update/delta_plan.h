@@ -39,6 +39,8 @@ private:
     std::vector<uint32_t> distinctOf_;     // per block of the new file; kNone for a short last block
     std::vector<uint32_t> table_;          // open addressing on the weak sum: distinct index + 1, 0 empty
     uint32_t mask_;
+    std::vector<uint64_t> filter_;         // a bit per weak sum present
+    int filterBits_ = 16;
     uint32_t lengthConstant_;              // zlib's CRC of `block_` zero bytes
     uint32_t outgoing_[256];               // what the byte leaving the window took into the sum
 };

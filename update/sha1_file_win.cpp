@@ -20,6 +20,9 @@ void reportProgress(int64_t total, int64_t size, DWORD chunk) {
 }  // namespace
 
 Sha1Hash::Sha1Hash() {
+    static const bool accelerated = sha1Accelerated();
+    fast_ = accelerated;
+    if (fast_) return;
     if (BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&alg_, BCRYPT_SHA1_ALGORITHM, nullptr, 0)) &&
         !BCRYPT_SUCCESS(::BCryptCreateHash(alg_, &hash_, nullptr, 0, nullptr, 0, 0)))
         hash_ = nullptr;
@@ -31,14 +34,24 @@ Sha1Hash::~Sha1Hash() {
 }
 
 void Sha1Hash::add(const void* data, size_t size) {
+    if (fast_) {
+        if (!finished_) stream_.add(data, size);
+        return;
+    }
     if (hash_ && size) ::BCryptHashData(hash_, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(size), 0);
 }
 
 bool Sha1Hash::finishHex(char out[41]) {
     unsigned char digest[20];
-    if (!hash_ || !BCRYPT_SUCCESS(::BCryptFinishHash(hash_, digest, sizeof digest, 0))) return false;
-    ::BCryptDestroyHash(hash_);
-    hash_ = nullptr;
+    if (fast_) {
+        if (finished_) return false;
+        stream_.finish(digest);
+        finished_ = true;
+    } else {
+        if (!hash_ || !BCRYPT_SUCCESS(::BCryptFinishHash(hash_, digest, sizeof digest, 0))) return false;
+        ::BCryptDestroyHash(hash_);
+        hash_ = nullptr;
+    }
     for (int i = 0; i < 20; ++i) std::snprintf(out + i * 2, 3, "%02x", digest[i]);
     return true;
 }
