@@ -43,6 +43,7 @@ void resetLauncherState() {
     s.bytesAtLastTick = 0;
     s.downloadSpeed = 0.0;
     s.bytesFromNetwork = 0;
+    s.copyBytesLeft = 0;
     s.gameRunning = 0;
     std::memset(&s.steamStats, 0, sizeof(s.steamStats));
     s.bannerImage.reset();

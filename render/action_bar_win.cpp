@@ -183,7 +183,10 @@ void paintProgress(HDC dc, Gdiplus::GpGraphics* g, int32_t phase, int32_t u, int
     const int32_t width = right - u;
     const int64_t done = gState.bytesDone, total = gState.bytesTotal;
     HFONT small = gDisplay.fontSmall.get();
-    const std::wstring rate = phase == Downloading ? formatTransferRate(gState.downloadSpeed, total - done) : L"";
+    // Time left counts what still comes over the network: a copy from the
+    // installed file takes next to nothing.
+    const int64_t fromNetwork = total - done - gState.copyBytesLeft;
+    const std::wstring rate = phase == Downloading ? formatTransferRate(gState.downloadSpeed, fromNetwork) : L"";
     // The status line shares its row with the rate: a long file name ends
     // in an ellipsis before the rate instead of running into it.
     const int32_t rateRoom = rate.empty() ? 0 : textWidth(dc, small, rate.c_str()) + scaled(16 + kRateGap);

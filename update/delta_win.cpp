@@ -84,6 +84,7 @@ public:
             if (!readAt(copy_, source, buffer.data(), want, &got) || got != want || !write(buffer.data(), got))
                 return false;
             stats_->reused += got;
+            gState.copyBytesLeft -= got;
             source += got;
             length -= got;
         }
@@ -227,10 +228,16 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
     BlockIndex index(map);
     if (!scanInstalledCopy(entry, copy.get(), index)) return kDeltaUnavailable;
     PartWriter writer(part, copy.get(), have, written, stats);
+    struct CopiesForgotten {
+        ~CopiesForgotten() { gState.copyBytesLeft = 0; }  // however this ends
+    } forgotten;
     const std::wstring address = objectAddress(entry, L"");
     size_t perRequest = kRangesPerRequest;
     while (*have < entry.size) {
         const std::vector<DeltaRun> runs = planDelta(map, index, *have);
+        int64_t copies = 0;
+        for (const DeltaRun& run : runs) copies += run.copy ? run.length : 0;
+        gState.copyBytesLeft = copies;
         if (!copyLeading(writer, runs)) return kDeltaFailed;
         if (*have >= entry.size) break;
         const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, perRequest);
