@@ -60,7 +60,8 @@ uint32_t crc32Update(uint32_t crc, const uint8_t* p, size_t n) {
 
 size_t blockMapLimit(int64_t fileSize) {
     // At most one block per KiB, of 8 bytes: under 1 % of the file.
-    return kBlockMapHeader + static_cast<size_t>((fileSize + 1023) / 1024) * 8;
+    if (fileSize <= 0 || fileSize > kLargestMappedFile) return kBlockMapHeader;
+    return kBlockMapHeader + static_cast<size_t>(fileSize / 1024 + 1) * 8;
 }
 
 bool readBlockMap(const char* data, size_t size, const char* sha1Hex, int64_t fileSize, BlockMap* out) {
@@ -76,7 +77,7 @@ bool readBlockMap(const char* data, size_t size, const char* sha1Hex, int64_t fi
     m.blockSize = static_cast<uint32_t>(readLe(p + 36, 4));
     m.weakBytes = p[40];
     m.checkBytes = p[41];
-    const bool sane = m.fileSize == fileSize && fileSize > 0 && m.blockSize >= 1024 && m.blockSize <= (1u << 20) &&
+    const bool sane = m.fileSize == fileSize && fileSize > 0 && fileSize <= kLargestMappedFile && m.blockSize >= 1024 && m.blockSize <= (1u << 20) &&
                       (m.blockSize & (m.blockSize - 1)) == 0 && m.weakBytes == 4 && m.checkBytes >= 2 &&
                       m.checkBytes <= 4 && p[42] == 0 && p[43] == 0;
     if (!sane) return false;

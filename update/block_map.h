@@ -24,6 +24,7 @@
 constexpr size_t kBlockMapHeader = 44;
 constexpr uint32_t kCheckSpan = 256;  // the bytes the check sum covers
 constexpr int64_t kDeltaThreshold = 4LL * 1024 * 1024;  // smaller files come whole
+constexpr int64_t kLargestMappedFile = 1LL << 44;       // 16 TiB: no sum of sizes can overflow
 
 struct BlockMap {
     uint8_t sha1[20] = {};
