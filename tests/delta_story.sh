@@ -5,23 +5,9 @@
 # Each kind of change installs byte for byte; a kill -9 mid-delta resumes; a
 # map that lies ends in one verified whole download.
 #   delta_story.sh BUILD_DIR STATE_DIR ADDRESS
-set -euo pipefail
-build_dir="$1"
-state="$(mkdir -p "$2" && cd "$2" && pwd)"
-address="$3"
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-prefix="$build_dir/wineprefix"
-export WINEPREFIX="$prefix"
-tool() { python3 "$repo/tools/tvl_publish.py" "$@"; }
-nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
-fail() { echo "delta story: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/nginx_story_env.sh" "delta story" "$@"
 
 build="$state/build" app="$state/app"
-site_root=$(mktemp -d /tmp/tvl-delta.XXXXXX)
-chmod 755 "$site_root"
-site="$site_root/site"
-data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
-game="$data/Game"
 rm -rf "$build" "$app" "$state/nginx"
 mkdir -p "$build/Paks" "$app"
 cp "$build_dir/TVLHeadless.exe" "$app/"

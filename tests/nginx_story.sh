@@ -3,24 +3,11 @@
 # with tools/tvl_publish.py, served by Debian's stock nginx with
 # tools/nginx/tvl-launcher.conf, installed and updated by TVLHeadless.
 #   nginx_story.sh BUILD_DIR STATE_DIR ADDRESS
-set -euo pipefail
-build_dir="$1"
-state="$(mkdir -p "$2" && cd "$2" && pwd)"
-address="$3"
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-prefix="$build_dir/wineprefix"
-export WINEPREFIX="$prefix"
-publish() { python3 "$repo/tools/tvl_publish.py" publish "$@"; }
-nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
-fail() { echo "nginx story: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/nginx_story_env.sh" "nginx story" "$@"
+publish() { tool publish "$@"; }
 
 build="$state/build"
-# The site where Debian's nginx workers (www-data) can read it, wherever the build tree is.
-site_root=$(mktemp -d /tmp/tvl-site.XXXXXX)
-chmod 755 "$site_root"
-site="$site_root/site"
 app="$state/app"
-game="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL/Game"
 rm -rf "$build" "$site" "$app" "$state/nginx"
 mkdir -p "$build/Tervalon/Content/Paks" "$build/Tervalon/Content/Movies" "$build/Engine" "$app"
 head -c 50000 /dev/urandom > "$build/Tervalon.exe"

@@ -4,26 +4,11 @@
 # the shipped config, TVLHeadless and the window holding the key in their
 # TVLLauncher.ini, and the accessibility probe reading what the window shows.
 #   signed_story.sh BUILD_DIR STATE_DIR ADDRESS
-set -euo pipefail
-build_dir="$1"
-state="$(mkdir -p "$2" && cd "$2" && pwd)"
-address="$3"
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-prefix="$build_dir/wineprefix"
-export WINEPREFIX="$prefix"
-tool() { python3 "$repo/tools/tvl_publish.py" "$@"; }
-nginx_ctl() { bash "$repo/tests/support/nginx_ctl.sh" "$@"; }
-fail() { echo "signed story: $*" >&2; exit 1; }
+source "$(dirname "$0")/support/nginx_story_env.sh" "signed story" "$@"
 [ -n "${DISPLAY:-}" ] || fail "needs a display (scripts/test.sh starts Xvfb)"
 
 build="$state/build"
-# The site where Debian's nginx workers (www-data) can read it, wherever the build tree is.
-site_root=$(mktemp -d /tmp/tvl-site.XXXXXX)
-chmod 755 "$site_root"
-site="$site_root/site"
 app="$state/app"
-data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
-game="$data/Game"
 rm -rf "$build" "$site" "$app" "$state/nginx" "$state/owner.key"
 mkdir -p "$build/Tervalon/Content/Paks" "$app"
 head -c 40000 /dev/urandom > "$build/Tervalon.exe"
