@@ -124,10 +124,16 @@ python3 -c "import sys; p=sys.argv[1]; b=bytearray(open(p,'rb').read()); b[-5]^=
 expect_refused "does not match its signed description" "a manifest object with one byte changed" >/dev/null
 cp "$state/manifest.good" "$manifest_object"
 
-# A man in the middle (or a mirror restored from a backup) replays the old signed site.
+# A man in the middle (or a mirror restored from a backup) replays the old
+# signed site: the release in use stands, and nothing of version 5 is taken.
 rm -rf "$site" && cp -a "$state/site-v5" "$site"
+out=$(expect_refused "Release: version 5 is older than version 6 in use: nothing newer yet" "a replay")
+grep -q "^ServerError: " <<<"$out" || fail "a replay without version 6's objects did not stop: $out"
+# Without the release in use kept, the replay is refused as a rollback.
+mv "$data/release.txt" "$state/release.kept"
 out=$(expect_refused "ServerError: The server offers version 5, older than the installed version 6, so it was refused." "a rollback")
 grep -q "^Release: refused: version 5 is older than version 6" <<<"$out" || fail "rollback: $out"
+mv "$state/release.kept" "$data/release.txt"
 
 echo "--- a malformed key stops updates; it never falls back to unsigned (at ${SECONDS}s)"
 ini "manifest_key=${key_line#manifest_key=}x"$'\r\n'

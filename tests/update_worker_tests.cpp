@@ -293,3 +293,30 @@ TEST_CASE("without a key: a release that reads well is used as it is, and a site
     }
     CHECK(sandbox::readFile(sandbox::gamePath("Game/data.bin")) == "the game's data");
 }
+
+TEST_CASE("a cache that lags behind serves an older release: nothing newer yet, the one in use goes on") {
+    WorkerFixture f("worker-release-lagging");
+    signer::useTestKey();
+    ReleaseSite current(f, 5);
+    sandbox::writeFile(sandbox::gamePath("Game/data.bin"), "the game's data");
+    const auto serve = [&](int version) {
+        testsrv::putFile("launcher/release",
+                         signer::signRelease(signer::releaseHead(version, current.manifestObject, current.notesObject)));
+    };
+    f.start();
+    REQUIRE(f.reaches(Ready));  // version 5 accepted, and kept
+    serve(4);                   // the Ready poll meets an older release
+    CHECK_FALSE(f.ended(500));
+    serve(6);
+    REQUIRE(f.ended());  // a newer one ends the wait
+
+    serve(4);  // a fresh cycle meets the lagging cache
+    ::CloseHandle(f.cycle);
+    gPhases.clear();
+    f.start();
+    REQUIRE(f.reaches(Ready));
+    CHECK_FALSE(f.passed(ServerError));
+    CHECK(gState.serverVersion == 5);
+    serve(6);
+    REQUIRE(f.ended());
+}

@@ -1,6 +1,8 @@
 #include "update/update_worker.h"
 
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <cwchar>
 
@@ -171,6 +173,33 @@ bool refuseRelease(ReleaseVerdict verdict, const Release& r, int32_t floor) {
     }
 }
 
+// A cache that lags behind another serves an older release than the one in
+// use: nothing newer yet, not an error. Unchecked releases are remembered
+// here; signed ones in the data folder, so this holds across starts.
+std::string gUncheckedInUse;
+
+ByteBuffer copyOf(const std::string& text) {
+    char* block = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!block) return {};
+    std::memcpy(block, text.data(), text.size());
+    return ByteBuffer::adopt(block, text.size());
+}
+
+// The signed release in use instead of an older one, while it is still
+// valid; then the older one changes nothing.
+bool keepReleaseInUse(const Release& older) {
+    ByteBuffer kept = readWholeFile(keptReleasePath().c_str());
+    Release inUse;
+    if (!kept || !readRelease(kept.data, kept.size, &inUse) || !releaseSigned(kept.data, inUse) ||
+        judgeRelease(inUse, configuredHost(), secondsNow(), loadReleaseFloor().version, true) != kReleaseUsable)
+        return false;
+    reportRelease(L"version %d is older than version %d in use: nothing newer yet", static_cast<int>(older.version),
+                  static_cast<int>(inUse.version));
+    gReleaseBytes = std::move(kept);
+    gRelease = inUse;
+    return true;
+}
+
 // With a key: signed, for this host, not expired, not below the floor.
 bool acceptSignedRelease(DWORD status) {
     Release r;
@@ -184,6 +213,7 @@ bool acceptSignedRelease(DWORD status) {
     }
     const int32_t floor = loadReleaseFloor().version;
     const ReleaseVerdict verdict = judgeRelease(r, configuredHost(), secondsNow(), floor, true);
+    if (verdict == kReleaseRollback && keepReleaseInUse(r)) return true;
     if (verdict != kReleaseUsable) return refuseRelease(verdict, r, floor);
     reportRelease(L"version %d for %hs, signed, expires %hs", static_cast<int>(r.version), r.host.c_str(),
                   utcDate(r.expires).c_str());
@@ -198,7 +228,16 @@ bool acceptUncheckedRelease(DWORD status) {
     if (!gReleaseBytes || status != 200 || !readRelease(gReleaseBytes.data, gReleaseBytes.size, &r) ||
         judgeRelease(r, configuredHost(), 0, 0, false) != kReleaseUsable)
         return false;
+    Release inUse;
+    if (readRelease(gUncheckedInUse.data(), gUncheckedInUse.size(), &inUse) && inUse.version > r.version) {
+        reportRelease(L"version %d is older than version %d in use: nothing newer yet",
+                      static_cast<int>(r.version), static_cast<int>(inUse.version));
+        gReleaseBytes = copyOf(gUncheckedInUse);
+        gRelease = inUse;
+        return static_cast<bool>(gReleaseBytes);
+    }
     reportRelease(L"version %d for %hs, not checked (no manifest key)", static_cast<int>(r.version), r.host.c_str());
+    gUncheckedInUse.assign(gReleaseBytes.data, gReleaseBytes.size);
     gRelease = r;
     return true;
 }
@@ -338,7 +377,9 @@ void readyPoll() {
             postStateChanged(0);
         }
         const int32_t version = announcedVersion(poll);
-        if (version != 0 && version != gState.serverVersion && gState.phase == Ready) return;
+        // A release behind the one in use is a lagging cache, not news.
+        const bool news = gUsingRelease ? version > gState.serverVersion : version != gState.serverVersion;
+        if (version != 0 && news && gState.phase == Ready) return;
     }
 }
 

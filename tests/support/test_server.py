@@ -31,6 +31,9 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
                apart (a server that trickles its headers), for header_trickle_for_ms
                (default: until the client leaves), then the rest of the answer
 
+Answers carry the Cache-Control of the shipped nginx config (and Retry-After
+on a 503).
+
 Every request is appended to ROOT/requests.log as one JSON line with
 "target", "range" and "agent".
 """
@@ -84,6 +87,20 @@ def log_request(target, headers):
     with LOCK:
         with open(os.path.join(ROOT, "requests.log"), "a") as f:
             f.write(line + "\n")
+
+
+def cache_control(target, status):
+    """What tools/nginx/tvl-launcher.conf sends: objects a year, the release
+    and the info 10 s, the spec's documents and files revalidated, and no
+    error kept."""
+    path = urllib.parse.urlsplit(target).path
+    if status >= 400:
+        return "no-store"
+    if path.startswith("/launcher/o/"):
+        return "public, max-age=31536000, immutable"
+    if path in ("/launcher/release", "/launcher/info"):
+        return "public, max-age=10, stale-while-revalidate=10"
+    return "no-cache"
 
 
 def file_for(target):
@@ -167,6 +184,9 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(body.length()))
+        self.send_header("Cache-Control", cache_control(target, status))
+        if status == 503:
+            self.send_header("Retry-After", "30")
         self.end_headers()
         self.send_body(body, rule)
 
@@ -216,6 +236,7 @@ class Handler(BaseHTTPRequestHandler):
             payload = b"".join(parts) + f"\r\n--{boundary}--\r\n".encode()
             content_type, extra = f"multipart/byteranges; boundary={boundary}", []
         self.send_response(206)
+        self.send_header("Cache-Control", cache_control(self.path, 206))
         self.send_header("Content-Type", content_type)
         for name, value in extra:
             self.send_header(name, value)
