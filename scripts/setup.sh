@@ -2,7 +2,7 @@
 # Installs what the build, the tests and the demo need, and only what is missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
-          doctest-dev clang libclang-rt-14-dev xvfb x11-utils xdotool imagemagick openssl python3 curl bc nginx-light util-linux libgnutls30)
+          doctest-dev clang libclang-rt-14-dev xvfb x11-utils xdotool imagemagick openssl python3 curl bc nginx-light varnish util-linux libgnutls30)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs Debian's stock nginx with tools/nginx/tvl-launcher.conf for tests:
 #   nginx_ctl.sh start STATE_DIR ADDRESS SITE_DIR [RATE]
+#   TVL_NGINX_PLAIN=PORT nginx_ctl.sh start ...   plain HTTP on ADDRESS:PORT,
+#                                                  as an origin behind a cache
 #   nginx_ctl.sh stop STATE_DIR
 # Only the marked values of the shipped server block change: the address,
 # the certificate (a self-signed one for another host name) and the site.
@@ -38,7 +40,9 @@ start)
             -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1
     fi
     mkdir -p "$dir/temp"
-    server=$(sed -e "s#listen 443 ssl;#listen $address:443 ssl;#" \
+    listen="listen $address:443 ssl;"
+    [ -n "${TVL_NGINX_PLAIN:-}" ] && listen="listen $address:$TVL_NGINX_PLAIN;"
+    server=$(sed -e "s#listen 443 ssl;#$listen#" \
                  -e "s#/etc/ssl/certs/tervalon.pem#$dir/cert.pem#" \
                  -e "s#/etc/ssl/private/tervalon.key#$dir/key.pem#" \
                  -e "s#root /srv/tervalon;#root $site;#" \
