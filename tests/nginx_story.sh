@@ -101,4 +101,19 @@ echo "--- counts for the game server (at ${SECONDS}s)"
 python3 "$repo/tools/tvl_publish.py" counts 9 123 --site "$site"
 curl -sk "https://$address/launcher/info" | grep -q '"version": 5, "lobbies": 9, "players": 123' ||
     fail "counts: $(curl -sk "https://$address/launcher/info")"
+
+echo "--- what a cache may keep of each answer (at ${SECONDS}s)"
+cache_control() { curl -sk -o /dev/null -D - "https://$address$1" | tr -d '\r' | sed -n 's/^[Cc]ache-[Cc]ontrol: //p'; }
+object="/launcher/o/$(sha1sum < "$build/Tervalon.exe" | cut -d' ' -f1)"
+[ "$(cache_control /launcher/info)" = "public, max-age=10, stale-while-revalidate=10" ] || fail "info: $(cache_control /launcher/info)"
+[ "$(cache_control "$object")" = "public, max-age=31536000, immutable" ] || fail "object: $(cache_control "$object")"
+[ "$(cache_control /launcher/manifest)" = "no-cache" ] || fail "manifest: $(cache_control /launcher/manifest)"
+for missing in "/launcher/o/$(printf 'f%.0s' {1..40})" /launcher/nothing; do
+    [ "$(cache_control "$missing")" = "no-store" ] || fail "a 404 may be kept: $missing"
+done
+touch "$site/publishing"
+headers=$(curl -sk -o /dev/null -D - "https://$address/launcher/manifest" | tr -d '\r')
+rm "$site/publishing"
+grep -q "^Cache-Control: no-store$" <<<"$headers" && grep -q "^Retry-After: 30$" <<<"$headers" ||
+    fail "the publishing 503 may be kept, or says not when to come back: $headers"
 echo "all steps passed"
