@@ -320,3 +320,27 @@ TEST_CASE("a cache that lags behind serves an older release: nothing newer yet, 
     serve(6);
     REQUIRE(f.ended());
 }
+
+TEST_CASE("a game file held by another program: the status names it, the verified part waits, Retry moves it") {
+    WorkerFixture f("worker-held-target");
+    const std::wstring target = sandbox::gamePath("Game/data.bin");
+    sandbox::writeFile(target, "an old copy");
+    HANDLE held = ::CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);  // no sharing at all
+    REQUIRE(held != INVALID_HANDLE_VALUE);
+    gState.retryRequested = 1;  // the press in UpdateReady
+    f.start();
+    REQUIRE(f.reaches(LocalError));
+    CHECK(statusNow() == L"data.bin is in use by another program. Close it, then press Retry.");
+    CHECK(sandbox::readFile(target + L".part") == "the game's data");
+    CHECK(gState.failedPasses == 0);
+    ::CloseHandle(held);
+    gState.retryRequested = 1;
+    REQUIRE(f.ended());
+    ::CloseHandle(f.cycle);
+    gState.retryRequested = 1;
+    testsrv::clearLog();
+    f.start();
+    REQUIRE(f.ended());  // the pass finished: the file is in place
+    CHECK(sandbox::readFile(target) == "the game's data");
+    for (const auto& r : testsrv::requests()) CHECK(r.target.rfind("/launcher/file", 0) != 0);  // only the move
+}

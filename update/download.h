@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "update/server_documents.h"
 
@@ -14,6 +15,12 @@ constexpr uint32_t kTransferBlock = 256 * 1024;
 // verified file (needsUpdate is then 0). Raises gState.bytesDone as blocks
 // land and posts a repaint notice per block.
 bool downloadEntry(ManifestEntry& entry);
+
+// The entry whose verified file could not be moved into place because
+// another program holds its target (empty when none): set by the last
+// downloadEntry that failed so. The verified part file stays; a retry only
+// repeats the move.
+extern std::string gHeldTarget;
 
 // Where game files come from: the spec's "/launcher/file?p=<path>", or,
 // under a release, the object named by the file's SHA-1, "/launcher/o/<sha1>".

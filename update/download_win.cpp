@@ -19,6 +19,7 @@
 #include "update/sha1_win.h"
 
 bool gFilesAsObjects = false;
+std::string gHeldTarget;
 
 namespace {
 
@@ -174,9 +175,15 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
     // read-only one is made writable only when the move is refused. When the
     // target is in use the verified part file stays for the next attempt.
     if (::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING)) return true;
-    if (::GetLastError() != ERROR_ACCESS_DENIED) return false;
-    ::SetFileAttributesW(paths.target, FILE_ATTRIBUTE_NORMAL);
-    return ::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING) != 0;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED) {
+        ::SetFileAttributesW(paths.target, FILE_ATTRIBUTE_NORMAL);
+        if (::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING)) return true;
+        error = ::GetLastError();
+    }
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION)
+        gHeldTarget = entry.path;  // another program has it open
+    return false;
 }
 
 // Files whose delta ended in a file that failed its SHA-1 (a map that lied,
@@ -249,6 +256,7 @@ bool attempt(ManifestEntry& entry) {
 
 bool downloadEntry(ManifestEntry& entry) {
     showDownloading(entry);
+    gHeldTarget.clear();
     const int64_t doneBefore = gState.bytesDone;
     for (int attemptNo = 1;; ++attemptNo) {
         if (attempt(entry)) return true;

@@ -8,6 +8,7 @@
 
 #include "core/config_file.h"
 #include "core/launcher_state.h"
+#include "core/text_utf8.h"
 #include "core/wait_seam.h"
 #include "steam/game_session.h"
 #include "update/download.h"
@@ -37,6 +38,7 @@ constexpr wchar_t kNoDiskSpace[] =
     L"Not enough disk space: %.1f GB free space needed. Free some space and press Retry.";
 constexpr wchar_t kDownloading[] = L"Downloading...";
 constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to continue where it stopped.";
+constexpr wchar_t kHeldByProgram[] = L"%ls is in use by another program. Close it, then press Retry.";
 
 constexpr wchar_t kNotSigned[] =
     L"This update is not signed with the game's key, so it won't be installed. Retrying automatically...";
@@ -429,6 +431,19 @@ bool downloadPass() {
     return finished;
 }
 
+// A file another program holds is no failed download: the player can end
+// it at once, and the retry only repeats the move.
+bool heldByAnotherProgram() {
+    if (gHeldTarget.empty()) return false;
+    const size_t slash = gHeldTarget.rfind('/');
+    const std::string name = gHeldTarget.substr(slash == std::string::npos ? 0 : slash + 1);
+    wchar_t shown[200];
+    utf8ToUtf16(name.data(), name.size(), shown, 200);
+    setStatus(LocalError, kHeldByProgram, shown);
+    waitForRetry(kNoTimeout);
+    return true;
+}
+
 void afterPass(bool finished) {
     if (finished) {
         gState.failedPasses = 0;
@@ -436,6 +451,7 @@ void afterPass(bool finished) {
         writeInstallRecord();
         return;
     }
+    if (heldByAnotherProgram()) return;
     int before = gState.failedPasses++;
     if (before >= 2) {
         setStatus(LocalError, kInterrupted);
