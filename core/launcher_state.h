@@ -83,7 +83,8 @@ struct LauncherState {
     std::atomic<int64_t> bytesTotal;
     std::atomic<int64_t> bytesDone;
     std::atomic<int64_t> bytesFromNetwork;  // of bytesDone, what came over the network: the speed counts these
-    std::atomic<int64_t> copyBytesLeft;     // of what is left, what a delta copies from an installed file
+    std::atomic<int64_t> copyBytesLeft;
+    std::atomic<int64_t> speedLimit;        // bytes a second the downloads keep to; 0 for none     // of what is left, what a delta copies from an installed file
     std::atomic<int64_t> bytesAtLastTick;  // window's speed timer only
     std::atomic<double> downloadSpeed;     // window's speed timer only
     std::atomic<int32_t> gameRunning;      // set by one atomic test-and-set

@@ -11,6 +11,7 @@
 #include "update/block_map.h"
 #include "update/delta_plan.h"
 #include "update/multipart.h"
+#include "update/rate_limit.h"
 #include "update/sha1_fast.h"
 
 namespace {
@@ -258,4 +259,31 @@ TEST_CASE("SHA-1 with the CPU's SHA extensions: the standard's vectors, and any 
           "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
     const std::string million(1000000, 'a');
     for (size_t piece : {1000000, 63, 64, 65, 4096}) CHECK(hex(million, piece) == "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+}
+
+TEST_CASE("the speed limit keeps any 5 s within 5 % of its rate, whatever the pieces") {
+    for (int64_t piece : {4096, 65536, 262144, 2097152}) {
+        CAPTURE(piece);
+        RateLimit limit;
+        limit.bytesPerSecond = 2 * 1048576;
+        uint64_t now = 1000;
+        int64_t sent = 0;
+        std::vector<std::pair<uint64_t, int64_t>> at;  // (time, bytes sent by then)
+        while (now < 21000) {
+            now += rateLimitDelayMs(limit, piece, now) + 1;  // a millisecond of work per piece
+            sent += piece;
+            at.emplace_back(now, sent);
+        }
+        for (size_t i = 0; i < at.size(); ++i)
+            for (size_t j = i; j < at.size(); ++j)
+                if (at[j].first - at[i].first >= 5000 && at[j].first - at[i].first < 5100) {
+                    const double rate = static_cast<double>(at[j].second - at[i].second) * 1000.0 /
+                                        static_cast<double>(at[j].first - at[i].first);
+                    CHECK(rate <= 2 * 1048576 * 1.05);
+                    CHECK(rate >= 2 * 1048576 * 0.95);
+                    break;
+                }
+    }
+    RateLimit none;
+    CHECK(rateLimitDelayMs(none, 1 << 30, 5) == 0);
 }

@@ -272,3 +272,20 @@ TEST_CASE("install record") {
     writeInstallRecord();
     CHECK(sandbox::readFile(std::wstring(gState.dataFolder) + L"\\installed.txt") == "version=43\r\n");
 }
+
+TEST_CASE("a speed limit of 2 MB/s holds a 20 MB download within 5 % of it, over the whole transfer") {
+    DownloadFixture f("limited");
+    std::string content = testsrv::randomBytes(20 * 1048576, 77);
+    ManifestEntry e = f.publish("Paks/limited.pak", content);
+    gState.speedLimit = 2 * 1048576;
+    const uint64_t started = ::GetTickCount64();
+    const bool done = downloadEntry(e);
+    const double seconds = static_cast<double>(::GetTickCount64() - started) / 1000.0;
+    gState.speedLimit = 0;
+    REQUIRE(done);
+    CHECK(sandbox::readFile(f.target("Paks/limited.pak")) == content);
+    const double rate = static_cast<double>(content.size()) / seconds / 1048576.0;
+    CAPTURE(rate);
+    CHECK(rate >= 2 * 0.95);
+    CHECK(rate <= 2 * 1.05);
+}

@@ -14,6 +14,7 @@
 //   --exit-on-ready   exit with 0 as soon as the phase first becomes Ready
 //   --timeout S       exit with 3 after S seconds
 //   --fast-waits N    divide every wait by N (for tests; the launcher has no such thing)
+//   --limit MBPS      keep downloads to MBPS MB/s (1 to 1000) for this run
 //
 // Exit codes: 0 at --exit-on-ready, 2 for a usage error, 3 at --timeout, 4 when
 // TVLLauncher.ini cannot be trusted (the LocalError line says why).
@@ -47,6 +48,7 @@ constexpr UINT_PTR kPressTimer = 2;
 constexpr UINT kPressCheckMs = 100;
 constexpr int64_t kLongestTimeoutSeconds = 4000000;  // the timer's milliseconds must fit 32 bits
 constexpr int64_t kLargestWaitDivisor = 1000000;
+constexpr int64_t kLargestLimitMBps = 1000;
 
 struct Options {
     bool pressUpdate = false;
@@ -54,6 +56,7 @@ struct Options {
     bool exitOnReady = false;
     int timeoutSeconds = 0;
     unsigned waitDivisor = 1;
+    int64_t limitMBps = 0;
 };
 
 struct Shown {
@@ -205,6 +208,8 @@ bool parseOptions(int argc, wchar_t** argv) {
             int64_t divisor = 0;
             if (!wholeNumberArgument(argv[++i], kLargestWaitDivisor, &divisor)) return false;
             gOptions.waitDivisor = static_cast<unsigned>(divisor);
+        } else if (a == L"--limit" && i + 1 < argc) {
+            if (!wholeNumberArgument(argv[++i], kLargestLimitMBps, &gOptions.limitMBps)) return false;
         } else return false;
     }
     return true;
@@ -230,11 +235,12 @@ int wmain(int argc, wchar_t** argv) {
     if (!parseOptions(argc, argv)) {
         std::fprintf(stderr,
                      "usage: TVLHeadless [--version] [--press-update] [--press-retry] [--exit-on-ready] "
-                     "[--timeout S] [--fast-waits N]\n");
+                     "[--timeout S] [--fast-waits N] [--limit MBPS]\n");
         return 2;
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
     prepareLauncher();
+    gState.speedLimit = gOptions.limitMBps * 1048576;  // MB/s as the window shows speeds
     if (gState.configProblem != kConfigFine) {  // the launcher would show this and contact no server
         printLine(std::wstring(phaseInfo(LocalError).name) + L": " + configProblemText(gState.configProblem));
         return 4;

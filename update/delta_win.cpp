@@ -13,6 +13,7 @@
 #include "update/delta_plan.h"
 #include "update/http_client.h"
 #include "update/multipart.h"
+#include "update/rate_limit.h"
 #include "update/sha1_win.h"
 
 DeltaObserver gDeltaObserver = nullptr;
@@ -116,6 +117,7 @@ public:
     bool onData(const char* data, size_t size) override {
         stats_->fetched += static_cast<int64_t>(size);
         gState.bytesFromNetwork += static_cast<int64_t>(size);
+        throttleNetwork(static_cast<int64_t>(size));
         if (at_ + static_cast<int64_t>(size) > end_) return false;  // more than the part announced
         const int64_t start = at_;
         at_ += static_cast<int64_t>(size);

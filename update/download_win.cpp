@@ -16,6 +16,7 @@
 #include "update/download.h"
 #include "update/file_check.h"
 #include "update/http_client.h"
+#include "update/rate_limit.h"
 #include "update/sha1_win.h"
 
 bool gFilesAsObjects = false;
@@ -118,6 +119,7 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         *have += keep;
         gState.bytesDone += keep;
         gState.bytesFromNetwork += keep;
+        throttleNetwork(keep);
         if (keep > 0) postStateChanged(0);
         if (!readable || tooMuch) return false;
     }
