@@ -45,6 +45,7 @@ void resetLauncherState() {
     s.bytesFromNetwork = 0;
     s.copyBytesLeft = 0;
     s.speedLimit = 0;
+    s.verifyRequested = 0;
     s.gameRunning = 0;
     std::memset(&s.steamStats, 0, sizeof(s.steamStats));
     s.bannerImage.reset();

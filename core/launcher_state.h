@@ -80,6 +80,7 @@ struct LauncherState {
     std::atomic<int32_t> serverVersion;
     std::atomic<int32_t> gameInstalled;
     std::atomic<int32_t> retryRequested;  // window sets 1, worker clears
+    std::atomic<int32_t> verifyRequested;  // 1: the next check hashes every file; cleared once repaired
     std::atomic<int64_t> bytesTotal;
     std::atomic<int64_t> bytesDone;
     std::atomic<int64_t> bytesFromNetwork;  // of bytesDone, what came over the network: the speed counts these

@@ -15,6 +15,7 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
 #include "tests/support/release_signer.h"
+#include "update/file_check.h"
 #include "update/release_floor.h"
 #include "update/update_worker.h"
 
@@ -343,4 +344,56 @@ TEST_CASE("a game file held by another program: the status names it, the verifie
     REQUIRE(f.ended());  // the pass finished: the file is in place
     CHECK(sandbox::readFile(target) == "the game's data");
     for (const auto& r : testsrv::requests()) CHECK(r.target.rfind("/launcher/file", 0) != 0);  // only the move
+}
+
+TEST_CASE("a file damaged with its size and time kept: a normal check trusts the cache, a verify repairs it alone") {
+    WorkerFixture f("worker-verify");
+    const std::wstring target = sandbox::gamePath("Game/data.bin");
+    sandbox::writeFile(target, "the game's data");
+    ManifestEntry other = sandbox::makeEntry("Game/other.bin", "more of the game");
+    testsrv::putFile("files/Game/other.bin", "more of the game");
+    sandbox::writeFile(sandbox::gamePath("Game/other.bin"), "more of the game");
+    const auto serve = [&](int version) {
+        testsrv::putFile("info.json", info(version, 1, 1));
+        testsrv::putFile("manifest.json", "{\"version\": " + std::to_string(version) + ", \"files\": [{\"p\": \"" +
+                                              f.entry.path + "\", \"s\": 15, \"h\": \"" + f.entry.sha1 + "\"}, {\"p\": \"" +
+                                              other.path + "\", \"s\": 16, \"h\": \"" + other.sha1 + "\"}]}");
+    };
+    serve(3);
+    f.start();
+    REQUIRE(f.reaches(Ready));  // both hashed once, and cached
+    serve(4);
+    REQUIRE(f.ended());
+
+    // A byte changed; the size and the last-write time put back as they were.
+    HANDLE h = ::CreateFileW(target.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    REQUIRE(h != INVALID_HANDLE_VALUE);
+    FILETIME written;
+    ::GetFileTime(h, nullptr, nullptr, &written);
+    DWORD done = 0;
+    ::WriteFile(h, "T", 1, &done, nullptr);
+    ::SetFileTime(h, nullptr, nullptr, &written);
+    ::CloseHandle(h);
+
+    ::CloseHandle(f.cycle);
+    testsrv::clearLog();
+    gPhases.clear();
+    loadFileCache();  // as the next start reads it
+    f.start();
+    REQUIRE(f.reaches(Ready));  // the cache vouches for it: nothing noticed
+    CHECK(sandbox::readFile(target) == "The game's data");
+    serve(5);
+    REQUIRE(f.ended());
+
+    ::CloseHandle(f.cycle);
+    testsrv::clearLog();
+    gPhases.clear();
+    gState.verifyRequested = 1;
+    f.start();
+    REQUIRE(f.ended());  // repaired at once, without a press
+    CHECK(sandbox::readFile(target) == "the game's data");
+    int files = 0;
+    for (const auto& r : testsrv::requests()) files += r.target.rfind("/launcher/file", 0) == 0;
+    CHECK(files == 1);
+    CHECK(gState.verifyRequested == 0);
 }

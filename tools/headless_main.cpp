@@ -15,6 +15,7 @@
 //   --timeout S       exit with 3 after S seconds
 //   --fast-waits N    divide every wait by N (for tests; the launcher has no such thing)
 //   --limit MBPS      keep downloads to MBPS MB/s (1 to 1000) for this run
+//   --verify          hash every game file, whatever the cache says, and repair what differs
 //
 // Exit codes: 0 at --exit-on-ready, 2 for a usage error, 3 at --timeout, 4 when
 // TVLLauncher.ini cannot be trusted (the LocalError line says why).
@@ -57,6 +58,7 @@ struct Options {
     int timeoutSeconds = 0;
     unsigned waitDivisor = 1;
     int64_t limitMBps = 0;
+    bool verify = false;
 };
 
 struct Shown {
@@ -200,6 +202,7 @@ bool parseOptions(int argc, wchar_t** argv) {
         if (a == L"--press-update") gOptions.pressUpdate = true;
         else if (a == L"--press-retry") gOptions.pressRetry = true;
         else if (a == L"--exit-on-ready") gOptions.exitOnReady = true;
+        else if (a == L"--verify") gOptions.verify = true;
         else if (a == L"--timeout" && i + 1 < argc) {
             int64_t seconds = 0;
             if (!wholeNumberArgument(argv[++i], kLongestTimeoutSeconds, &seconds)) return false;
@@ -235,12 +238,13 @@ int wmain(int argc, wchar_t** argv) {
     if (!parseOptions(argc, argv)) {
         std::fprintf(stderr,
                      "usage: TVLHeadless [--version] [--press-update] [--press-retry] [--exit-on-ready] "
-                     "[--timeout S] [--fast-waits N] [--limit MBPS]\n");
+                     "[--timeout S] [--fast-waits N] [--limit MBPS] [--verify]\n");
         return 2;
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
     prepareLauncher();
     gState.speedLimit = gOptions.limitMBps * 1048576;  // MB/s as the window shows speeds
+    gState.verifyRequested = gOptions.verify ? 1 : 0;
     if (gState.configProblem != kConfigFine) {  // the launcher would show this and contact no server
         printLine(std::wstring(phaseInfo(LocalError).name) + L": " + configProblemText(gState.configProblem));
         return 4;

@@ -19,3 +19,7 @@ void saveFileCache();
 // Sets entry.needsUpdate: 0 when the local file is current, 1 otherwise.
 void checkEntry(ManifestEntry& entry);
 
+// The same by hashing alone: the cache's rows are not asked, so a file
+// damaged with its size and last-write time kept is found.
+void verifyEntry(ManifestEntry& entry);
+

@@ -79,6 +79,17 @@ void saveFileCache() {
     if (!written || !::MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING)) ::DeleteFileW(temp);
 }
 
+void verifyEntry(ManifestEntry& entry) {
+    entry.needsUpdate = 1;
+    wchar_t local[kFilePathUnits];
+    FileFacts facts;
+    char sha1[41];
+    if (!entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts) ||
+        facts.size != entry.size || !sha1OfFile(local, sha1, false))
+        return;
+    entry.needsUpdate = std::strcmp(sha1, entry.sha1) == 0 ? 0 : 1;
+}
+
 void checkEntry(ManifestEntry& entry) {
     entry.needsUpdate = 1;
     wchar_t local[kFilePathUnits];

@@ -38,6 +38,8 @@ constexpr wchar_t kNoDiskSpace[] =
     L"Not enough disk space: %.1f GB free space needed. Free some space and press Retry.";
 constexpr wchar_t kDownloading[] = L"Downloading...";
 constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to continue where it stopped.";
+constexpr wchar_t kVerifying[] = L"Verifying game files \u2022 %ls of %ls";
+constexpr wchar_t kRepairing[] = L"Repairing %d file(s)";
 constexpr wchar_t kHeldByProgram[] = L"%ls is in use by another program. Close it, then press Retry.";
 
 constexpr wchar_t kNotSigned[] =
@@ -339,6 +341,33 @@ struct Work {
     int64_t bytes = 0;
 };
 
+std::wstring withThousands(size_t n) {
+    std::wstring digits = std::to_wstring(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out.push_back(L',');
+        out.push_back(digits[i]);
+    }
+    return out;
+}
+
+// Every file hashed, whatever the cache says; the cache is then written
+// again from these hashes.
+Work verifyFiles() {
+    Work work;
+    const std::wstring total = withThousands(gState.manifestEntries.size());
+    size_t done = 0;
+    for (ManifestEntry& entry : gState.manifestEntries) {
+        setStatus(Checking, kVerifying, withThousands(++done).c_str(), total.c_str());
+        verifyEntry(entry);
+        if (!entry.needsUpdate) continue;
+        ++work.files;
+        work.bytes += entry.size;
+    }
+    saveFileCache();
+    loadFileCache();
+    return work;
+}
+
 Work checkFiles() {
     setStatus(Checking, kChecking);
     Work work;
@@ -446,6 +475,7 @@ bool heldByAnotherProgram() {
 
 void afterPass(bool finished) {
     if (finished) {
+        gState.verifyRequested = 0;
         gState.failedPasses = 0;
         gState.gameInstalled = 1;
         writeInstallRecord();
@@ -469,13 +499,22 @@ BannerRequest gBannerWanted = nullptr;
 // The Ready poll inside returns only when a new version was announced.
 void runUpdateCycle() {
     if (!configurationUsable() || !keyUsable() || !readServerDocuments()) return;
-    Work work = checkFiles();
+    const bool verifying = gState.verifyRequested != 0;
+    Work work = verifying ? verifyFiles() : checkFiles();
     // Decided by the number of files, not bytes: files of size 0 need an update too.
     if (work.files == 0) {
+        gState.verifyRequested = 0;
         becomeReady();
         return;
     }
-    offerUpdate(work);
+    if (verifying) {
+        // A repair asked for by the player starts at once.
+        gState.bytesTotal = work.bytes;
+        gState.bytesDone = 0;
+        setStatus(Downloading, kRepairing, work.files);
+    } else {
+        offerUpdate(work);
+    }
     if (!enoughDiskSpace(work.bytes)) return;
     afterPass(downloadPass());
 }
