@@ -27,7 +27,7 @@ DWORD WINAPI imageLoader(void*);
 
 // The server's banner, asked for by the update worker once it knows where
 // it comes from: the release's banner object (checked by hash, fetched only
-// when it is not shown already), or, null, the spec's /launcher/banner
+// when it is not shown already), or, null, the fixed /launcher/banner
 // (once per run). Decoded, saved as banner.img and shown, on a thread of
 // its own.
 struct ObjectRef;

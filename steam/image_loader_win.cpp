@@ -128,7 +128,7 @@ bool loadServerBanner(const ObjectRef* banner) {
 
 void requestBanner(const ObjectRef* banner) {
     if (!banner) {
-        // The spec's banner changes in place: once per run, as it always was.
+        // The fixed banner changes in place: once per run, as it always was.
         if (!gSpecBannerAsked.exchange(true)) startDetachedThread(fetchSpecBannerThread);
         return;
     }

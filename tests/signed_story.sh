@@ -69,7 +69,7 @@ out=$(headless --press-update --exit-on-ready --timeout 120) || fail "install: $
 expires=$(sed -n 's/^expires //p' "$site/launcher/release")
 grep -qx "Release: version 5 for $address, signed, expires $(day_of "$expires")" <<<"$out" || fail "no release line: $out"
 installed_matches || fail "the signed install differs from the build"
-grep -Eq '^/launcher/(manifest|file)' "$state/nginx/access.log" && fail "the spec's manifest or files were asked for"
+grep -Eq '^/launcher/(manifest|file)' "$state/nginx/access.log" && fail "the manifest or files at fixed addresses were asked for"
 grep -Eq '^/launcher/o/[0-9a-f]{40} 200' "$state/nginx/access.log" || fail "no game file came as an object"
 [[ "$(floor)" == *" $address 5 0" ]] || fail "no rollback record: $(floor)"
 
@@ -141,7 +141,7 @@ before=$(requests)
 expect_refused "LocalError: The manifest_key in TVLLauncher.ini is not a valid key" "a bad key" >/dev/null
 [ "$(requests)" = "$before" ] || fail "a bad key still asked the server"
 
-echo "--- without a key: an unsigned release installs through objects, a spec-only site as before (at ${SECONDS}s)"
+echo "--- without a key: an unsigned release installs through objects, a site without a release as before (at ${SECONDS}s)"
 ini ""
 rm -rf "$site" "$data"
 tool publish "$build" --site "$site" --version 8 --host "$address" >/dev/null
@@ -149,15 +149,15 @@ before=$(requests)
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "an unsigned release: $out"
 grep -qx "Release: version 8 for $address, not checked (no manifest key)" <<<"$out" || fail "unsigned: $out"
 installed_matches || fail "the unsigned release did not install"
-log_since "$before" | grep -Eq '^/launcher/(manifest|file)' && fail "an unsigned release still used the spec's URLs"
+log_since "$before" | grep -Eq '^/launcher/(manifest|file)' && fail "an unsigned release still used the fixed addresses"
 rm -rf "$site" "$data"
 tool publish "$build" --site "$site" --version 9 >/dev/null
 before=$(requests)
-out=$(headless --press-update --exit-on-ready --timeout 120) || fail "a spec-only site: $out"
-installed_matches || fail "the spec-only site did not install"
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "a site without a release: $out"
+installed_matches || fail "the site without a release did not install"
 grep -q '^Release:' <<<"$out" && fail "a site without a release spoke of one: $out"
 log_since "$before" | grep -q '^/launcher/release 404' || fail "no look for a release"
-log_since "$before" | grep -q '^/launcher/file' || fail "the spec's files were not used"
+log_since "$before" | grep -q '^/launcher/file' || fail "the files at fixed addresses were not used"
 
 echo "--- nginx serves the release and objects, and nothing retired (at ${SECONDS}s)"
 code() { curl -sk -o /dev/null -w '%{http_code}' "https://$address$1"; }

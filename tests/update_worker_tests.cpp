@@ -56,7 +56,7 @@ struct WorkerFixture {
         testsrv::putFile("files/Game/data.bin", "the game's data");
         testsrv::putFile("info.json", info(3, 4, 5));
         testsrv::putFile("manifest.json", manifest(3, entry));
-        testsrv::removeFile("launcher/release");  // a spec-only site unless a test makes a release
+        testsrv::removeFile("launcher/release");  // a site without a release unless a test makes one
     }
     ~WorkerFixture() {
         if (cycle) ::CloseHandle(cycle);
@@ -272,7 +272,7 @@ TEST_CASE("a release that fails any rule is refused with its cause, installs not
     CHECK(loadReleaseFloor().version == 4);
 }
 
-TEST_CASE("without a key: a release that reads well is used as it is, and a site without one follows the spec") {
+TEST_CASE("without a key: a release that reads well is used as it is, and a site without one is read as before") {
     WorkerFixture f("worker-release-unchecked");
     gState.retryRequested = 1;
     SUBCASE("a release, signed by whatever key") {

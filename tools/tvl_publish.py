@@ -57,7 +57,7 @@ has a release gets a new one at every publish (its host is kept).
  - refresh signs the current release again with a new expiry; run it from
    cron well before the expiry.
  - verify checks a site as a launcher with that key would: the release, its
-   expiry and every object it names, then the spec's files. KEY is the
+   expiry and every object it names, then the served files. KEY is the
    88-character key, a manifest_key= line, a file holding one
    (TVLLauncher.ini), or a PEM key.
  - Objects no release has named for 24 hours are deleted by a later publish,
@@ -311,7 +311,7 @@ def write_atomically(site, path, data):
 # Everything a release names lives under launcher/o/ by its hash (SHA-1 for
 # game files, as the manifest gives it; SHA-256 for the rest) and never
 # changes; launcher/release is the one document a publish changes in place,
-# by one rename. files/ and the other spec documents stay, as hard links or
+# by one rename. files/ and the other fixed documents stay, as hard links or
 # copies, for launchers that know only those.
 
 OBJECTS = os.path.join("launcher", "o")
@@ -1176,8 +1176,8 @@ def refresh(args):
 
 def verify(args):
     """The site as players' launchers see it: with the key, the release and
-    every object it names; then the spec's files, for launchers that
-    follow the spec alone."""
+    every object it names; then the served files, for launchers that
+    read the fixed documents alone."""
     site = os.path.abspath(args.site)
     try:
         xy = read_key(args.key)

@@ -22,7 +22,7 @@ bool downloadEntry(ManifestEntry& entry);
 // repeats the move.
 extern std::string gHeldTarget;
 
-// Where game files come from: the spec's "/launcher/file?p=<path>", or,
+// Where game files come from: the fixed "/launcher/file?p=<path>", or,
 // under a release, the object named by the file's SHA-1, "/launcher/o/<sha1>".
 // Set by the worker before its downloads.
 extern bool gFilesAsObjects;

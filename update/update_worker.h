@@ -27,7 +27,7 @@ using ReleaseObserver = void (*)(const wchar_t* result);
 extern ReleaseObserver gReleaseObserver;
 
 // Asked for the banner once the cycle knows where it comes from: the
-// release's banner object, or (null) the spec's /launcher/banner when no
+// release's banner object, or (null) the fixed /launcher/banner when no
 // release is used. The image loader answers it; null in tests.
 struct ObjectRef;
 using BannerRequest = void (*)(const ObjectRef* banner);

@@ -226,7 +226,7 @@ bool acceptSignedRelease(DWORD status) {
 }
 
 // Without a key, a release that reads well and names this host is used the
-// same way, unchecked; anything else leaves the spec's documents.
+// same way, unchecked; anything else leaves the fixed documents.
 bool acceptUncheckedRelease(DWORD status) {
     Release r;
     if (!gReleaseBytes || status != 200 || !readRelease(gReleaseBytes.data, gReleaseBytes.size, &r) ||
@@ -301,7 +301,7 @@ bool readReleaseObjects() {
     return true;
 }
 
-// Steps 5-6 as the spec has them: the info's version and notes, the
+// Steps 5-6 at the fixed addresses: the info's version and notes, the
 // manifest at its fixed address. Only without a key.
 bool readServerManifest(ServerInfo& info) {
     if (!info.hasVersion) {

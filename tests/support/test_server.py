@@ -91,7 +91,7 @@ def log_request(target, headers):
 
 def cache_control(target, status):
     """What tools/nginx/tvl-launcher.conf sends: objects a year, the release
-    and the info 10 s, the spec's documents and files revalidated, and no
+    and the info 10 s, the fixed documents and files revalidated, and no
     error kept."""
     path = urllib.parse.urlsplit(target).path
     if status >= 400:
