@@ -6,6 +6,7 @@
 #include "core/config_file.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
+#include "core/player_settings_win.h"
 #include "app/built_in_key.h"
 #include "app/startup.h"
 #include "render/images_win.h"
@@ -41,12 +42,16 @@ std::wstring localAppData() {
     return folder;
 }
 
+// The game lives where the player moved it, else under the data folder.
 void prepareFolders() {
     std::wstring data = localAppData() + kDataFolderName;
-    std::wstring game = data + kGameFolderName;
-    std::wcscpy(gState.dataFolder, data.c_str());  // both fit: localAppData checked the longer one
-    std::wcscpy(gState.gameFolder, game.c_str());
+    std::wcscpy(gState.dataFolder, data.c_str());  // fits: localAppData checked the longer game folder
     ::CreateDirectoryW(gState.dataFolder, nullptr);
+    const PlayerSettings settings = loadPlayerSettings();
+    gState.speedLimit = settings.speedLimitMBps * kBytesPerMB;
+    std::wstring game = rememberedGameFolder(settings);
+    if (game.empty()) game = data + kGameFolderName;
+    std::wcscpy(gState.gameFolder, game.c_str());  // rememberedGameFolder keeps within kFolderPathUnits
     ::CreateDirectoryW(gState.gameFolder, nullptr);
     std::wstring record = data + L"\\installed.txt";
     gState.gameInstalled = ::GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;

@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "app/window_win.h"
 #include "core/launcher_state.h"
 #include "render/accessible_model.h"
 #include "render/display_win.h"
 #include "render/paint_window_win.h"
+#include "render/window_controls.h"
 
 namespace {
 
@@ -46,6 +46,7 @@ LONG stateCode(uint32_t state) {
     if (state & kAccessibleReadOnly) code |= STATE_SYSTEM_READONLY;
     if (state & kAccessibleFocusable) code |= STATE_SYSTEM_FOCUSABLE;
     if (state & kAccessibleFocused) code |= STATE_SYSTEM_FOCUSED;
+    if (state & kAccessibleHasPopup) code |= STATE_SYSTEM_HASPOPUP;
     return code;
 }
 
@@ -156,7 +157,7 @@ public:
         if (!out) return E_POINTER;
         ::VariantInit(out);
         if (::GetFocus() != window_) return S_FALSE;
-        giveChild(mainButtonEnabled() ? kAccessibleMainButton : CHILDID_SELF, out);
+        giveChild(mainButtonEnabled(gState.phase) ? kAccessibleMainButton : CHILDID_SELF, out);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* out) override {
@@ -214,8 +215,8 @@ public:
         LONG id = 0;
         const HRESULT hr = childId(child, &id);
         if (FAILED(hr)) return hr;
-        const bool acts = id == kAccessibleMinimize || id == kAccessibleClose ||
-                          (id == kAccessibleMainButton && mainButtonEnabled());
+        const bool acts = id == kAccessibleMinimize || id == kAccessibleClose || id == kAccessibleMenu ||
+                          (id == kAccessibleMainButton && mainButtonEnabled(gState.phase));
         if (!acts) return DISP_E_MEMBERNOTFOUND;
         return ::PostMessageW(window_, kMsgAccessibleAction, static_cast<WPARAM>(id), 0) ? S_OK : E_FAIL;
     }
@@ -301,7 +302,7 @@ void announceChanges(HWND window, const PaintInputs& now) {
 }
 
 void announceFocus(HWND window) {
-    if (mainButtonEnabled()) tell(window, EVENT_OBJECT_FOCUS, kAccessibleMainButton);
+    if (mainButtonEnabled(gState.phase)) tell(window, EVENT_OBJECT_FOCUS, kAccessibleMainButton);
 }
 
 void disconnectAccessible() {

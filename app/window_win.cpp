@@ -6,9 +6,11 @@
 #include "render/display_win.h"
 #include "core/launcher_state.h"
 #include "app/window_accessible_win.h"
+#include "app/window_menu_win.h"
 #include "app/window_rules.h"
 #include "render/accessible_model.h"
 #include "render/paint_window_win.h"
+#include "render/window_controls.h"
 #include "resources/resource_ids.h"
 #include "steam/game_session.h"
 
@@ -89,12 +91,13 @@ LRESULT onCreate(HWND window) {
     ::SetTimer(window, SpeedTimer, kSpeedPeriodMs, nullptr);
     ::SetTimer(window, AnimationTimer, kAnimationPeriodMs, nullptr);
     setWindowIcons(window);
+    addMenuToSystemMenu(window);
     ::SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     return 0;
 }
 
 LRESULT onSetCursor(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (LOWORD(lParam) == HTCLIENT && gUi.hoverItem == MainButton && mainButtonEnabled()) {
+    if (LOWORD(lParam) == HTCLIENT && gUi.hoverItem == MainButton && mainButtonEnabled(gState.phase)) {
         ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
         return TRUE;
     }
@@ -124,7 +127,7 @@ void showFocusRing(HWND window, bool keyboardCues, bool focused) {
 
 LRESULT onKeyDown(HWND window, WPARAM key) {
     showFocusRing(window, true, gUi.focused);
-    if ((key == VK_SPACE || key == VK_RETURN) && mainButtonEnabled()) activateMainButton();
+    if ((key == VK_SPACE || key == VK_RETURN) && mainButtonEnabled(gState.phase)) activateMainButton();
     return 0;
 }
 
@@ -134,9 +137,20 @@ LRESULT onFocus(HWND window, bool focused) {
     return 0;
 }
 
+// The button stays pressed for as long as its menu shows.
+void showMenu(HWND window) {
+    gUi.menuOpen = true;
+    invalidateItems(window, MenuButton, None);
+    ::UpdateWindow(window);
+    openMenuPopup(window);
+    gUi.menuOpen = false;
+    invalidateItems(window, MenuButton, None);
+}
+
 // What a click on an item does; a reader's default action does the same.
 void actOnItem(HWND window, int32_t item) {
-    if (item == MainButton && mainButtonEnabled()) activateMainButton();
+    if (item == MenuButton) showMenu(window);
+    if (item == MainButton && mainButtonEnabled(gState.phase)) activateMainButton();
     if (item == MinimizeButton) ::ShowWindow(window, SW_MINIMIZE);
     if (item == CloseButton) ::PostMessageW(window, WM_CLOSE, 0, 0);
 }
@@ -145,6 +159,7 @@ LRESULT onAccessibleAction(HWND window, WPARAM child) {
     if (child == kAccessibleMainButton) actOnItem(window, MainButton);
     if (child == kAccessibleMinimize) actOnItem(window, MinimizeButton);
     if (child == kAccessibleClose) actOnItem(window, CloseButton);
+    if (child == kAccessibleMenu) actOnItem(window, MenuButton);
     return 0;
 }
 
@@ -258,8 +273,6 @@ LRESULT onStateChanged(HWND window, WPARAM wParam) {
 
 }  // namespace
 
-bool mainButtonEnabled() { return phaseInfo(gState.phase).clickable; }
-
 void activateMainButton() {
     if (gState.phase == Ready) launchGame();
     else gState.retryRequested = 1;
@@ -286,6 +299,10 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_SYSKEYDOWN: showFocusRing(window, true, gUi.focused); break;  // Alt+F4, Alt+Space: the system's
         case WM_SETFOCUS: return onFocus(window, true);
         case WM_KILLFOCUS: return onFocus(window, false);
+        case WM_INITMENUPOPUP: refreshMenu(reinterpret_cast<HMENU>(wParam)); break;
+        case WM_SYSCOMMAND:
+            if (runMenuCommand(window, static_cast<uint32_t>(wParam & 0xFFF0))) return 0;
+            break;
         case WM_GETOBJECT: return answerGetObject(window, wParam, lParam);
         case kMsgAccessibleAction: return onAccessibleAction(window, wParam);
         case WM_TIMER: return onTimer(window, wParam);

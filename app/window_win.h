@@ -22,8 +22,6 @@ constexpr UINT kRepaintDelayMs = 33;
 constexpr UINT kSpeedPeriodMs = 1000;
 constexpr UINT kAnimationPeriodMs = 30;
 
-// The main button reacts in this phase.
-bool mainButtonEnabled();
 // Ready: start the game; otherwise ask the worker to go on.
 void activateMainButton();
 

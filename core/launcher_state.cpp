@@ -45,6 +45,8 @@ void resetLauncherState() {
     s.bytesFromNetwork = 0;
     s.copyBytesLeft = 0;
     s.speedLimit = 0;
+    s.playerCommand = kNoCommand;
+    s.moveTarget[0] = 0;
     s.verifyRequested = 0;
     s.gameRunning = 0;
     std::memset(&s.steamStats, 0, sizeof(s.steamStats));
@@ -106,4 +108,9 @@ ByteBuffer readWholeFile(const wchar_t* path) {
         return {};
     }
     return ByteBuffer::adopt(block, got);
+}
+
+std::wstring gameFolderNow() {
+    LockHolder hold(gStateLock);
+    return gState.gameFolder;
 }

@@ -62,6 +62,8 @@ struct LauncherState {
     // Written by start-up before any other thread exists; read-only afterwards.
     wchar_t serverHost[kServerHostUnits];
     wchar_t dataFolder[kFolderPathUnits];
+    // Start-up's choice; afterwards only the worker changes it (a move), under
+    // stateLock. Other threads read it through gameFolderNow().
     wchar_t gameFolder[kFolderPathUnits];
     void* httpSession;  // HINTERNET of WinHTTP, may be null
     HWND mainWindow;
@@ -84,8 +86,10 @@ struct LauncherState {
     std::atomic<int64_t> bytesTotal;
     std::atomic<int64_t> bytesDone;
     std::atomic<int64_t> bytesFromNetwork;  // of bytesDone, what came over the network: the speed counts these
-    std::atomic<int64_t> copyBytesLeft;
-    std::atomic<int64_t> speedLimit;        // bytes a second the downloads keep to; 0 for none     // of what is left, what a delta copies from an installed file
+    std::atomic<int64_t> copyBytesLeft;    // of what is left, what a delta copies from an installed file
+    std::atomic<int64_t> speedLimit;       // bytes a second the downloads keep to; 0 for none
+    std::atomic<int32_t> playerCommand;    // PlayerCommand: window sets, worker takes at its next wait
+    wchar_t moveTarget[kFolderPathUnits];  // stateLock: where kCommandMove moves the game
     std::atomic<int64_t> bytesAtLastTick;  // window's speed timer only
     std::atomic<double> downloadSpeed;     // window's speed timer only
     std::atomic<int32_t> gameRunning;      // set by one atomic test-and-set
@@ -103,6 +107,14 @@ struct LauncherState {
     std::vector<ManifestEntry> manifestEntries;
     std::vector<FileCacheEntry> fileCache;  // at most 4096 rows; empty when no file
     int32_t failedPasses;
+};
+
+// What the player asked for from the menu, beyond the main button.
+enum PlayerCommand : int32_t {
+    kNoCommand = 0,
+    kCommandVerify = 1,
+    kCommandMove = 2,
+    kCommandUninstall = 3,
 };
 
 extern LauncherState gState;
@@ -126,6 +138,9 @@ extern StatusObserver gStatusObserver;
 
 // Tells the window that shared state changed (kMsgStateChanged).
 void postStateChanged(WPARAM wParam);
+
+// gameFolder as it is now, for threads other than the worker.
+std::wstring gameFolderNow();
 
 // A whole file of 1 byte to 64 MiB, followed by a zero byte; empty otherwise.
 ByteBuffer readWholeFile(const wchar_t* path);

@@ -15,6 +15,9 @@ extern WaitSeam gWaitSeam;
 
 void waitMs(uint32_t ms);
 
+// waitMs that ends early, within 100 ms, once `flag` is no longer 0.
+void waitMsUnless(uint32_t ms, const std::atomic<int32_t>& flag);
+
 // A span that is not slept but measured (the slow-retrieval span), divided
 // as the waits are, but never below 1 s: a test on a busy machine must not
 // take a pause of the scheduler for a slow server.

@@ -6,6 +6,7 @@
 #include "core/window_title.h"
 #include "render/formatting.h"
 #include "render/patch_notes.h"
+#include "render/window_controls.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ AccessibleElement button(const wchar_t* name, const Rect& where) {
 
 AccessibleElement mainButton(const PaintInputs& in, bool focused, const WindowLayout& layout) {
     AccessibleElement e = button(mainButtonLabel(in.phase, in.gameInstalled != 0), layout.mainButtonRect);
-    if (!phaseInfo(in.phase).clickable) e.state = kAccessibleUnavailable;
+    if (!mainButtonEnabled(in.phase)) e.state = kAccessibleUnavailable;
     else if (focused) e.state |= kAccessibleFocused;
     return e;
 }
@@ -77,6 +78,12 @@ AccessibleElement accessibleElement(int32_t child, const PaintInputs& in, const 
         case kAccessibleMainButton: return mainButton(in, extras.focused, layout);
         case kAccessibleProgress: return progress(in, layout, dpi);
         case kAccessibleServer: return text(AccessibleRole::StaticText, serverName(in), layout.serverRect);
+        case kAccessibleMenu: {
+            AccessibleElement e = button(L"Menu", layout.menuButtonRect);
+            e.defaultAction = L"Open";
+            e.state |= kAccessibleHasPopup;
+            return e;
+        }
         case kAccessibleNotes: {
             AccessibleElement e = text(AccessibleRole::Text, L"Patch notes", layout.notesRect);
             e.value = extras.notes.empty() ? std::wstring(kNoNotes) : extras.notes;
@@ -98,7 +105,7 @@ int32_t accessibleHitTest(const PaintInputs& in, const WindowLayout& layout, int
 AccessibleAnnounced accessibleAnnounced(const PaintInputs& in) {
     AccessibleAnnounced a;
     a.label = mainButtonLabel(in.phase, in.gameInstalled != 0);
-    a.available = phaseInfo(in.phase).clickable;
+    a.available = mainButtonEnabled(in.phase);
     a.progressShown = showsProgress(in.phase, in.bytesDone);
     a.percent = a.progressShown ? progressPercent(in.bytesDone, in.bytesTotal) : -1;
     a.status = in.status;

@@ -1,4 +1,4 @@
-// What a screen reader reads from the window: the client and its six
+// What a screen reader reads from the window: the client and its seven
 // children, each with the name, role, state and place a sighted player
 // sees painted. The COM object that serves it is a thin shell around this.
 // Pure: no <windows.h>.
@@ -10,7 +10,8 @@
 #include "render/layout.h"
 #include "render/repaint_plan.h"
 
-// Child ids, in reading order. 0 is the client itself.
+// Child ids, in reading order but for the menu button, which came last and
+// keeps the ids readers and scripts already know. 0 is the client itself.
 enum AccessibleChild : int32_t {
     kAccessibleSelf = 0,
     kAccessibleMinimize = 1,
@@ -19,8 +20,9 @@ enum AccessibleChild : int32_t {
     kAccessibleProgress = 4,
     kAccessibleServer = 5,
     kAccessibleNotes = 6,
+    kAccessibleMenu = 7,
 };
-constexpr int32_t kAccessibleChildCount = 6;
+constexpr int32_t kAccessibleChildCount = 7;
 
 enum class AccessibleRole { Client, PushButton, ProgressBar, StaticText, Text };
 
@@ -30,6 +32,7 @@ enum AccessibleState : uint32_t {
     kAccessibleReadOnly = 4,
     kAccessibleFocusable = 8,
     kAccessibleFocused = 16,
+    kAccessibleHasPopup = 32,
 };
 
 struct AccessibleElement {
@@ -45,7 +48,7 @@ struct AccessibleExtras {
     bool focused = false; // the window has the keyboard focus
 };
 
-// The element `child` (0 to 6) for what the painters show now. An id out
+// The element `child` (0 to 7) for what the painters show now. An id out
 // of range gives an element with an empty name.
 AccessibleElement accessibleElement(int32_t child, const PaintInputs& in, const AccessibleExtras& extras,
                                     const WindowLayout& layout, int32_t dpi);

@@ -48,6 +48,7 @@ WindowLayout layoutForClient(int32_t width, int32_t height, int32_t dpi) {
     l.mainButtonRect = makeRect(al + s(18), at + s(18), al + s(18) + s(196), at + s(18) + s(48));
     l.closeButtonRect = makeRect(w - s(44), s(9), w - s(10), s(37));
     l.minimizeButtonRect = makeRect(w - s(82), s(9), w - s(48), s(37));
+    l.menuButtonRect = makeRect(w - s(120), s(9), w - s(86), s(37));
     l.titleRect = makeRect(m, s(9), m + s(250), s(37));
     const int32_t k = l.actionBarRect.bottom + s(12);
     l.notesRect = makeRect(m, k, w - m - s(12) - s(330), h - m);
@@ -81,5 +82,6 @@ HitItem hitTestItem(const WindowLayout& layout, int32_t x, int32_t y) {
     if (layout.mainButtonRect.contains(x, y)) return MainButton;
     if (layout.minimizeButtonRect.contains(x, y)) return MinimizeButton;
     if (layout.closeButtonRect.contains(x, y)) return CloseButton;
+    if (layout.menuButtonRect.contains(x, y)) return MenuButton;
     return None;
 }

@@ -22,6 +22,7 @@ struct WindowLayout {
     Rect bannerRect;
     Rect actionBarRect;
     Rect mainButtonRect;
+    Rect menuButtonRect;  // left of minimise, its size
     Rect minimizeButtonRect;
     Rect closeButtonRect;
     Rect titleRect;  // painting uses its left, top and bottom; the pill fits its content

@@ -223,11 +223,19 @@ void paintTitlePill(HDC dc, Gdiplus::GpGraphics* g) {
                 h, kWindowTitle, DT_SINGLELINE | DT_VCENTER);
 }
 
-void paintWindowButton(Gdiplus::GpGraphics* g, const Rect& r, bool close) {
-    const int32_t hover = gUi.hoverItem;
-    Argb fill = 0x8C18222E;
-    if (!close && hover == MinimizeButton) fill = 0x5AFFFFFF;
-    if (close && hover == CloseButton) fill = 0xEBE82834;
+// The menu button looks pressed while held and while its menu shows.
+Argb windowButtonFill(int32_t item) {
+    const bool close = item == CloseButton;
+    if (item == MenuButton && (gUi.menuOpen || (gUi.pressedItem == item && gUi.hoverItem == item))) return 0x8CFFFFFF;
+    if (gUi.hoverItem != item) return 0x8C18222E;
+    return close ? 0xEBE82834 : 0x5AFFFFFF;
+}
+
+void paintWindowButton(Gdiplus::GpGraphics* g, int32_t item) {
+    const Rect& r = item == CloseButton ? gLayout.closeButtonRect
+                    : item == MenuButton ? gLayout.menuButtonRect
+                                         : gLayout.minimizeButtonRect;
+    const Argb fill = windowButtonFill(item);
     fillRoundRect(g, {r.left, r.top, r.width(), r.height(), scaled(8)}, fill);
     strokeRoundRect(g, {r.left, r.top, r.width(), r.height(), scaled(8)}, 0x32FFFFFF);
     Gdiplus::GpPen* raw = nullptr;
@@ -235,7 +243,11 @@ void paintWindowButton(Gdiplus::GpGraphics* g, const Rect& r, bool close) {
     PenHandle pen(raw);
     if (!pen) return;
     const int32_t cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2, d = scaled(5);
-    if (!close) {
+    if (item == MenuButton) {
+        for (int32_t y : {cy - scaled(4), cy, cy + scaled(4)}) gp::GdipDrawLineI(g, pen.get(), cx - d, y, cx + d, y);
+        return;
+    }
+    if (item == MinimizeButton) {
         gp::GdipDrawLineI(g, pen.get(), cx - d, cy, cx + d, cy);
         return;
     }
@@ -262,8 +274,7 @@ void paintLayers(HDC dc, Gdiplus::GpGraphics* g, const Rect& region) {
     if (live && intersects(region, grown(gLayout.bannerRect, shadow))) paintBannerCard(g);
     if (intersects(region, titleStrip)) {
         paintTitlePill(dc, g);
-        paintWindowButton(g, gLayout.minimizeButtonRect, false);
-        paintWindowButton(g, gLayout.closeButtonRect, true);
+        for (int32_t item : {MenuButton, MinimizeButton, CloseButton}) paintWindowButton(g, item);
     }
     if (intersects(region, grown(gLayout.actionBarRect, shadow))) {
         if (live) drawCard(g, gLayout.actionBarRect, scaled(14));

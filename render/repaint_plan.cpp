@@ -38,6 +38,7 @@ Rect itemArea(const WindowLayout& layout, int32_t item, int32_t dpi) {
     const Rect& r = item == MainButton       ? layout.mainButtonRect
                     : item == MinimizeButton ? layout.minimizeButtonRect
                     : item == CloseButton    ? layout.closeButtonRect
+                    : item == MenuButton     ? layout.menuButtonRect
                                              : none;
     const int32_t grow = scaledAt(item == MainButton ? 12 : 2, dpi);  // the button's glow reaches S(12)
     if (r.width() <= 0) return none;

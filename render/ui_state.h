@@ -10,6 +10,7 @@ enum HitItem : int32_t {
     MainButton = 1,
     MinimizeButton = 2,
     CloseButton = 3,
+    MenuButton = 4,
 };
 
 // Member initialisers are the starting values: `gUi = {}` resets it.
@@ -21,6 +22,7 @@ struct UiState {
     bool repaintPending = false;     // the one-shot repaint timer is armed
     bool keyboardCues = false;       // a key was used: focus shows from now on
     bool focused = false;            // the window has the keyboard focus
+    bool menuOpen = false;           // the menu button's popup shows: the button looks pressed
     float spinnerAngle = 0.0f;       // degrees, 0 <= angle < 360
     int32_t spinnerBox[4] = {};      // left, top, right, bottom of the spinner as last painted; empty: none
 };

@@ -33,7 +33,7 @@ fi
 server_running() {
     local pid
     for pid in $(pgrep wineserver); do
-        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && return 0
+        tr '\0' '\n' 2>/dev/null < "/proc/$pid/environ" | grep -qxF "WINEPREFIX=$prefix" && return 0
     done
     return 1
 }

@@ -77,13 +77,14 @@ void launchGame() {
         showBox(kSteamStartingText, MB_ICONINFORMATION);
         return;
     }
+    const std::wstring folder = gameFolderNow();
     wchar_t exe[kFilePathUnits];
-    int n = _snwprintf(exe, kFilePathUnits, L"%ls\\%ls", gState.gameFolder, kGameExe);
+    int n = _snwprintf(exe, kFilePathUnits, L"%ls\\%ls", folder.c_str(), kGameExe);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     if (n <= 0 || n >= kFilePathUnits ||
-        !::CreateProcessW(exe, nullptr, nullptr, nullptr, FALSE, 0, nullptr, gState.gameFolder, &startup, &process)) {
+        !::CreateProcessW(exe, nullptr, nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &process)) {
         showBox(kGameStartFailedText, MB_ICONERROR);
         return;
     }

@@ -2,7 +2,8 @@
 # A player with a screen reader, with the real launcher under X: a probe in
 # another process reads the window as a reader does, installs the game by
 # the main button's default action, follows the progress and hears the
-# button turn PLAY; then the keyboard: Alt+Space opens the system menu,
+# button turn PLAY; opens the menu by the menu button's default action
+# and closes it with Escape; then the keyboard: Alt+Space opens the system menu,
 # Escape does nothing, Alt+F4 closes, and a reader that still holds the
 # object gets an error, not a crash.
 #   accessibility_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
@@ -44,6 +45,12 @@ for _ in $(seq 100); do heard listening && break; sleep 0.1; done
 
 probe press 3
 probe wait-progress 60 || fail "no progress value while downloading"
+window=$(xdotool search --onlyvisible --name '^TVL UE4 Launcher$' | head -1)
+[ -n "$window" ] || fail "no window on X"
+probe press 7 >/dev/null || fail "the menu button's default action was refused"
+probe menu open 10 || fail "the menu button's default action opened no menu"
+xdotool key Escape
+probe menu closed 10 || fail "Escape left the menu open"
 probe wait-name 3 PLAY 120 || fail "the main button never read PLAY"
 for _ in $(seq 100); do heard '^name 3 PLAY$' && break; sleep 0.1; done
 tr -d '\r' < "$events"
@@ -53,8 +60,6 @@ heard '^state 3 unavailable' || fail "no state-change event when the button beca
 heard '^state 3 available' || fail "no state-change event when the button became available"
 
 # The keyboard, as a player without a mouse uses it.
-window=$(xdotool search --onlyvisible --name '^TVL UE4 Launcher$' | head -1)
-[ -n "$window" ] || fail "no window on X"
 xdotool windowfocus --sync "$window" key alt+space
 probe menu open 10 || fail "Alt+Space opened no system menu"
 xdotool key Escape

@@ -54,6 +54,7 @@ TEST_CASE("the layout at the sizes players see") {
         checkRect(l.serverRect, e.server);
     }
     WindowLayout l = layoutForClient(1040, 640, 96);
+    checkRect(l.menuButtonRect, {920, 9, 954, 37});
     checkRect(l.minimizeButtonRect, {958, 9, 992, 37});
     checkRect(l.closeButtonRect, {996, 9, 1030, 37});
     checkRect(l.titleRect, {16, 9, 266, 37});
@@ -76,6 +77,7 @@ TEST_CASE("hit-testing the three clickable items, edges half-open") {
     CHECK(hitTestItem(l, 230, 388) == None);
     CHECK(hitTestItem(l, 229, 389) == None);
     CHECK(hitTestItem(l, 958, 9) == MinimizeButton);
+    CHECK(hitTestItem(l, 953, 36) == MenuButton);
     CHECK(hitTestItem(l, 994, 20) == None);  // the 4 px gap between the window buttons
     CHECK(hitTestItem(l, 1029, 36) == CloseButton);
     CHECK(hitTestItem(l, 500, 200) == None);

@@ -2,6 +2,8 @@
 #include <doctest/doctest.h>
 
 #include "app/window_rules.h"
+#include "core/launcher_phase.h"
+#include "render/window_controls.h"
 
 TEST_CASE("grabbing the frame: edges and corners resize, title strip and banner drag") {
     const WindowLayout l = layoutForClient(1040, 640, 96);
@@ -20,6 +22,8 @@ TEST_CASE("grabbing the frame: edges and corners resize, title strip and banner 
     CHECK(frameHitTest(l, 970, 20, 96) == FrameHit::Client);    // minimise button
     CHECK(frameHitTest(l, 1010, 20, 96) == FrameHit::Client);   // close button
     CHECK(frameHitTest(l, 994, 20, 96) == FrameHit::Caption);   // the gap between them
+    CHECK(frameHitTest(l, 930, 20, 96) == FrameHit::Client);    // the menu button
+    CHECK(frameHitTest(l, 955, 20, 96) == FrameHit::Caption);   // between it and minimise
     CHECK(frameHitTest(l, 500, 200, 96) == FrameHit::Caption);  // the banner
     CHECK(frameHitTest(l, 500, 315, 96) == FrameHit::Client);   // between banner and bar
     CHECK(frameHitTest(l, 100, 360, 96) == FrameHit::Client);   // the main button
@@ -60,4 +64,33 @@ TEST_CASE("wheel, speed and spinner") {
     CHECK(advancedSpinner(0.0f) == 9.0f);
     CHECK(advancedSpinner(351.0f) == 0.0f);
     CHECK(advancedSpinner(355.0f) == 4.0f);
+}
+
+TEST_CASE("the menu acts only where it can: idle phases for the game's files, the folder always") {
+    // verify, move and uninstall; the speed limit; the folder
+    struct Case {
+        int32_t phase;
+        bool running, files, limit;
+    };
+    const Case cases[] = {
+        {Ready, false, true, true},         {UpdateReady, false, true, true},   {LocalError, false, true, true},
+        {Connecting, false, false, true},   {ServerError, false, false, true},  {Checking, false, false, true},
+        {Downloading, false, false, true},  {Waiting, false, false, false},     {Running, false, false, false},
+        {Ready, true, false, false},        {42, false, false, true},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.phase);
+        CAPTURE(c.running);
+        for (uint32_t command : {kMenuVerify, kMenuMove, kMenuUninstall})
+            CHECK(menuItemEnabled(command, c.phase, c.running) == c.files);
+        CHECK(menuItemEnabled(speedLimitCommand(25), c.phase, c.running) == c.limit);
+        CHECK(menuItemEnabled(kMenuOpenFolder, c.phase, c.running));
+    }
+    for (int32_t mbps : kSpeedLimitChoices) CHECK(speedLimitOfCommand(speedLimitCommand(mbps)) == mbps);
+    CHECK(speedLimitCommand(3) == kMenuNone);  // not offered
+    const uint32_t others[] = {kMenuNone, kMenuVerify, kMenuLimitFirst + 8, kMenuLimitFirst + 16 * 7, 0xF060};
+    for (uint32_t other : others)
+        CHECK(speedLimitOfCommand(other) == -1);
+    CHECK(speedLimitLabel(0) == L"No limit");
+    CHECK(speedLimitLabel(25) == L"25 MB/s");
 }

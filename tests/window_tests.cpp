@@ -15,6 +15,7 @@
 #include "render/images_win.h"
 #include "render/canvas_win.h"
 #include "render/paint_window_win.h"
+#include "render/window_controls.h"
 #include "steam/game_session.h"
 #include "tests/support/fresh_picture.h"
 #include "tests/support/pixels.h"
@@ -432,4 +433,44 @@ TEST_CASE("a window whose DPI differs from the screen's: fonts and layout follow
         CHECK(gLayout.notesRect.bottom == expected.notesRect.bottom);
     }
     gWindowDpi = original;
+}
+
+TEST_CASE("the menu: its items in the system menu, greyed by phase; a chosen item reaches the worker or the settings") {
+    WindowFixture f;
+    sandbox::useFolders("window-menu");
+    HMENU system = ::GetSystemMenu(f.window, FALSE);
+    REQUIRE(system);
+    auto greyed = [&](UINT id) { return (::GetMenuState(system, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+    struct Case {
+        int phase;
+        int running;
+        bool verify, limit;
+    };
+    for (const Case& c : {Case{Ready, 0, true, true}, Case{Downloading, 0, false, true}, Case{Ready, 1, false, false}}) {
+        CAPTURE(c.phase);
+        CAPTURE(c.running);
+        f.setPhase(c.phase);
+        gState.gameRunning = c.running;
+        f.send(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(system), MAKELPARAM(0, TRUE));
+        CHECK(greyed(kMenuVerify) == !c.verify);
+        CHECK(greyed(kMenuUninstall) == !c.verify);
+        CHECK(greyed(speedLimitCommand(5)) == false);  // the submenu's own item greys the whole submenu
+        CHECK(greyed(kMenuLimitFirst - 16) == !c.limit);
+        CHECK_FALSE(greyed(kMenuOpenFolder));
+    }
+    gState.gameRunning = 0;
+    f.setPhase(Downloading);
+    f.send(WM_SYSCOMMAND, kMenuVerify, 0);
+    CHECK(gState.playerCommand == kNoCommand);  // greyed now, whatever the menu showed when it opened
+    f.send(WM_SYSCOMMAND, speedLimitCommand(5), 0);
+    CHECK(gState.speedLimit == 5 * kBytesPerMB);
+    CHECK(sandbox::readFile(std::wstring(gState.dataFolder) + L"\\settings.txt") == "speed_limit=5\n");
+    f.send(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(system), MAKELPARAM(0, TRUE));
+    CHECK((::GetMenuState(system, speedLimitCommand(5), MF_BYCOMMAND) & MF_CHECKED) != 0);
+    CHECK((::GetMenuState(system, speedLimitCommand(0), MF_BYCOMMAND) & MF_CHECKED) == 0);
+    f.setPhase(Ready);
+    f.send(WM_SYSCOMMAND, kMenuVerify | 0x0004, 0);  // the system keeps the low four bits for itself
+    CHECK(gState.playerCommand == kCommandVerify);
+    gState.playerCommand = kNoCommand;
+    gState.speedLimit = 0;
 }

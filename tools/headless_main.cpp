@@ -16,6 +16,7 @@
 //   --fast-waits N    divide every wait by N (for tests; the launcher has no such thing)
 //   --limit MBPS      keep downloads to MBPS MB/s (1 to 1000) for this run
 //   --verify          hash every game file, whatever the cache says, and repair what differs
+//   --game-folder P   move the game to folder P, as the menu does, and remember it there
 //
 // Exit codes: 0 at --exit-on-ready, 2 for a usage error, 3 at --timeout, 4 when
 // TVLLauncher.ini cannot be trusted (the LocalError line says why).
@@ -32,6 +33,7 @@
 #include "core/config_file.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
+#include "core/player_settings.h"
 #include "app/startup.h"
 #include "core/wait_seam.h"
 #include "steam/image_loader.h"
@@ -59,6 +61,7 @@ struct Options {
     unsigned waitDivisor = 1;
     int64_t limitMBps = 0;
     bool verify = false;
+    std::wstring gameFolder;
 };
 
 struct Shown {
@@ -196,6 +199,18 @@ bool wholeNumberArgument(const wchar_t* text, int64_t largest, int64_t* out) {
     return true;
 }
 
+// A folder's path: not empty, short enough for the game's files to fit
+// under it, and without the characters no Windows path holds.
+bool folderArgument(const wchar_t* text, std::wstring* out) {
+    const std::wstring folder = text;
+    if (folder.empty() || folder.size() >= kFolderPathUnits) return false;
+    if (folder.find_first_of(L"*?\"<>|") != std::wstring::npos) return false;
+    for (wchar_t c : folder)
+        if (c < 0x20) return false;
+    *out = folder;
+    return true;
+}
+
 bool parseOptions(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
@@ -211,6 +226,8 @@ bool parseOptions(int argc, wchar_t** argv) {
             int64_t divisor = 0;
             if (!wholeNumberArgument(argv[++i], kLargestWaitDivisor, &divisor)) return false;
             gOptions.waitDivisor = static_cast<unsigned>(divisor);
+        } else if (a == L"--game-folder" && i + 1 < argc) {
+            if (!folderArgument(argv[++i], &gOptions.gameFolder)) return false;
         } else if (a == L"--limit" && i + 1 < argc) {
             if (!wholeNumberArgument(argv[++i], kLargestLimitMBps, &gOptions.limitMBps)) return false;
         } else return false;
@@ -238,13 +255,17 @@ int wmain(int argc, wchar_t** argv) {
     if (!parseOptions(argc, argv)) {
         std::fprintf(stderr,
                      "usage: TVLHeadless [--version] [--press-update] [--press-retry] [--exit-on-ready] "
-                     "[--timeout S] [--fast-waits N] [--limit MBPS] [--verify]\n");
+                     "[--timeout S] [--fast-waits N] [--limit MBPS] [--verify] [--game-folder PATH]\n");
         return 2;
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
     prepareLauncher();
-    gState.speedLimit = gOptions.limitMBps * 1048576;  // MB/s as the window shows speeds
+    if (gOptions.limitMBps) gState.speedLimit = gOptions.limitMBps * kBytesPerMB;  // this run only
     gState.verifyRequested = gOptions.verify ? 1 : 0;
+    if (!gOptions.gameFolder.empty()) {  // before the worker starts: no lock needed yet
+        wcscpy_s(gState.moveTarget, gOptions.gameFolder.c_str());
+        gState.playerCommand = kCommandMove;
+    }
     if (gState.configProblem != kConfigFine) {  // the launcher would show this and contact no server
         printLine(std::wstring(phaseInfo(LocalError).name) + L": " + configProblemText(gState.configProblem));
         return 4;

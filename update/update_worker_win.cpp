@@ -13,6 +13,7 @@
 #include "steam/game_session.h"
 #include "update/download.h"
 #include "update/file_check.h"
+#include "update/game_folder_win.h"
 #include "update/http_client.h"
 #include "update/server_documents.h"
 #include "update/launcher_update_win.h"
@@ -68,6 +69,15 @@ void waitForRetry(int pauses) {
         waitMs(kRetryPollMs);
     gState.retryRequested = 0;
 }
+
+// Where the menu acts (a wait in UpdateReady or LocalError, after the files
+// were judged), a command from it ends the wait too, and the cycle.
+void waitForPlayer() {
+    while (!gState.retryRequested && gState.playerCommand == kNoCommand) waitMs(kRetryPollMs);
+    gState.retryRequested = 0;
+}
+
+bool commandPending() { return gState.playerCommand != kNoCommand; }
 
 // ---- server documents ---------------------------------------------------
 
@@ -396,7 +406,8 @@ int32_t announcedVersion(const ServerInfoPoll& poll) {
 // the phase is Ready (a version seen during a game waits for its end).
 void readyPoll() {
     for (;;) {
-        waitMs(kReadyPollMs);
+        waitMsUnless(kReadyPollMs, gState.playerCommand);
+        if (commandPending()) return;
         DWORD status = 0;
         ByteBuffer body = fetchServerDocument(L"/launcher/info", &status);
         if (!body || status != 200) continue;
@@ -414,27 +425,62 @@ void readyPoll() {
     }
 }
 
+// What a move or an uninstall did, said once instead of the usual text.
+std::wstring gCommandNote;
+
 void becomeReady() {
     writeInstallRecord();
     saveFileCache();
-    setStatus(Ready, kUpToDate, static_cast<int>(gState.serverVersion));
+    if (gCommandNote.empty()) setStatus(Ready, kUpToDate, static_cast<int>(gState.serverVersion));
+    else setStatus(Ready, L"%ls \u2022 up to date", gCommandNote.c_str());
+    gCommandNote.clear();
     if (isGameRunning()) tryStartGameMonitor();
     readyPoll();
 }
 
+// ---- the player's folder commands ------------------------------------
+
+// A move or an uninstall needs the game closed; its outcome is said once.
+bool runFolderCommand(int32_t command) {
+    if (isGameRunning()) {
+        setStatus(LocalError, L"Close Tervalon first, then choose that again from the menu.");
+        waitForPlayer();
+        return false;
+    }
+    std::wstring target;
+    {
+        LockHolder hold(gStateLock);
+        target = gState.moveTarget;
+    }
+    const FolderOutcome outcome = command == kCommandMove ? moveGameFolder(target) : uninstallGame();
+    if (!outcome.done) {
+        setStatus(LocalError, L"%ls", outcome.message.c_str());
+        waitForPlayer();
+        return false;
+    }
+    gCommandNote = outcome.message;
+    return true;
+}
+
 // ---- update -----------------------------------------------------------
 
-void offerUpdate(const Work& work) {
+// False when the player asked for something else from the menu meanwhile.
+bool offerUpdate(const Work& work) {
     gState.bytesTotal = work.bytes;
     gState.bytesDone = 0;
-    if (gState.gameInstalled)
+    if (!gCommandNote.empty())
+        setStatus(UpdateReady, L"%ls \u2022 %d file(s), %.2f GB to install", gCommandNote.c_str(), work.files,
+                  static_cast<double>(work.bytes) / kGiB);
+    else if (gState.gameInstalled)
         setStatus(UpdateReady, kUpdateAvailable, static_cast<int>(gState.serverVersion), work.files,
                   static_cast<double>(work.bytes) / kMiB);
     else
         setStatus(UpdateReady, kReadyToInstall, static_cast<int>(gState.serverVersion), work.files,
                   static_cast<double>(work.bytes) / kGiB);
-    if (gState.failedPasses == 0) waitForRetry(kNoTimeout);
+    gCommandNote.clear();
+    if (gState.failedPasses == 0) waitForPlayer();
     gState.retryRequested = 0;
+    return !commandPending();
 }
 
 bool enoughDiskSpace(int64_t bytes) {
@@ -442,7 +488,7 @@ bool enoughDiskSpace(int64_t bytes) {
     if (!::GetDiskFreeSpaceExW(gState.dataFolder, &available, nullptr, nullptr)) return true;
     if (static_cast<int64_t>(available.QuadPart) >= bytes + kDiskSpaceMargin) return true;
     setStatus(LocalError, kNoDiskSpace, static_cast<double>(bytes) / kGiB);
-    waitForRetry(kNoTimeout);
+    waitForPlayer();
     return false;
 }
 
@@ -469,7 +515,7 @@ bool heldByAnotherProgram() {
     wchar_t shown[200];
     utf8ToUtf16(name.data(), name.size(), shown, 200);
     setStatus(LocalError, kHeldByProgram, shown);
-    waitForRetry(kNoTimeout);
+    waitForPlayer();
     return true;
 }
 
@@ -485,7 +531,7 @@ void afterPass(bool finished) {
     int before = gState.failedPasses++;
     if (before >= 2) {
         setStatus(LocalError, kInterrupted);
-        waitForRetry(kNoTimeout);
+        waitForPlayer();
     } else {
         waitMs(kFailedPassPauseMs);
     }
@@ -496,11 +542,18 @@ void afterPass(bool finished) {
 ReleaseObserver gReleaseObserver = nullptr;
 BannerRequest gBannerWanted = nullptr;
 
-// The Ready poll inside returns only when a new version was announced.
+// The Ready poll inside returns only when a new version was announced or
+// the player chose something from the menu.
 void runUpdateCycle() {
     if (!configurationUsable() || !keyUsable() || !readServerDocuments()) return;
+    const int32_t command = gState.playerCommand.exchange(kNoCommand);
+    if (command == kCommandVerify) gState.verifyRequested = 1;
     const bool verifying = gState.verifyRequested != 0;
     Work work = verifying ? verifyFiles() : checkFiles();
+    if (command == kCommandMove || command == kCommandUninstall) {
+        if (!runFolderCommand(command)) return;
+        work = checkFiles();  // where the game is now, or what is left of it
+    }
     // Decided by the number of files, not bytes: files of size 0 need an update too.
     if (work.files == 0) {
         gState.verifyRequested = 0;
@@ -513,7 +566,7 @@ void runUpdateCycle() {
         gState.bytesDone = 0;
         setStatus(Downloading, kRepairing, work.files);
     } else {
-        offerUpdate(work);
+        if (!offerUpdate(work)) return;
     }
     if (!enoughDiskSpace(work.bytes)) return;
     afterPass(downloadPass());

@@ -103,13 +103,13 @@ void expectHit(IAccessible* a, HWND window, const Rect& r, long id) {
 
 int check(HWND window, IAccessible* a, const std::wstring& label, const std::wstring& notesStart) {
     long count = 0;
-    if (a->get_accChildCount(&count) != S_OK || count != 6) fault("child count", 0, std::to_wstring(count));
+    if (a->get_accChildCount(&count) != S_OK || count != 7) fault("child count", 0, std::to_wstring(count));
     if (nameOf(a, CHILDID_SELF) != L"TVL UE4 Launcher") fault("client name", 0, nameOf(a, CHILDID_SELF));
     if (roleOf(a, CHILDID_SELF) != ROLE_SYSTEM_CLIENT) fault("client role", 0, L"");
     if (text(&IAccessible::get_accDescription, a, CHILDID_SELF).empty()) fault("the status line as description", 0, L"");
     const long roles[] = {ROLE_SYSTEM_PUSHBUTTON, ROLE_SYSTEM_PUSHBUTTON, ROLE_SYSTEM_PUSHBUTTON,
-                          ROLE_SYSTEM_PROGRESSBAR, ROLE_SYSTEM_STATICTEXT, ROLE_SYSTEM_TEXT};
-    for (long id = 1; id <= 6; ++id)
+                          ROLE_SYSTEM_PROGRESSBAR, ROLE_SYSTEM_STATICTEXT, ROLE_SYSTEM_TEXT, ROLE_SYSTEM_PUSHBUTTON};
+    for (long id = 1; id <= 7; ++id)
         if (roleOf(a, id) != roles[id - 1]) fault("role", id, std::to_wstring(roleOf(a, id)));
     if (nameOf(a, 1) != L"Minimize") fault("name", 1, nameOf(a, 1));
     if (nameOf(a, 2) != L"Close") fault("name", 2, nameOf(a, 2));
@@ -119,6 +119,9 @@ int check(HWND window, IAccessible* a, const std::wstring& label, const std::wst
     if (nameOf(a, 5).find(L"Online") == std::wstring::npos) fault("server state", 5, nameOf(a, 5));
     if (valueOf(a, 6).rfind(notesStart, 0) != 0) fault("patch notes", 6, valueOf(a, 6));
     if (text(&IAccessible::get_accDefaultAction, a, 3) != L"Press") fault("default action", 3, L"");
+    if (nameOf(a, 7) != L"Menu") fault("name", 7, nameOf(a, 7));
+    if (text(&IAccessible::get_accDefaultAction, a, 7) != L"Open") fault("default action", 7, L"");
+    if (!(stateOf(a, 7) & STATE_SYSTEM_HASPOPUP)) fault("the menu button has no popup state", 7, L"");
 
     RECT client{};
     ::GetClientRect(window, &client);
@@ -131,6 +134,8 @@ int check(HWND window, IAccessible* a, const std::wstring& label, const std::wst
     expectPlace(a, window, 4, progressArea(layout, dpi));
     expectPlace(a, window, 5, layout.serverRect);
     expectPlace(a, window, 6, layout.notesRect);
+    expectPlace(a, window, 7, layout.menuButtonRect);
+    expectHit(a, window, layout.menuButtonRect, 7);
     expectHit(a, window, layout.mainButtonRect, 3);
     expectHit(a, window, layout.closeButtonRect, 2);
     expectHit(a, window, layout.notesRect, 6);

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# The player's controls through TVLHeadless against the test server:
+# --verify repairs a file damaged with its size and time kept, which a
+# normal start trusts; --game-folder moves the game by a rename on one
+# volume and by a checked copy to another filesystem (a drive on a tmpfs),
+# survives a kill -9 in the middle of that copy, and refuses folders it
+# must not use.
+#   player_controls_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
+source "$(dirname "$0")/support/story_env.sh" "player controls story" no-display "$@"
+
+root="$state/root"
+rm -rf "$root/files" "$root/rules.json" "$root/requests.log"
+mkdir -p "$root/files/Tervalon/Content/Paks" "$root/files/Engine"
+head -c 72000000 /dev/urandom > "$root/files/Tervalon/Content/Paks/TervalonGame-WindowsNoEditor.pak"
+head -c 300000 /dev/urandom > "$root/files/Engine/core.bin"
+echo "[Game]" > "$root/files/Tervalon/Game.ini"
+python3 "$here/support/test_site.py" --root "$root" --version 4 >/dev/null
+
+app="$state/app"
+rm -rf "$app"
+mkdir -p "$app"
+cp "$build/TVLHeadless.exe" "$app/"
+printf 'server=%s\r\n' "$address" > "$app/TVLLauncher.ini"
+c="$prefix/drive_c"
+data="$c/users/$(whoami)/AppData/Local/UE4TVL"
+shm="/dev/shm/tvl-player-controls-t"
+wine_run="$here/../scripts/wine-run.sh"
+cleanup() {
+    rm -rf "$data" "$c/Games" "$c/Other" "$shm"
+    rm -f "$prefix/dosdevices/t:" "$prefix/dosdevices/q:"
+}
+trap cleanup EXIT
+cleanup
+
+headless() { "$wine_run" "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 120 "$@" | tr -d '\r'; }
+file_requests() { grep -c '"target": "/launcher/file' "$root/requests.log" 2>/dev/null || true; }
+same_game() {  # same_game FOLDER: every file of the site, byte for byte
+    (cd "$root/files" && find . -type f | while read -r f; do cmp -s "$f" "$1/$f" || echo "$f"; done) | grep -q . &&
+        return 1
+    return 0
+}
+
+headless >/dev/null || fail "no first install"
+same_game "$data/Game" || fail "the first install differs"
+echo "installed"
+
+# ---- verify ------------------------------------------------------------------
+pak="$data/Game/Tervalon/Content/Paks/TervalonGame-WindowsNoEditor.pak"
+touch -r "$pak" "$state/pak.time"
+printf '\x5a' | dd of="$pak" bs=1 seek=1000000 conv=notrunc status=none
+touch -r "$state/pak.time" "$pak"
+before=$(file_requests)
+headless >/dev/null || fail "a start after the damage"
+[ "$(file_requests)" = "$before" ] || fail "a normal start downloaded: the cache should vouch for the damaged file"
+same_game "$data/Game" && fail "the damage did not stick"
+out=$(headless --verify) || fail "--verify: $out"
+grep -q '^Checking: Verifying game files • 3 of 3$' <<<"$out" || fail "no verifying progress: $out"
+grep -q '^Downloading: Repairing 1 file(s)$' <<<"$out" || fail "no repair of one file: $out"
+[ "$(file_requests)" = $((before + 1)) ] || fail "--verify downloaded $(($(file_requests) - before)) files, not 1"
+same_game "$data/Game" || fail "--verify left the game damaged"
+echo "verify: a start trusted the damaged pak, --verify repaired it alone"
+
+# ---- move on one volume --------------------------------------------------------
+before=$(file_requests)
+out=$(headless --game-folder 'C:\Games\Tervalon') || fail "the move: $out"
+grep -q '^Ready: The game is now in C:\\Games\\Tervalon • up to date$' <<<"$out" || fail "no move said: $out"
+same_game "$c/Games/Tervalon" || fail "the moved game differs"
+[ ! -e "$data/Game" ] || fail "the old folder is still there after a rename"
+grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the folder is not remembered"
+headless >/dev/null || fail "a start after the move"
+[ "$(file_requests)" = "$before" ] || fail "the move or the next start downloaded"
+echo "move on one volume: renamed, remembered, nothing downloaded"
+
+# ---- refusals --------------------------------------------------------------------
+mkdir -p "$c/Other" && echo "my notes" > "$c/Other/notes.txt"
+ln -sfn /proc "$prefix/dosdevices/q:"
+refused() {  # refused FOLDER TEXT
+    local out
+    out=$(headless --press-retry --game-folder "$1") || fail "$1: $out"
+    grep -qF "LocalError: Can't move the game to $2" <<<"$out" || fail "$1: no refusal '$2' in: $out"
+    same_game "$c/Games/Tervalon" || fail "$1: the game changed"
+    grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "$1: the remembered folder changed"
+}
+refused 'C:\Games\Tervalon\Mods' 'C:\Games\Tervalon\Mods: that folder is inside the game folder.'
+refused 'C:\Other' 'C:\Other: that folder holds other files. Choose an empty folder.'
+refused 'Q:\Tervalon' 'Q:\Tervalon: that folder cannot be written.'
+[ -f "$c/Other/notes.txt" ] || fail "a refusal touched the player's file"
+echo "refused: inside the game, other files, not writable"
+
+# ---- a copy to another filesystem, killed, then whole ---------------------------
+mkdir -p "$shm"
+[ "$(df --output=avail -k "$shm" | tail -1)" -gt 200000 ] || fail "/dev/shm has under 200 MB free"
+ln -sfn "$shm" "$prefix/dosdevices/t:"
+"$wine_run" "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --timeout 120 --game-folder 'T:\Tervalon' \
+    > "$state/copy.out" 2>&1 &
+copier=$!
+for _ in $(seq 600); do grep -q 'Moving the game to T:\\Tervalon • [1-9]' "$state/copy.out" && break; sleep 0.01; done
+pkill -STOP -f 'TVLHeadless.exe' || true
+grep -q 'Moving the game' "$state/copy.out" || fail "the copy never started: $(cat "$state/copy.out")"
+ls "$shm"/Tervalon/Tervalon/Content/Paks/*.part >/dev/null 2>&1 || fail "stopped after the pak was copied; no kill in the middle"
+pkill -KILL -f 'TVLHeadless.exe' || true
+wait "$copier" 2>/dev/null || true
+before=$(file_requests)
+out=$(headless) || fail "a start after the kill: $out"
+same_game "$c/Games/Tervalon" || fail "the kill spoiled the old copy"
+grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the kill left another folder remembered"
+[ "$(file_requests)" = "$before" ] || fail "the start after the kill downloaded"
+echo "kill -9 in the copy: the old folder whole and in use"
+
+out=$(headless --game-folder 'T:\Tervalon') || fail "the copy: $out"
+grep -q '^Ready: The game is now in T:\\Tervalon • up to date$' <<<"$out" || fail "no copy said: $out"
+same_game "$shm/Tervalon" || fail "the copied game differs"
+[ -z "$(find "$c/Games" -type f 2>/dev/null)" ] || fail "files left in the old folder: $(find "$c/Games" -type f)"
+[ -z "$(find "$shm/Tervalon" -name '*.part')" ] || fail "part files left in the new folder"
+[ "$(file_requests)" = "$before" ] || fail "the copy downloaded"
+echo "copy to a tmpfs drive: checked, moved, the old copy gone"
