@@ -15,5 +15,5 @@ scripts/wine-run.sh "$PWD/build/windows/wineprefix" build/windows/TVLGallery.exe
     "Z:${out//\//\\}" "Z:$(pwd | sed 's#/#\\#g')\\tools\\gallery_avatar.png" | tr -d '\r'
 if [ "${1:-}" = "--docs" ]; then
     mkdir -p docs/gallery
-    for name in ready downloading server-error notes-scrolled; do cp "$out/$name.png" docs/gallery/; done
+    for name in ready downloading server-error notes-scrolled verifying; do cp "$out/$name.png" docs/gallery/; done
 fi

@@ -5,6 +5,8 @@
 # meet, and they are the only ones allowed:
 #   update/update_worker_win.cpp -> steam/game_session.h (does the game run?)
 #   steam/image_loader_win.cpp   -> render/images_win.h  (the shared decoder)
+# Within app/, the window procedure uses its accessible object, never the
+# other way: both read their shared rules from the window's model (render/).
 #   layering.sh SOURCE_DIR
 set -uo pipefail
 cd "$1"
@@ -26,5 +28,9 @@ while IFS= read -r hit; do
     echo "against the layers: $file includes $target" >&2
     faults=$((faults + 1))
 done < <(grep -rHn '^#include "' core update steam render app)
+if grep -Hn '^#include "app/window_win.h"' app/window_accessible_win.* >&2; then
+    echo "against the layers: the accessible object includes the window procedure" >&2
+    faults=$((faults + 1))
+fi
 [ "$faults" -eq 0 ] || exit 1
 echo "includes run downward"

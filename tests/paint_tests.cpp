@@ -127,6 +127,38 @@ TEST_CASE("window buttons: only the one under the pointer changes, the close but
     CHECK(sample(*overMinimize, close) == sample(*plain, close));
 }
 
+TEST_CASE("the menu button at 96 and 144 DPI: three bars, lighter under the pointer, lighter still held or open") {
+    PaintFixture f;
+    for (auto size : {std::array<int, 3>{1040, 640, 96}, std::array<int, 3>{1560, 960, 144}}) {
+        CAPTURE(size[2]);
+        f.setSize(size[0], size[1], size[2]);
+        releasePaintCache();
+        const Rect& r = gLayout.menuButtonRect;
+        const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
+        auto fill = [&](const Canvas& c) { return pixels::channel(c.pixel(r.left + scaled(5), cy), 8); };
+        auto state = [&](int32_t hover, int32_t pressed, bool open) {
+            gUi.hoverItem = hover;
+            gUi.pressedItem = pressed;
+            gUi.menuOpen = open;
+            return f.paint();
+        };
+        auto plain = state(None, None, false);
+        for (int bar : {-scaled(4), 0, scaled(4)}) CHECK(pixels::channel(plain->pixel(cx, cy + bar), 8) > 200);
+        for (int gap : {-scaled(2), scaled(2)}) CHECK(pixels::channel(plain->pixel(cx, cy + gap), 8) < 120);
+        CHECK(pixels::channel(plain->pixel(cx - scaled(7), cy), 8) < 120);  // the bars end where minimise's dash does
+        auto hover = state(MenuButton, None, false);
+        auto held = state(MenuButton, MenuButton, false);
+        auto open = state(None, None, true);
+        auto heldAway = state(None, MenuButton, false);  // pressed, then the pointer left
+        CHECK(fill(*hover) > fill(*plain) + 60);
+        CHECK(fill(*held) > fill(*hover) + 20);
+        CHECK(fill(*open) == fill(*held));
+        CHECK(fill(*heldAway) == fill(*plain));
+        const Rect& m = gLayout.minimizeButtonRect;
+        CHECK(hover->pixel(m.left + scaled(5), cy) == plain->pixel(m.left + scaled(5), cy));
+    }
+}
+
 TEST_CASE("the server pill says OFFLINE in red while the server errs, even when it was online") {
     PaintFixture f;
     const Rect& r = gLayout.serverRect;
@@ -286,7 +318,7 @@ TEST_CASE("hover and press repaint only the items they concern, and the picture 
     f.setPhase(Ready);
     auto live = f.paint();
     const int32_t moves[][2] = {{MainButton, None}, {MainButton, MainButton}, {CloseButton, None},
-                                {MinimizeButton, None}, {None, None}};
+                                {MinimizeButton, None}, {MenuButton, MenuButton}, {None, None}};
     for (const auto& m : moves) {
         const int32_t before[] = {gUi.hoverItem, gUi.pressedItem};
         gUi.hoverItem = m[0];

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -346,7 +347,7 @@ TEST_CASE("a game file held by another program: the status names it, the verifie
     for (const auto& r : testsrv::requests()) CHECK(r.target.rfind("/launcher/file", 0) != 0);  // only the move
 }
 
-TEST_CASE("a file damaged with its size and time kept: a normal check trusts the cache, a verify repairs it alone") {
+TEST_CASE("a file damaged with its size and time kept: a normal check trusts the cache; Verify from the menu repairs it alone") {
     WorkerFixture f("worker-verify");
     const std::wstring target = sandbox::gamePath("Game/data.bin");
     sandbox::writeFile(target, "the game's data");
@@ -382,13 +383,12 @@ TEST_CASE("a file damaged with its size and time kept: a normal check trusts the
     f.start();
     REQUIRE(f.reaches(Ready));  // the cache vouches for it: nothing noticed
     CHECK(sandbox::readFile(target) == "The game's data");
-    serve(5);
+    gState.playerCommand = kCommandVerify;  // chosen from the menu in Ready: the poll gives way
     REQUIRE(f.ended());
 
     ::CloseHandle(f.cycle);
     testsrv::clearLog();
     gPhases.clear();
-    gState.verifyRequested = 1;
     f.start();
     REQUIRE(f.ended());  // repaired at once, without a press
     CHECK(sandbox::readFile(target) == "the game's data");
@@ -396,4 +396,34 @@ TEST_CASE("a file damaged with its size and time kept: a normal check trusts the
     for (const auto& r : testsrv::requests()) files += r.target.rfind("/launcher/file", 0) == 0;
     CHECK(files == 1);
     CHECK(gState.verifyRequested == 0);
+}
+
+TEST_CASE("Uninstall from the menu: the game's files and folders go, the player's own stay and are counted, INSTALL is offered") {
+    WorkerFixture f("worker-uninstall");
+    sandbox::writeFile(sandbox::gamePath("Game/data.bin"), "the game's data");
+    sandbox::writeFile(sandbox::gamePath("Game/Old/retired.pak"), "from an older version");
+    sandbox::writeFile(sandbox::gamePath("Game/Old/retired.pak.part"), "from an older");
+    sandbox::writeFile(sandbox::gamePath("Game/my notes.txt"), "mine");
+    sandbox::writeFile(sandbox::gamePath("Screenshots/shot.png"), "mine too");
+    f.start();
+    REQUIRE(f.reaches(Ready));
+    FileCacheEntry retired{};  // the cache still knows what an older version installed
+    std::strcpy(retired.path, "Game/Old/retired.pak");
+    gState.fileCache.push_back(retired);
+    gState.playerCommand = kCommandUninstall;
+    REQUIRE(f.ended());
+    ::CloseHandle(f.cycle);
+    f.start();
+    REQUIRE(f.reaches(UpdateReady));
+    CHECK(statusNow().rfind(L"Game uninstalled \u2022 2 file(s) of your own left in ", 0) == 0);
+    CHECK(std::wstring(mainButtonLabel(UpdateReady, gState.gameInstalled != 0)) == L"INSTALL");
+    for (const char* gone : {"Game/data.bin", "Game/Old/retired.pak", "Game/Old/retired.pak.part", "Game/Old"})
+        CHECK_FALSE(sandbox::exists(sandbox::gamePath(gone)));
+    CHECK(sandbox::readFile(sandbox::gamePath("Game/my notes.txt")) == "mine");
+    CHECK(sandbox::readFile(sandbox::gamePath("Screenshots/shot.png")) == "mine too");
+    for (const wchar_t* record : {L"\\files.cache", L"\\installed.txt"})
+        CHECK_FALSE(sandbox::exists(std::wstring(gState.dataFolder) + record));
+    gState.retryRequested = 1;  // INSTALL
+    REQUIRE(f.ended());
+    CHECK(sandbox::readFile(sandbox::gamePath("Game/data.bin")) == "the game's data");
 }

@@ -100,6 +100,12 @@ const Picture kPictures[] = {
          status(Checking, L"Checking game files... 62%");
          gUi.spinnerAngle = 117;
      }},
+    {L"verifying",
+     [] {
+         online(15);
+         status(Checking, L"Verifying game files \u2022 1,204 of 2,000");
+         gUi.spinnerAngle = 200;
+     }},
     {L"install",
      [] {
          online(14);

@@ -7,7 +7,8 @@
 #     presses INSTALL when it shows, waits for PLAY, saves a screenshot of
 #     each phase it saw, then closes the window with its close button.
 #   window_driver.sh story SHOTS_DIR LAUNCHER_PID
-#     checks the window opens centred, installs with Enter, plays with a
+#     checks the window opens centred, installs with Enter, opens the menu
+#     with a click on its button and closes it with Escape, plays with a
 #     click, waits for the game to end, then closes the window.
 # Both wait for the process to end, and exit 1 on a time-out or a surprise.
 set -euo pipefail
@@ -66,6 +67,24 @@ await() {
         sleep 0.2
     done
 }
+# The menu's popup drops below its button, right-aligned with it: a light
+# surface where the dark banner was.
+menu_shows() {
+    local r g b
+    read -r r g b <<<"$(pixel 940 50)"
+    [ $((r + g + b)) -gt 450 ]
+}
+open_menu() {
+    menu_shows && fail "something light below the menu button before it was clicked"
+    click 937 23
+    for _ in $(seq 50); do menu_shows && break; sleep 0.1; done
+    menu_shows || fail "a click on the menu button opened no menu"
+    import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" "$shots/menu-open.png"
+    echo "menu: $shots/menu-open.png"
+    xdotool key Escape
+    for _ in $(seq 50); do menu_shows || return 0; sleep 0.1; done
+    fail "Escape left the menu open"
+}
 close_window() {
     click 1013 23
     for _ in $(seq 100); do alive || return 0; sleep 0.1; done
@@ -86,6 +105,7 @@ story)
     await update-ready
     xdotool windowfocus --sync "$window" key Return
     await ready
+    open_menu
     click 120 365
     await busy  # RUNNING: the busy blue, without a progress track
     await ready
