@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cwchar>
 #include <string>
@@ -52,7 +53,7 @@ void prepareFolders() {
     std::wstring game = rememberedGameFolder(settings);
     if (game.empty()) game = data + kGameFolderName;
     std::wcscpy(gState.gameFolder, game.c_str());  // rememberedGameFolder keeps within kFolderPathUnits
-    ::CreateDirectoryW(gState.gameFolder, nullptr);
+    ::SHCreateDirectoryExW(nullptr, gState.gameFolder, nullptr);  // a remembered one may have lost its parents
     std::wstring record = data + L"\\installed.txt";
     gState.gameInstalled = ::GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #include "core/player_settings_win.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include "core/atomic_file_win.h"
 #include "core/launcher_state.h"
@@ -45,6 +46,8 @@ std::wstring rememberedGameFolder(const PlayerSettings& settings) {
     const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
                                         folder, kFolderPathUnits - 1);
     if (n <= 0) return {};
+    folder[n] = 0;
+    if (::PathIsRelativeW(folder)) return {};  // only ever written absolute; an edited one must not follow the cwd
     return std::wstring(folder, static_cast<size_t>(n));
 }
 

@@ -10,8 +10,8 @@
 // Missing or unreadable: the defaults.
 PlayerSettings loadPlayerSettings();
 
-// The remembered game folder as a path; empty when none is remembered or it
-// does not convert to one that fits.
+// The remembered game folder as a path; empty when none is remembered, or
+// it is relative, or it does not convert to one that fits.
 std::wstring rememberedGameFolder(const PlayerSettings& settings);
 
 // Each changes one setting and writes the whole file again; false when the

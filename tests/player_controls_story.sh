@@ -91,8 +91,9 @@ echo "refused: inside the game, other files, not writable"
 mkdir -p "$shm"
 [ "$(df --output=avail -k "$shm" | tail -1)" -gt 200000 ] || fail "/dev/shm has under 200 MB free"
 ln -sfn "$shm" "$prefix/dosdevices/t:"
-"$wine_run" "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --timeout 120 --game-folder 'T:\Tervalon' \
-    > "$state/copy.out" 2>&1 &
+# In a subshell, so that the shell has no job killed by a signal to report.
+("$wine_run" "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --timeout 120 --game-folder 'T:\Tervalon' \
+    > "$state/copy.out" 2>&1) &
 copier=$!
 for _ in $(seq 600); do grep -q 'Moving the game to T:\\Tervalon • [1-9]' "$state/copy.out" && break; sleep 0.01; done
 pkill -STOP -f 'TVLHeadless.exe' || true
@@ -106,6 +107,22 @@ same_game "$c/Games/Tervalon" || fail "the kill spoiled the old copy"
 grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the kill left another folder remembered"
 [ "$(file_requests)" = "$before" ] || fail "the start after the kill downloaded"
 echo "kill -9 in the copy: the old folder whole and in use"
+
+# A file damaged with its size and time kept: the cache vouches for it, the copy's own hash does not.
+core="$c/Games/Tervalon/Engine/core.bin"
+touch -r "$core" "$state/core.time"
+printf '\x00' | dd of="$core" bs=1 seek=5000 conv=notrunc status=none
+touch -r "$state/core.time" "$core"
+left=$(cd "$shm" && find . -type f -printf '%p %s\n' | sort)  # what the killed copy left
+out=$(headless --press-retry --game-folder 'T:\Tervalon') || fail "the damaged copy: $out"
+grep -qF "LocalError: Could not move the game: core.bin does not match the game's files." <<<"$out" ||
+    fail "a damaged file was copied without a word: $out"
+[ "$(cd "$shm" && find . -type f -printf '%p %s\n' | sort)" = "$left" ] ||
+    fail "the failed copy left files behind: $(find "$shm" -type f)"
+grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the failed copy changed the remembered folder"
+headless --verify >/dev/null || fail "--verify before the copy"
+before=$(file_requests)
+echo "a damaged file stops the copy; it leaves nothing of its own in the new folder"
 
 out=$(headless --game-folder 'T:\Tervalon') || fail "the copy: $out"
 grep -q '^Ready: The game is now in T:\\Tervalon • up to date$' <<<"$out" || fail "no copy said: $out"

@@ -42,6 +42,13 @@ std::wstring testRoot(const wchar_t* name) {
     return root;
 }
 
+std::string utf8(const std::wstring& text) {
+    std::string out(text.size() * 3, '\0');
+    out.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                     static_cast<int>(out.size()), nullptr, nullptr));
+    return out;
+}
+
 unsigned bannerWidth() {
     unsigned w = 0, h = 0;
     imageSize(gState.bannerImage, &w, &h);
@@ -88,6 +95,22 @@ TEST_CASE("installed.txt decides between INSTALL and UPDATE") {
     sandbox::writeFile(record, "version=3\n");
     prepareLauncher();
     CHECK(gState.gameInstalled == 1);
+}
+
+TEST_CASE("settings.txt: the game folder and speed limit the player chose apply at the next start") {
+    LocalAppData local(testRoot(L"settings"));
+    const std::wstring settings = local.data() + L"\\settings.txt";
+    const std::wstring moved = testRoot(L"settings") + L"\\Spiele\\Terval\u00f3n";
+    ::CreateDirectoryW(local.data().c_str(), nullptr);
+    sandbox::writeFile(settings, "speed_limit=5\ngame_folder=" + utf8(moved) + "\n");
+    prepareLauncher();
+    CHECK(std::wstring(gState.gameFolder) == moved);
+    CHECK(sandbox::exists(moved));
+    CHECK(gState.speedLimit == 5 * 1048576);
+    sandbox::writeFile(settings, "speed_limit=fast\ngame_folder=\n");
+    prepareLauncher();
+    CHECK(std::wstring(gState.gameFolder) == local.data() + L"\\Game");
+    CHECK(gState.speedLimit == 0);
 }
 
 TEST_CASE("a LOCALAPPDATA too long for the game folder falls back to C:\\, as an unset one does") {

@@ -1,6 +1,7 @@
 #include "update/game_folder_win.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdarg>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/player_settings_win.h"
+#include "core/text_utf8.h"
 #include "update/file_check.h"
 #include "update/manifest_paths.h"
 #include "update/server_documents.h"
@@ -25,6 +27,8 @@ constexpr wchar_t kOtherFiles[] = L"that folder holds other files. Choose an emp
 constexpr wchar_t kTooLong[] = L"the path is too long for the game's files";
 constexpr wchar_t kNoSpace[] = L"Not enough free space in %ls: the game needs %.1f GB.";
 constexpr wchar_t kCopyFailed[] = L"Could not move the game to %ls: %ls. It stays in %ls.";
+constexpr wchar_t kCopyDiffers[] =
+    L"Could not move the game: %ls does not match the game's files. Verify game files repairs it; the game stays in %ls.";
 constexpr wchar_t kMoving[] = L"Moving the game to %ls \u2022 %d %%";
 constexpr wchar_t kMoved[] = L"The game is now in %ls";
 constexpr wchar_t kAlreadyThere[] = L"The game is already in %ls";
@@ -132,13 +136,6 @@ std::wstring localPath(const std::wstring& folder, const ManifestEntry& entry) {
     return entryLocalPath(folder.c_str(), entry, path, kFilePathUnits) ? std::wstring(path) : std::wstring();
 }
 
-// The folder and any of its parents that are missing.
-void createFolder(const std::wstring& folder) {
-    for (size_t i = 3; i < folder.size(); ++i)
-        if (folder[i] == L'\\') ::CreateDirectoryW(folder.substr(0, i).c_str(), nullptr);
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-}
-
 void createParents(const std::wstring& folder, const std::wstring& path) {
     for (size_t i = folder.size() + 1; i < path.size(); ++i)
         if (path[i] == L'\\') ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
@@ -186,10 +183,13 @@ bool copyBytes(HANDLE from, HANDLE to, Sha1Hash& hash, CopyProgress& progress) {
     }
 }
 
+enum class Copied { Whole, Failed, Differs };
+
 // One file to its place in the new folder, through its part file there,
-// keeping its last-write time so that the cache still knows it.
-bool copyChecked(const ManifestEntry& entry, const std::wstring& source, const std::wstring& target,
-                 CopyProgress& progress) {
+// keeping its last-write time so that the cache still knows it. The hash
+// taken on the way catches a copy the cache vouched for wrongly.
+Copied copyChecked(const ManifestEntry& entry, const std::wstring& source, const std::wstring& target,
+                   CopyProgress& progress) {
     const std::wstring part = target + L".part";
     KernelHandle in(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -197,13 +197,25 @@ bool copyChecked(const ManifestEntry& entry, const std::wstring& source, const s
     Sha1Hash hash;
     char sha1[41];
     FILETIME written;
-    if (!in || !out || !hash.ok() || !::GetFileTime(in.get(), nullptr, nullptr, &written)) return false;
-    const bool copied = copyBytes(in.get(), out.get(), hash, progress) && hash.finishHex(sha1) &&
-                        std::strcmp(sha1, entry.sha1) == 0 && ::FlushFileBuffers(out.get()) &&
-                        ::SetFileTime(out.get(), nullptr, nullptr, &written);
+    if (!in || !out || !hash.ok() || !::GetFileTime(in.get(), nullptr, nullptr, &written)) return Copied::Failed;
+    Copied result = Copied::Failed;
+    if (copyBytes(in.get(), out.get(), hash, progress) && hash.finishHex(sha1))
+        result = std::strcmp(sha1, entry.sha1) != 0 ? Copied::Differs
+                 : ::FlushFileBuffers(out.get()) && ::SetFileTime(out.get(), nullptr, nullptr, &written)
+                     ? Copied::Whole
+                     : Copied::Failed;
     out = KernelHandle();
-    if (!copied) ::DeleteFileW(part.c_str());
-    return copied && ::MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (result == Copied::Whole && !::MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        result = Copied::Failed;
+    if (result != Copied::Whole) ::DeleteFileW(part.c_str());
+    return result;
+}
+
+std::wstring fileName(const ManifestEntry& entry) {
+    const char* slash = std::strrchr(entry.path, '/');
+    wchar_t name[200];
+    const char* start = slash ? slash + 1 : entry.path;
+    return utf8ToUtf16(start, std::strlen(start), name, 200) >= 0 ? std::wstring(name) : std::wstring(L"a file");
 }
 
 // The files that checked out this cycle: the ones a copy can vouch for.
@@ -252,8 +264,12 @@ FolderOutcome copyGame(const std::wstring& from, const std::wstring& to) {
     for (const ManifestEntry* entry : files) {
         const std::wstring target = localPath(to, *entry);
         createParents(to, target);
-        if (!copyChecked(*entry, localPath(from, *entry), target, progress)) {
+        const Copied copied = copyChecked(*entry, localPath(from, *entry), target, progress);
+        if (copied != Copied::Whole) {
             removeFiles(to, placed);  // the new folder as it was; the old copy untouched
+            removeEmptyParents(to, target);
+            if (copied == Copied::Differs)
+                return {false, formatted(kCopyDiffers, fileName(*entry).c_str(), from.c_str())};
             return {false, formatted(kCopyFailed, to.c_str(), L"a file could not be copied whole", from.c_str())};
         }
         placed.push_back(entry);
@@ -286,7 +302,7 @@ FolderOutcome moveGameFolder(const std::wstring& picked) {
     if (to.empty() || to.size() + 1 + kLongestGamePath >= kFilePathUnits) return refused(picked, kTooLong);
     if (sameName(to, from)) return {true, formatted(kAlreadyThere, to.c_str())};
     if (insideOrSame(to, from)) return refused(to, kInsideGame);
-    createFolder(to);
+    ::SHCreateDirectoryExW(nullptr, to.c_str(), nullptr);  // with any parents it lacks
     if (!writable(to)) return refused(to, kNotWritable);
     const FolderContents there = contentsOf(to);
     if (there.otherFiles > 0 || !there.complete) return refused(to, kOtherFiles);
