@@ -47,6 +47,7 @@ probe press 3
 probe wait-progress 60 || fail "no progress value while downloading"
 window=$(xdotool search --onlyvisible --name '^TVL UE4 Launcher$' | head -1)
 [ -n "$window" ] || fail "no window on X"
+xdotool windowfocus --sync "$window"  # keys reach the menu only through the focused window
 probe press 7 >/dev/null || fail "the menu button's default action was refused"
 probe menu open 10 || fail "the menu button's default action opened no menu"
 xdotool key Escape

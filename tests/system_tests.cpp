@@ -302,11 +302,12 @@ TEST_CASE("a file that trickles: every attempt fails at the span, passes retry, 
     CHECK_FALSE(sandbox::exists(f.gamePath(game[0].path)));
 }
 
-TEST_CASE("a --timeout, --fast-waits or --limit that is not a whole number in range is a usage error, not a run forever") {
+TEST_CASE("a --timeout, --fast-waits or --limit out of range, or a --game-folder no folder can have, is a usage error") {
     SystemFixture f;
     for (const wchar_t* args : {L"--timeout abc", L"--timeout -5", L"--timeout 0", L"--timeout 5s", L"--timeout",
                                 L"--timeout 99999999999", L"--fast-waits abc", L"--fast-waits -5", L"--fast-waits 0",
-                                L"--limit 0", L"--limit 2.5", L"--limit 1001", L"--limit"}) {
+                                L"--limit 0", L"--limit 2.5", L"--limit 1001", L"--limit", L"--game-folder",
+                                L"--game-folder \"\"", L"--game-folder C:\\Games\\*", L"--game-folder \"C:\\a|b\""}) {
         CAPTURE(std::string(args, args + std::wcslen(args)));
         headless::Run run(f.exe, args);
         CHECK(run.waitExit(20000) == 2);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One player's story with the real launcher, real input and real processes:
 # the window opens centred, Enter installs the game from the test server,
-# the button turns PLAY, a click starts the (stand-in) game and shows
+# the button turns PLAY, a click on the menu button opens the menu (a
+# #32768 popup) and Escape closes it, a click starts the (stand-in) game and shows
 # RUNNING, the button returns to PLAY when the game ends, and the close
 # button ends the process.
 #   window_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
@@ -35,6 +36,6 @@ trap 'kill $steam_pid ${launcher_pid:-} 2>/dev/null || true; wine taskkill /f /i
 # The game stays 3 s once started, long enough for the monitor's 1.5 s polls.
 TVL_FAKE_STAY_MS=3000 "$here/../scripts/wine-run.sh" "$prefix" "$app/TVLLauncher.exe" >/dev/null 2>&1 &
 launcher_pid=$!
-TVL_DRIVER_TIMEOUT=240 bash "$here/support/window_driver.sh" story "$state/shots" "$launcher_pid"
+TVL_MENU_PROBE="$here/../scripts/wine-run.sh $prefix $build/accessibility_probe.exe" TVL_DRIVER_TIMEOUT=240 bash "$here/support/window_driver.sh" story "$state/shots" "$launcher_pid"
 wait "$launcher_pid"
 echo "the launcher ended with exit code $?"

@@ -79,6 +79,10 @@ open_menu() {
     click 937 23
     for _ in $(seq 50); do menu_shows && break; sleep 0.1; done
     menu_shows || fail "a click on the menu button opened no menu"
+    # What Windows calls a popup menu: a visible window of class #32768.
+    if [ -n "${TVL_MENU_PROBE:-}" ]; then
+        $TVL_MENU_PROBE menu open 5 >/dev/null || fail "what the click opened is no #32768 popup menu"
+    fi
     import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" "$shots/menu-open.png"
     echo "menu: $shots/menu-open.png"
     xdotool key Escape
