@@ -126,9 +126,9 @@ void refreshMenu(HMENU menu) {
                         MF_BYCOMMAND | (limit == mbps * kBytesPerMB ? MF_CHECKED : MF_UNCHECKED));
 }
 
-void openMenuPopup(HWND window) {
+uint32_t openMenuPopup(HWND window) {
     HMENU menu = ::CreatePopupMenu();
-    if (!menu) return;
+    if (!menu) return 0;
     appendMenuItems(menu);
     refreshMenu(menu);
     const Rect& b = gLayout.menuButtonRect;
@@ -141,7 +141,7 @@ void openMenuPopup(HWND window) {
     const UINT command = ::TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_RIGHTALIGN | TPM_TOPALIGN | TPM_VERTICAL,
                                             corner.x, corner.y, window, &params);
     ::DestroyMenu(menu);  // and its submenu with it
-    if (command) runMenuCommand(window, command);
+    return command;
 }
 
 bool runMenuCommand(HWND window, uint32_t command) {

@@ -12,8 +12,9 @@
 // Adds the menu's items to the window's system menu (WM_CREATE).
 void addMenuToSystemMenu(HWND window);
 
-// Opens the popup under the menu button and runs what the player picks.
-void openMenuPopup(HWND window);
+// Shows the popup under the menu button until the player picks an item or
+// dismisses it; the item's command, or 0.
+uint32_t openMenuPopup(HWND window);
 
 // WM_INITMENUPOPUP: greys and checks the items of `menu` for this moment.
 void refreshMenu(HMENU menu);

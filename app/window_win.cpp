@@ -137,14 +137,16 @@ LRESULT onFocus(HWND window, bool focused) {
     return 0;
 }
 
-// The button stays pressed for as long as its menu shows.
+// The button stays pressed for as long as its menu shows, and no longer:
+// a chosen item may open a dialog of its own.
 void showMenu(HWND window) {
     gUi.menuOpen = true;
     invalidateItems(window, MenuButton, None);
     ::UpdateWindow(window);
-    openMenuPopup(window);
+    const uint32_t command = openMenuPopup(window);
     gUi.menuOpen = false;
     invalidateItems(window, MenuButton, None);
+    if (command) runMenuCommand(window, command);
 }
 
 // What a click on an item does; a reader's default action does the same.

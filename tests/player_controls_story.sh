@@ -96,10 +96,10 @@ ln -sfn "$shm" "$prefix/dosdevices/t:"
     > "$state/copy.out" 2>&1) &
 copier=$!
 for _ in $(seq 600); do grep -q 'Moving the game to T:\\Tervalon • [1-9]' "$state/copy.out" && break; sleep 0.01; done
-pkill -STOP -f 'TVLHeadless.exe' || true
+pkill -STOP -f "$app/TVLHeadless.exe" || true
 grep -q 'Moving the game' "$state/copy.out" || fail "the copy never started: $(cat "$state/copy.out")"
 ls "$shm"/Tervalon/Tervalon/Content/Paks/*.part >/dev/null 2>&1 || fail "stopped after the pak was copied; no kill in the middle"
-pkill -KILL -f 'TVLHeadless.exe' || true
+pkill -KILL -f "$app/TVLHeadless.exe" || true
 wait "$copier" 2>/dev/null || true
 before=$(file_requests)
 out=$(headless) || fail "a start after the kill: $out"
