@@ -88,8 +88,9 @@ std::set<std::u16string> gameFileKeys() {
 
 struct FolderContents {
     int64_t files = 0;
-    int64_t otherFiles = 0;  // not this game's
-    bool complete = true;    // false: the walk stopped at its limit
+    int64_t otherFiles = 0;   // not this game's
+    bool complete = true;     // false: the walk stopped early
+    bool stopAtOther = false;  // one file not of this game is answer enough (a whole drive may be picked)
 };
 
 void walk(const std::wstring& folder, const std::wstring& relative, const std::set<std::u16string>& game,
@@ -114,12 +115,17 @@ void walk(const std::wstring& folder, const std::wstring& relative, const std::s
         }
         ++out->files;
         if (link || !game.count(key(path))) ++out->otherFiles;
-    } while (::FindNextFileW(find, &found));
+        if (out->otherFiles > 0 && out->stopAtOther) {
+            out->complete = false;
+            break;
+        }
+    } while (::FindNextFileW(find, &found) && out->complete);
     ::FindClose(find);
 }
 
-FolderContents contentsOf(const std::wstring& folder) {
+FolderContents contentsOf(const std::wstring& folder, bool stopAtOther) {
     FolderContents contents;
+    contents.stopAtOther = stopAtOther;
     size_t seen = 0;
     walk(folder, L"", gameFileKeys(), &contents, &seen);
     return contents;
@@ -304,7 +310,7 @@ FolderOutcome moveGameFolder(const std::wstring& picked) {
     if (insideOrSame(to, from)) return refused(to, kInsideGame);
     ::SHCreateDirectoryExW(nullptr, to.c_str(), nullptr);  // with any parents it lacks
     if (!writable(to)) return refused(to, kNotWritable);
-    const FolderContents there = contentsOf(to);
+    const FolderContents there = contentsOf(to, true);
     if (there.otherFiles > 0 || !there.complete) return refused(to, kOtherFiles);
     if (there.files == 0 && renameWhole(from, to)) return {true, formatted(kMoved, to.c_str())};
     return copyGame(from, to);
@@ -333,7 +339,7 @@ FolderOutcome uninstallGame() {
         ::DeleteFileW((std::wstring(gState.dataFolder) + record).c_str());
     gState.fileCache.clear();
     gState.gameInstalled = 0;
-    const FolderContents left = contentsOf(folder);
+    const FolderContents left = contentsOf(folder, false);
     std::wstring message = L"Game uninstalled";
     if (failed > 0) message += formatted(L" \u2022 %d file(s) in use were not deleted", failed);
     if (left.otherFiles > 0)
