@@ -42,6 +42,9 @@ constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to contin
 constexpr wchar_t kVerifying[] = L"Verifying game files \u2022 %ls of %ls";
 constexpr wchar_t kRepairing[] = L"Repairing %d file(s)";
 constexpr wchar_t kHeldByProgram[] = L"%ls is in use by another program. Close it, then press Retry.";
+constexpr wchar_t kCloseGameFirst[] = L"Close Tervalon first, then choose that again from the menu.";
+constexpr wchar_t kAfterCommandReady[] = L"%ls \u2022 up to date";  // after a move or an uninstall
+constexpr wchar_t kAfterCommandOffer[] = L"%ls \u2022 %d file(s), %.2f GB to download";
 
 constexpr wchar_t kNotSigned[] =
     L"This update is not signed with the game's key, so it won't be installed. Retrying automatically...";
@@ -432,7 +435,7 @@ void becomeReady() {
     writeInstallRecord();
     saveFileCache();
     if (gCommandNote.empty()) setStatus(Ready, kUpToDate, static_cast<int>(gState.serverVersion));
-    else setStatus(Ready, L"%ls \u2022 up to date", gCommandNote.c_str());
+    else setStatus(Ready, kAfterCommandReady, gCommandNote.c_str());
     gCommandNote.clear();
     if (isGameRunning()) tryStartGameMonitor();
     readyPoll();
@@ -443,7 +446,7 @@ void becomeReady() {
 // A move or an uninstall needs the game closed; its outcome is said once.
 bool runFolderCommand(int32_t command) {
     if (isGameRunning()) {
-        setStatus(LocalError, L"Close Tervalon first, then choose that again from the menu.");
+        setStatus(LocalError, kCloseGameFirst);
         waitForPlayer();
         return false;
     }
@@ -469,7 +472,7 @@ bool offerUpdate(const Work& work) {
     gState.bytesTotal = work.bytes;
     gState.bytesDone = 0;
     if (!gCommandNote.empty())
-        setStatus(UpdateReady, L"%ls \u2022 %d file(s), %.2f GB to install", gCommandNote.c_str(), work.files,
+        setStatus(UpdateReady, kAfterCommandOffer, gCommandNote.c_str(), work.files,
                   static_cast<double>(work.bytes) / kGiB);
     else if (gState.gameInstalled)
         setStatus(UpdateReady, kUpdateAvailable, static_cast<int>(gState.serverVersion), work.files,
