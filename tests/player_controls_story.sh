@@ -25,9 +25,11 @@ c="$prefix/drive_c"
 data="$c/users/$(whoami)/AppData/Local/UE4TVL"
 shm="/dev/shm/tvl-player-controls-t"
 wine_run="$here/../scripts/wine-run.sh"
+small="$state/small-drive"
 cleanup() {
+    mountpoint -q "$small" 2>/dev/null && umount "$small"
     rm -rf "$data" "$c/Games" "$c/Other" "$shm"
-    rm -f "$prefix/dosdevices/t:" "$prefix/dosdevices/q:"
+    rm -f "$prefix/dosdevices/t:" "$prefix/dosdevices/q:" "$prefix/dosdevices/s:"
 }
 trap cleanup EXIT
 cleanup
@@ -86,6 +88,17 @@ refused 'C:\Other' 'C:\Other: that folder holds other files. Choose an empty fol
 refused 'Q:\Tervalon' 'Q:\Tervalon: that folder cannot be written.'
 [ -f "$c/Other/notes.txt" ] || fail "a refusal touched the player's file"
 echo "refused: inside the game, other files, not writable"
+
+# A drive of 8 MB: the copy is refused before it starts (it needs the game and the margin).
+mkdir -p "$small"
+if mount -t tmpfs -o size=8m tmpfs "$small" 2>/dev/null; then
+    ln -sfn "$small" "$prefix/dosdevices/s:"
+    refused 'S:\Tervalon' 'S:\Tervalon: not enough free space there; the game needs 0.3 GB.'
+    [ -z "$(find "$small" -type f)" ] || fail "the refused copy wrote to the small drive"
+    echo "refused: a drive without the space"
+else
+    echo "free space: not tried (this machine does not allow mounting a small tmpfs)"
+fi
 
 # ---- a copy to another filesystem, killed, then whole ---------------------------
 mkdir -p "$shm"

@@ -25,7 +25,7 @@ constexpr wchar_t kInsideGame[] = L"that folder is inside the game folder";
 constexpr wchar_t kNotWritable[] = L"that folder cannot be written";
 constexpr wchar_t kOtherFiles[] = L"that folder holds other files. Choose an empty folder";
 constexpr wchar_t kTooLong[] = L"the path is too long for the game's files";
-constexpr wchar_t kNoSpace[] = L"Not enough free space in %ls: the game needs %.1f GB.";
+constexpr wchar_t kNoSpace[] = L"not enough free space there; the game needs %.1f GB";
 constexpr wchar_t kCopyFailed[] = L"Could not move the game to %ls: %ls. It stays in %ls.";
 constexpr wchar_t kCopyDiffers[] =
     L"Could not move the game: %ls does not match the game's files. Verify game files repairs it; the game stays in %ls.";
@@ -44,7 +44,9 @@ std::wstring formatted(const wchar_t* format, ...) {
     return text;
 }
 
-FolderOutcome refused(const std::wstring& to, const wchar_t* why) { return {false, formatted(kRefusedFormat, to.c_str(), why)}; }
+FolderOutcome refused(const std::wstring& to, const wchar_t* why) {
+    return {false, formatted(kRefusedFormat, to.c_str(), why)};
+}
 
 // The folder as an absolute path without a trailing separator ("D:\" keeps its own).
 std::wstring absoluteFolder(const std::wstring& folder) {
@@ -265,7 +267,9 @@ FolderOutcome copyGame(const std::wstring& from, const std::wstring& to) {
     progress.to = to;
     const std::vector<const ManifestEntry*> files = filesToCopy(from, &progress.total);
     if (!enoughSpace(to, progress.total))
-        return {false, formatted(kNoSpace, to.c_str(), static_cast<double>(progress.total) / (1 << 30))};
+        return refused(to, formatted(kNoSpace,  // with the margin the check keeps free
+                                     static_cast<double>(progress.total + kDiskSpaceMargin) / (1 << 30))
+                               .c_str());
     std::vector<const ManifestEntry*> placed;
     for (const ManifestEntry* entry : files) {
         const std::wstring target = localPath(to, *entry);
