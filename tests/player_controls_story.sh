@@ -23,12 +23,12 @@ cp "$build/TVLHeadless.exe" "$app/"
 printf 'server=%s\r\n' "$address" > "$app/TVLLauncher.ini"
 c="$prefix/drive_c"
 data="$c/users/$(whoami)/AppData/Local/UE4TVL"
-shm="/dev/shm/tvl-player-controls-t"
+other_fs="$state/t-drive"  # a tmpfs of its own, else one under /dev/shm
 wine_run="$here/../scripts/wine-run.sh"
 small="$state/small-drive"
 cleanup() {
-    mountpoint -q "$small" 2>/dev/null && umount "$small"
-    rm -rf "$data" "$c/Games" "$c/Other" "$shm"
+    for mounted in "$small" "$state/t-drive"; do mountpoint -q "$mounted" 2>/dev/null && umount "$mounted"; done
+    rm -rf "$data" "$c/Games" "$c/Other" /dev/shm/tvl-player-controls-t
     rm -f "$prefix/dosdevices/t:" "$prefix/dosdevices/q:" "$prefix/dosdevices/s:"
 }
 trap cleanup EXIT
@@ -101,17 +101,21 @@ else
 fi
 
 # ---- a copy to another filesystem, killed, then whole ---------------------------
-mkdir -p "$shm"
-[ "$(df --output=avail -k "$shm" | tail -1)" -gt 200000 ] || fail "/dev/shm has under 200 MB free"
-ln -sfn "$shm" "$prefix/dosdevices/t:"
-# In a subshell, so that the shell has no job killed by a signal to report.
+mkdir -p "$other_fs"
+if ! mount -t tmpfs -o size=512m tmpfs "$other_fs" 2>/dev/null; then
+    other_fs=/dev/shm/tvl-player-controls-t
+    mkdir -p "$other_fs"
+    [ "$(df --output=avail -k "$other_fs" | tail -1)" -gt 400000 ] || fail "no tmpfs to mount, and /dev/shm has under 400 MB free (the game and the margin a copy keeps)"
+fi
+ln -sfn "$other_fs" "$prefix/dosdevices/t:"
+# In a subshell that outlives the kill and keeps its report to itself.
 ("$wine_run" "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --timeout 120 --game-folder 'T:\Tervalon' \
-    > "$state/copy.out" 2>&1) &
+    > "$state/copy.out" 2>&1 || true) 2>/dev/null &
 copier=$!
 for _ in $(seq 600); do grep -q 'Moving the game to T:\\Tervalon • [1-9]' "$state/copy.out" && break; sleep 0.01; done
 pkill -STOP -f "$app/TVLHeadless.exe" || true
 grep -q 'Moving the game' "$state/copy.out" || fail "the copy never started: $(cat "$state/copy.out")"
-ls "$shm"/Tervalon/Tervalon/Content/Paks/*.part >/dev/null 2>&1 || fail "stopped after the pak was copied; no kill in the middle"
+ls "$other_fs"/Tervalon/Tervalon/Content/Paks/*.part >/dev/null 2>&1 || fail "stopped after the pak was copied; no kill in the middle"
 pkill -KILL -f "$app/TVLHeadless.exe" || true
 wait "$copier" 2>/dev/null || true
 before=$(file_requests)
@@ -126,12 +130,12 @@ core="$c/Games/Tervalon/Engine/core.bin"
 touch -r "$core" "$state/core.time"
 printf '\x00' | dd of="$core" bs=1 seek=5000 conv=notrunc status=none
 touch -r "$state/core.time" "$core"
-left=$(cd "$shm" && find . -type f -printf '%p %s\n' | sort)  # what the killed copy left
+left=$(cd "$other_fs" && find . -type f -printf '%p %s\n' | sort)  # what the killed copy left
 out=$(headless --press-retry --game-folder 'T:\Tervalon') || fail "the damaged copy: $out"
 grep -qF "LocalError: Could not move the game: core.bin does not match the game's files." <<<"$out" ||
     fail "a damaged file was copied without a word: $out"
-[ "$(cd "$shm" && find . -type f -printf '%p %s\n' | sort)" = "$left" ] ||
-    fail "the failed copy left files behind: $(find "$shm" -type f)"
+[ "$(cd "$other_fs" && find . -type f -printf '%p %s\n' | sort)" = "$left" ] ||
+    fail "the failed copy left files behind: $(find "$other_fs" -type f)"
 grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the failed copy changed the remembered folder"
 headless --verify >/dev/null || fail "--verify before the copy"
 before=$(file_requests)
@@ -139,8 +143,8 @@ echo "a damaged file stops the copy; it leaves nothing of its own in the new fol
 
 out=$(headless --game-folder 'T:\Tervalon') || fail "the copy: $out"
 grep -q '^Ready: The game is now in T:\\Tervalon • up to date$' <<<"$out" || fail "no copy said: $out"
-same_game "$shm/Tervalon" || fail "the copied game differs"
+same_game "$other_fs/Tervalon" || fail "the copied game differs"
 [ -z "$(find "$c/Games" -type f 2>/dev/null)" ] || fail "files left in the old folder: $(find "$c/Games" -type f)"
-[ -z "$(find "$shm/Tervalon" -name '*.part')" ] || fail "part files left in the new folder"
+[ -z "$(find "$other_fs/Tervalon" -name '*.part')" ] || fail "part files left in the new folder"
 [ "$(file_requests)" = "$before" ] || fail "the copy downloaded"
 echo "copy to a tmpfs drive: checked, moved, the old copy gone"
