@@ -1,10 +1,10 @@
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cwchar>
 #include <string>
 
 #include "core/config_file.h"
+#include "core/folders_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/player_settings_win.h"
@@ -53,7 +53,7 @@ void prepareFolders() {
     std::wstring game = rememberedGameFolder(settings);
     if (game.empty()) game = data + kGameFolderName;
     std::wcscpy(gState.gameFolder, game.c_str());  // rememberedGameFolder keeps within kFolderPathUnits
-    ::SHCreateDirectoryExW(nullptr, gState.gameFolder, nullptr);  // a remembered one may have lost its parents
+    createFolderWithParents(gState.gameFolder);  // a remembered one may have lost its parents
     std::wstring record = data + L"\\installed.txt";
     gState.gameInstalled = ::GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }

@@ -23,6 +23,8 @@ if [ -z "${DISPLAY:-}" ]; then
     export DISPLAY="$display"
 fi
 
+# A server left from an earlier run would keep that run's display.
+WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
 status=0
 ctest --preset windows || status=$?
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true

@@ -28,8 +28,11 @@ fi
 # and they inherit its stderr. CTest waits for every holder of a test's pipe
 # to close it, so a test that happened to start them was charged for every
 # later test that kept Wine alive (update_tests once showed 127 s for 16 s of
-# work). They are started here with nothing of ours, and kept 5 s past the
-# last process so the program below finds them running.
+# work). They are started here with nothing of ours, and kept until
+# `wineserver -k` (scripts/test.sh ends with it): a server that ended 5 s
+# after the last process could be on its way out just as the next one
+# started, and a Wine process that loses its server while starting can die
+# of SIGSEGV (seen once in a CI try, on the first start of a story).
 server_running() {
     local pid
     for pid in $(pgrep wineserver); do
@@ -38,7 +41,7 @@ server_running() {
     return 1
 }
 if ! server_running; then
-    wineserver -p5 </dev/null >/dev/null 2>&1 || true
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
 exec wine "$@"

@@ -1,7 +1,6 @@
 #include "update/game_folder_win.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdarg>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "core/folders_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/player_settings_win.h"
@@ -312,7 +312,7 @@ FolderOutcome moveGameFolder(const std::wstring& picked) {
     if (to.empty() || to.size() + 1 + kLongestGamePath >= kFilePathUnits) return refused(picked, kTooLong);
     if (sameName(to, from)) return {true, formatted(kAlreadyThere, to.c_str())};
     if (insideOrSame(to, from)) return refused(to, kInsideGame);
-    ::SHCreateDirectoryExW(nullptr, to.c_str(), nullptr);  // with any parents it lacks
+    createFolderWithParents(to.c_str());
     if (!writable(to)) return refused(to, kNotWritable);
     const FolderContents there = contentsOf(to, true);
     if (there.otherFiles > 0 || !there.complete) return refused(to, kOtherFiles);
