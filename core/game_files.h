@@ -9,6 +9,7 @@ struct ManifestEntry {
     int64_t size;
     char sha1[41];  // expected as 40 lowercase hex digits
     int32_t needsUpdate;
+    char mapSha256[65];  // the SHA-256 of its block map as 64 lowercase hex digits, or empty: none named
 };
 
 struct FileCacheEntry {

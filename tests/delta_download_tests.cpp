@@ -3,6 +3,8 @@
 // a request, and each way a server may answer them.
 #include <doctest/doctest.h>
 
+#include <windows.h>
+
 #include <string>
 
 #include "core/launcher_state.h"
@@ -80,6 +82,12 @@ TEST_CASE("every answer a server or a cache may give to ranges ends in the right
     SUBCASE("a malformed multipart body: then one range at a time") {
         testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "malformed_multipart": true, "times": 2}])");
     }
+    SUBCASE("an edge that answers 416 to every request of several ranges (Varnish): one range a request") {
+        testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "multirange_status": 416}])");
+    }
+    SUBCASE("a malformed multipart body on every answer of several ranges") {
+        testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "malformed_multipart": true}])");
+    }
     SUBCASE("no map: the file comes whole") { testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "status": 404, "times": 1}])"); }
     bool lies = false;
     SUBCASE("a map that lies (made for other bytes): one delta, then the file whole, once") {
@@ -95,5 +103,54 @@ TEST_CASE("every answer a server or a cache may give to ranges ends in the right
         CHECK(whole == 1);
     }
     CHECK(f.installed());
-    CHECK(testsrv::requests().size() < 12);
+    const auto requests = testsrv::requests();
+    CHECK(requests.size() < 12);
+    int maps = 0, several = 0;
+    for (const auto& r : requests) {
+        maps += r.target.find(".map") != std::string::npos;
+        several += r.range.find(',') != std::string::npos;
+    }
+    CHECK(maps == 1);     // the copy scanned once, whatever the answers
+    CHECK(several <= 2);  // an edge that refuses them is not asked again
+}
+
+TEST_CASE("ranges that keep failing never cost another map or scan, and never leave the file stuck") {
+    DeltaFixture f("delta-stuck");
+    const std::string object = "/launcher/o/" + std::string(f.entry.sha1);
+    bool plain = false;
+    SUBCASE("the ranges' answer cut twice: the third attempt goes on from the same scan") {
+        testsrv::setRules(R"([{"path": ")" + object + R"(", "cut_after": 100, "times": 2}])");
+    }
+    SUBCASE("every request of explicit ranges refused: the rest comes plainly from the part file's end") {
+        testsrv::setRules(R"([{"path": ")" + object + R"(", "ranges_status": 416}])");
+        plain = true;
+    }
+    REQUIRE(downloadEntry(f.entry));
+    CHECK(f.installed());
+    int maps = 0;
+    const auto requests = testsrv::requests();
+    for (const auto& r : requests) maps += r.target == object + ".map";
+    CHECK(maps == 1);
+    if (plain) {
+        const std::string& last = requests.back().range;
+        CHECK(last.substr(0, 6) == "bytes=");
+        CHECK(last.back() == '-');  // resumed after the copied start, not from 0
+        CHECK(last != "bytes=0-");
+    }
+}
+
+TEST_CASE("bytes after a multipart answer's closing boundary are not read") {
+    DeltaFixture f("delta-epilogue");
+    testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "epilogue": 536870912}])");
+    REQUIRE(downloadEntry(f.entry));
+    CHECK(f.installed());
+    // The server logs what it pushed once the launcher has hung up.
+    std::string sent;
+    for (int i = 0; i < 100 && sent.empty(); ++i) {
+        for (const auto& r : testsrv::requests())
+            if (!r.epilogueSent.empty()) sent = r.epilogueSent;
+        if (sent.empty()) ::Sleep(50);
+    }
+    REQUIRE_FALSE(sent.empty());
+    CHECK(std::stoll(sent) < 64LL * 1024 * 1024);  // the read-ahead and the socket's buffers, not 512 MiB
 }

@@ -818,11 +818,29 @@ def info_document(version, lobbies, players, notes):
                       ensure_ascii=True).encode("ascii")
 
 
-def manifest_document(version, entries):
+def map_digest(site, sha1, size):
+    """The SHA-256 of the file's block map, or None without one. The signed
+    manifest names it, so a launcher with the key uses no other map."""
+    if size < MAP_THRESHOLD:
+        return None
+    try:
+        with open(map_path(site, sha1), "rb") as f:
+            return hashlib.sha256(f.read()).hexdigest()
+    except OSError:
+        return None
+
+
+def manifest_document(version, entries, site=None):
     # One entry per line, `"key": value` with one space: the launcher finds
-    # values by exact text. Paths stay raw UTF-8, as it reads them.
-    lines = ",\n".join("  " + json.dumps({"p": rel, "s": size, "h": sha1}, ensure_ascii=False)
-                       for rel, size, sha1 in entries)
+    # values by exact text. Paths stay raw UTF-8, as it reads them. "m" comes
+    # after "h", where readers that do not know it skip it.
+    def entry(rel, size, sha1):
+        fields = {"p": rel, "s": size, "h": sha1}
+        digest = map_digest(site, sha1, size) if site else None
+        if digest:
+            fields["m"] = digest
+        return "  " + json.dumps(fields, ensure_ascii=False)
+    lines = ",\n".join(entry(rel, size, sha1) for rel, size, sha1 in entries)
     return ('{"version": %d, "files": [\n%s\n]}\n' % (version, lines)).encode("utf-8")
 
 
@@ -1023,7 +1041,7 @@ def publish_locked(args, build, site, paths, notes, banner):
     current = read_info(site)
     if notes is None:
         notes = current.get("notes", "")
-    manifest = manifest_document(version, entries)
+    manifest = manifest_document(version, entries, site)
     write_atomically(site, os.path.join(site, "launcher", "manifest"), manifest)
     write_atomically(site, os.path.join(site, "launcher", "info"),
                      info_document(version, current.get("lobbies", 0), current.get("players", 0), notes))

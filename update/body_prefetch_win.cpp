@@ -14,9 +14,15 @@ struct Slot {
 };
 }  // namespace
 
+// Time between two reads beyond this is the consumer's (copying a long run
+// out of the installed copy), not the server's: the slow-body rule starts
+// its count again after it, since the server had filled every block.
+constexpr uint64_t kConsumerPauseMs = 1000;
+
 struct BodyPrefetcher::Shared {
     HINTERNET request;
     SlowBodyGuard guard;  // only the reading thread touches it
+    uint64_t lastReadMs = 0;
     uint32_t blockSize;
     std::unique_ptr<char[]> blocks;
     Slot slots[kSlots];
@@ -29,9 +35,12 @@ struct BodyPrefetcher::Shared {
     char* block(int slot) { return blocks.get() + size_t{blockSize} * slot; }
     Slot readInto(int slot) {
         DWORD got = 0;
+        const uint64_t now = ::GetTickCount64();
+        if (lastReadMs && now - lastReadMs > kConsumerPauseMs) startSlowBodyGuard(guard, now, guard.spanMs, guard.minBytes);
         BodyPiece piece = readBodyPiece(request, guard, block(slot), blockSize, &got);
         // A body too slow fails the attempt; the part file keeps what came before.
         bool failed = piece == kBodyReadError || piece == kBodyTooSlow;
+        lastReadMs = ::GetTickCount64();
         return Slot{got, true, failed};
     }
     void readLoop();

@@ -1,6 +1,8 @@
 #include "update/delta_plan.h"
 
 #include <algorithm>
+#include <chrono>
+#include <random>
 
 namespace {
 
@@ -26,7 +28,29 @@ inline uint32_t rawStep(uint32_t r, uint8_t byte) { return kStep.t[(r ^ byte) & 
 // The filter's bit of a weak sum: its high bits after a multiplicative mix.
 inline uint32_t filterBit(uint32_t weak, int bits) { return (weak * 0x9E3779B1u) >> (32 - bits); }
 
+// A key for the table's slots that a map's author cannot know.
+uint32_t randomKey() {
+    try {
+        std::random_device device;
+        return device();
+    } catch (...) {
+        return static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+}
+
 }  // namespace
+
+// The weak sum mixed with the key (murmur's finaliser), so that sums chosen
+// to share their low bits still spread over the table.
+uint32_t BlockIndex::slotOf(uint32_t weak) const {
+    uint32_t h = weak ^ slotKey_;
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
+    return h & mask_;
+}
 
 BlockIndex::BlockIndex(const BlockMap& map) : block_(map.blockSize), checkBytes_(map.checkBytes) {
     const int64_t blocks = map.blocks();
@@ -35,15 +59,20 @@ BlockIndex::BlockIndex(const BlockMap& map) : block_(map.blockSize), checkBytes_
     while (tableSize < static_cast<size_t>(blocks) * 2) tableSize *= 2;
     table_.assign(tableSize, 0);
     mask_ = static_cast<uint32_t>(tableSize - 1);
+    slotKey_ = randomKey();
     for (int64_t i = 0; i < blocks; ++i) {
         if (map.blockLength(i) != block_) continue;  // a short last block is always fetched
         // Distinct blocks only: padding makes many identical ones.
-        uint32_t slot = map.weak[i] & mask_;
+        uint32_t slot = slotOf(map.weak[i]);
+        int sameWeak = 0;
         for (; table_[slot]; slot = (slot + 1) & mask_) {
             const uint32_t d = table_[slot] - 1;
-            if (weak_[d] == map.weak[i] && check_[d] == map.check[i]) break;
+            if (weak_[d] != map.weak[i]) continue;
+            if (check_[d] == map.check[i]) break;
+            ++sameWeak;
         }
         if (!table_[slot]) {
+            if (sameWeak >= kPerWeakSum) continue;  // fetched instead
             weak_.push_back(map.weak[i]);
             check_.push_back(map.check[i]);
             table_[slot] = static_cast<uint32_t>(weak_.size());
@@ -51,6 +80,7 @@ BlockIndex::BlockIndex(const BlockMap& map) : block_(map.blockSize), checkBytes_
         distinctOf_[i] = table_[slot] - 1;
     }
     found_.assign(weak_.size(), -1);
+    falseMatches_.assign(weak_.size(), 0);
     // One bit per weak sum, 64 bits per distinct block or more: most windows
     // of a changed region are turned away by one load.
     filterBits_ = 16;
@@ -85,14 +115,17 @@ bool BlockIndex::match(uint32_t weak, const uint8_t* window, int64_t offset) {
     if (!(filter_[bit >> 6] >> (bit & 63) & 1)) return false;
     uint32_t check = 0;
     bool checked = false, matched = false;
-    for (uint32_t slot = weak & mask_; table_[slot]; slot = (slot + 1) & mask_) {
+    for (uint32_t slot = slotOf(weak); table_[slot]; slot = (slot + 1) & mask_) {
         const uint32_t d = table_[slot] - 1;
-        if (weak_[d] != weak) continue;
+        if (weak_[d] != weak || falseMatches_[d] >= kFalseMatchLimit) continue;
         if (!checked) {
             check = lowBytes(crc32Update(0, window, std::min(block_, kCheckSpan)), checkBytes_);
             checked = true;
         }
-        if (check_[d] != check) continue;
+        if (check_[d] != check) {
+            ++falseMatches_[d];
+            continue;
+        }
         if (found_[d] < 0) found_[d] = offset;
         matched = true;
     }
@@ -188,9 +221,14 @@ std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, in
 
 std::vector<std::vector<ByteRange>> rangeRequests(const std::vector<DeltaRun>& runs, size_t perRequest) {
     std::vector<std::vector<ByteRange>> requests;
+    bool longCopy = false;  // since the last fetched run
     for (const DeltaRun& run : runs) {
-        if (run.copy) continue;
-        if (requests.empty() || requests.back().size() >= perRequest) requests.emplace_back();
+        if (run.copy) {
+            longCopy = longCopy || run.length >= kLongCopyRun;
+            continue;
+        }
+        if (requests.empty() || requests.back().size() >= perRequest || longCopy) requests.emplace_back();
+        longCopy = false;
         requests.back().push_back({run.target, run.target + run.length - 1});
     }
     return requests;

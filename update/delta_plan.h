@@ -28,17 +28,29 @@ public:
     int64_t sourceOf(int64_t block) const;
     uint32_t blockSize() const { return block_; }
 
+    // A map may name at most this many distinct blocks per weak sum; the
+    // rest are fetched. A forged map of one weak sum would otherwise make
+    // every probe walk all its blocks.
+    static constexpr int kPerWeakSum = 4;
+    // A block whose weak sum matched this often with a wrong check sum is
+    // dropped: an honest map almost never does it once, and each costs a
+    // check over kCheckSpan bytes.
+    static constexpr uint8_t kFalseMatchLimit = 8;
+
 private:
     bool match(uint32_t weak, const uint8_t* window, int64_t offset);
     uint32_t roll(uint32_t raw, uint8_t out, uint8_t in) const;
+    uint32_t slotOf(uint32_t weak) const;
 
     uint32_t block_;
     uint8_t checkBytes_;
     std::vector<uint32_t> weak_, check_;   // per distinct block
     std::vector<int64_t> found_;           // per distinct block: its offset in the copy, or -1
+    std::vector<uint8_t> falseMatches_;    // per distinct block; at the limit it is dropped
     std::vector<uint32_t> distinctOf_;     // per block of the new file; kNone for a short last block
     std::vector<uint32_t> table_;          // open addressing on the weak sum: distinct index + 1, 0 empty
     uint32_t mask_;
+    uint32_t slotKey_;                     // per index, unknown to a map's author: no chosen collisions
     std::vector<uint64_t> filter_;         // a bit per weak sum present
     int filterBits_ = 16;
     uint32_t lengthConstant_;              // zlib's CRC of `block_` zero bytes
@@ -66,7 +78,10 @@ constexpr int64_t kMergeGap = 512;
 std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, int64_t from);
 
 // The fetched runs of `runs`, as byte ranges grouped into requests of at
-// most `perRequest` ranges each.
+// most `perRequest` ranges each. A copy of kLongCopyRun bytes or more ends a
+// request: while it is written nobody reads the answer, and the server (or
+// the slow-body rule) would take the silence for a dead connection.
+constexpr int64_t kLongCopyRun = 64LL * 1024 * 1024;
 struct ByteRange {
     int64_t first = 0, last = 0;  // inclusive, as HTTP has them
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,8 @@
 #include "update/delta_plan.h"
 #include "update/http_client.h"
 #include "update/multipart.h"
-#include "update/rate_limit.h"
 #include "update/sha1_win.h"
+#include "update/signature_check_win.h"
 
 DeltaObserver gDeltaObserver = nullptr;
 
@@ -51,12 +52,42 @@ bool readAt(HANDLE file, int64_t offset, void* out, DWORD size, DWORD* got) {
     return ::ReadFile(file, out, size, got, &at) != 0;
 }
 
+bool mapNamed(const ManifestEntry& entry, const ByteBuffer& body) {
+    if (!entry.mapSha256[0]) return gState.manifestKey.state == kNoManifestKey;  // unnamed: only where nothing is signed
+    uint8_t digest[32];
+    if (!sha256(body.data, body.size, digest)) return false;
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 32; ++i)
+        if (entry.mapSha256[2 * i] != kHex[digest[i] >> 4] || entry.mapSha256[2 * i + 1] != kHex[digest[i] & 15])
+            return false;
+    return true;
+}
+
 bool fetchMap(const ManifestEntry& entry, BlockMap* map, DeltaStats* stats) {
+    if (!entry.mapSha256[0] && gState.manifestKey.state != kNoManifestKey) return false;
     DWORD status = 0;
     ++stats->requests;
     const ByteBuffer body = fetchServerDocument(objectAddress(entry, L".map").c_str(), &status,
                                                 blockMapLimit(entry.size));
-    return body && status == 200 && readBlockMap(body.data, body.size, entry.sha1, entry.size, map);
+    return body && status == 200 && mapNamed(entry, body) && readBlockMap(body.data, body.size, entry.sha1, entry.size, map);
+}
+
+// The last file's map and scan, kept for the next attempt on it: a failed
+// request never costs another pass over a multi-GB installed copy.
+struct ScannedCopy {
+    std::string sha1;
+    std::wstring installed;
+    BlockMap map;
+    std::unique_ptr<BlockIndex> index;
+};
+ScannedCopy gLastScan;
+
+// Hosts that answered several ranges in one request with anything but a
+// well-formed multipart body (Varnish answers 416): one range a request.
+std::vector<std::wstring> gSingleRangeHosts;
+
+bool singleRangeHost() {
+    return std::find(gSingleRangeHosts.begin(), gSingleRangeHosts.end(), gState.serverHost) != gSingleRangeHosts.end();
 }
 
 // The part file grows only at its end, in the new file's order.
@@ -117,7 +148,6 @@ public:
     bool onData(const char* data, size_t size) override {
         stats_->fetched += static_cast<int64_t>(size);
         gState.bytesFromNetwork += static_cast<int64_t>(size);
-        throttleNetwork(static_cast<int64_t>(size));
         if (at_ + static_cast<int64_t>(size) > end_) return false;  // more than the part announced
         const int64_t start = at_;
         at_ += static_cast<int64_t>(size);
@@ -162,10 +192,17 @@ bool copyLeading(PartWriter& writer, const std::vector<DeltaRun>& runs) {
     return true;
 }
 
-enum Answer { kAnswerUsed, kAnswerMalformed, kAnswerFailed };
+enum Answer {
+    kAnswerUsed,     // taken as far as it went
+    kAnswerUnfit,    // not what was asked: refused (4xx, 501), malformed, or bytes outside the plan
+    kAnswerFailed,   // no whole answer: the connection, a 5xx, a body too slow
+};
+
+bool refusal(DWORD status) { return (status >= 400 && status < 500) || status == 501; }
 
 // Streams a response body into the sink: as multipart, or as the one span
-// it says (a 200 is the whole file from 0).
+// it says (a 200 is the whole file from 0). Reading stops at the closing
+// boundary: whatever follows is no part of the answer.
 Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
     const DWORD status = requestStatusCode(request);
     std::string boundary;
@@ -176,10 +213,10 @@ Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
     if (status == 200) {
         sink.startSpan(0, fileSize - 1);
     } else if (status == 206 && !multipart) {
-        if (!parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last)) return kAnswerFailed;
+        if (!parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last)) return kAnswerUnfit;
         sink.startSpan(first, last);
     } else if (!multipart) {
-        return kAnswerFailed;
+        return refusal(status) || status == 206 ? kAnswerUnfit : kAnswerFailed;
     }
     // Blocks of 2 MiB: while the writer copies runs out of the installed
     // copy, the network fills up to 8 MiB ahead instead of stalling.
@@ -192,10 +229,11 @@ Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
         if (readable && got == 0) break;
         const bool taken = multipart ? reader.feed(block, got, sink) : sink.onData(block, got);
         body.release();
-        if (!taken) return multipart ? kAnswerMalformed : kAnswerFailed;
+        if (!taken) return kAnswerUnfit;
+        if (multipart && reader.complete()) return kAnswerUsed;
         if (!readable) return kAnswerFailed;
     }
-    return multipart && !reader.complete() ? kAnswerMalformed : kAnswerUsed;
+    return multipart && !reader.complete() ? kAnswerUnfit : kAnswerUsed;
 }
 
 bool scanInstalledCopy(const ManifestEntry& entry, HANDLE copy, BlockIndex& index) {
@@ -218,43 +256,68 @@ void report(const ManifestEntry& entry, const DeltaStats& stats) {
     gDeltaObserver(line);
 }
 
+// The map and the scan of the installed copy for `entry`: this run's
+// earlier one when there is one, else fetched and made now.
+BlockIndex* scannedCopy(const ManifestEntry& entry, const wchar_t* installed, HANDLE copy, DeltaStats* stats) {
+    if (gLastScan.index && gLastScan.sha1 == entry.sha1 && gLastScan.installed == installed)
+        return gLastScan.index.get();
+    gLastScan = ScannedCopy();
+    BlockMap map;
+    if (!fetchMap(entry, &map, stats)) return nullptr;
+    auto index = std::make_unique<BlockIndex>(map);
+    if (!scanInstalledCopy(entry, copy, *index)) return nullptr;
+    gLastScan = {entry.sha1, installed, std::move(map), std::move(index)};
+    return gLastScan.index.get();
+}
+
 }  // namespace
+
+void forgetDeltaState() {
+    gLastScan = ScannedCopy();
+    gSingleRangeHosts.clear();
+}
 
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
                           Sha1Hash* written, DeltaStats* stats) {
     if (entry.size < kDeltaThreshold || !hexHash(entry.sha1)) return kDeltaUnavailable;
     KernelHandle copy(::CreateFileW(installed, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BlockMap map;
-    if (!copy || !fetchMap(entry, &map, stats)) return kDeltaUnavailable;
-    BlockIndex index(map);
-    if (!scanInstalledCopy(entry, copy.get(), index)) return kDeltaUnavailable;
+    BlockIndex* index = copy ? scannedCopy(entry, installed, copy.get(), stats) : nullptr;
+    if (!index) return kDeltaUnavailable;
+    const BlockMap& map = gLastScan.map;
     PartWriter writer(part, copy.get(), have, written, stats);
     struct CopiesForgotten {
         ~CopiesForgotten() { gState.copyBytesLeft = 0; }  // however this ends
     } forgotten;
     const std::wstring address = objectAddress(entry, L"");
-    size_t perRequest = kRangesPerRequest;
     while (*have < entry.size) {
-        const std::vector<DeltaRun> runs = planDelta(map, index, *have);
+        const std::vector<DeltaRun> runs = planDelta(map, *index, *have);
         int64_t copies = 0;
         for (const DeltaRun& run : runs) copies += run.copy ? run.length : 0;
         gState.copyBytesLeft = copies;
         if (!copyLeading(writer, runs)) return kDeltaFailed;
         if (*have >= entry.size) break;
-        const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, perRequest);
+        const bool several = !singleRangeHost();
+        const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, several ? kRangesPerRequest : 1);
         ServerRequest request = openRangeRequest(address.c_str(), rangeHeaderValue(requests.front()));
         ++stats->requests;
         if (!request) return kDeltaFailed;
         const int64_t before = *have;
         ResponseSink sink(writer, runs, entry.size, stats);
         const Answer answer = consume(request, sink, entry.size);
-        // A malformed multipart body fails this attempt; from here on ranges go one at a time.
-        if (answer == kAnswerMalformed) perRequest = 1;
-        if (answer != kAnswerUsed || *have == before) {
+        if (answer == kAnswerFailed) {
             report(entry, *stats);
-            return kDeltaFailed;
+            return kDeltaFailed;  // the next attempt goes on from this scan
         }
+        if (answer == kAnswerUsed && *have > before) continue;
+        // Not an answer to what was asked. Several ranges: this host gets one
+        // at a time from now on. One range: ranges are no use here.
+        if (several && requests.front().size() > 1) {
+            gSingleRangeHosts.push_back(gState.serverHost);
+            continue;
+        }
+        report(entry, *stats);
+        return kDeltaGaveUp;
     }
     report(entry, *stats);
     return kDeltaComplete;

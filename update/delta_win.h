@@ -21,11 +21,15 @@ enum DeltaOutcome {
     kDeltaComplete,     // the part file holds entry.size bytes, not yet verified
     kDeltaUnavailable,  // no map, or no copy to use: download the file whole
     kDeltaFailed,       // an attempt failed; the part file holds a prefix
+    kDeltaGaveUp,       // the server does not answer ranges usefully: the rest comes
+                        // as a plain download from the part file's end, for this run
 };
 
 // Brings `part` (open for writing at *have, which bytesDone counts) to the
 // entry's size from the installed copy at `installed` and the ranges of
-// "/launcher/o/<sha1>". *have follows what is written; so does `written`
+// "/launcher/o/<sha1>". The map is fetched and the copy scanned once per
+// file and run: a later attempt on the same file goes on from that scan.
+// With a manifest key, only a map the manifest names by its SHA-256 is used. *have follows what is written; so does `written`
 // (null when the part file did not start empty), the hash of the part file.
 class Sha1Hash;
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
@@ -35,3 +39,7 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
 // 12000000 bytes, 2 requests"), for TVLHeadless; null in the launcher.
 using DeltaObserver = void (*)(const wchar_t* line);
 extern DeltaObserver gDeltaObserver;
+
+// Forgets what this run learned: the last scan, and the hosts that answer
+// one range per request. Tests start each case from nothing.
+void forgetDeltaState();

@@ -27,5 +27,9 @@ extern std::string gHeldTarget;
 // Set by the worker before its downloads.
 extern bool gFilesAsObjects;
 
+// Forgets what downloads learned this run (files that come whole, the last
+// scan, hosts of one range per request): tests start each case afresh.
+void forgetDownloadMemory();
+
 // "installed.txt" in dataFolder: one line "version=N".
 void writeInstallRecord();

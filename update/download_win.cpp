@@ -16,7 +16,6 @@
 #include "update/download.h"
 #include "update/file_check.h"
 #include "update/http_client.h"
-#include "update/rate_limit.h"
 #include "update/sha1_win.h"
 
 bool gFilesAsObjects = false;
@@ -119,7 +118,6 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         *have += keep;
         gState.bytesDone += keep;
         gState.bytesFromNetwork += keep;
-        throttleNetwork(keep);
         if (keep > 0) postStateChanged(0);
         if (!readable || tooMuch) return false;
     }
@@ -189,7 +187,8 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
 }
 
 // Files whose delta ended in a file that failed its SHA-1 (a map that lied,
-// or a false match): from then on they come whole, so nothing loops.
+// or a false match), or whose server does not answer ranges usefully: from
+// then on they come plainly, so nothing loops.
 std::vector<std::string> gWholeOnly;
 
 bool deltaAllowed(const ManifestEntry& entry, const EntryPaths& paths) {
@@ -212,6 +211,7 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64
     const bool fromZero = *have == 0 && written.ok();
     const DeltaOutcome outcome = fetchByDelta(entry, paths.target, file.get(), have, fromZero ? &written : nullptr,
                                               &stats);
+    if (outcome == kDeltaGaveUp) gWholeOnly.push_back(entry.sha1);  // and the rest comes plainly now
     if (outcome != kDeltaComplete) file.reset();
     if (outcome == kDeltaComplete && !(fromZero && written.finishHex(sha1))) {
         sha1[0] = 0;
@@ -255,6 +255,11 @@ bool attempt(ManifestEntry& entry) {
 }
 
 }  // namespace
+
+void forgetDownloadMemory() {
+    gWholeOnly.clear();
+    forgetDeltaState();
+}
 
 bool downloadEntry(ManifestEntry& entry) {
     showDownloading(entry);

@@ -9,6 +9,7 @@
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
+#include "update/rate_limit.h"
 
 void openHttpSession() {
     HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -139,9 +140,15 @@ BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, D
         bool ok = ::WinHttpQueryDataAvailable(request, &available) != 0;
         if (ok && available > 0) {
             DWORD want = available < size - *got ? available : size - *got;
+            // Under a speed limit each read stays well within the bucket, so
+            // no burst runs ahead of it.
+            if (gState.speedLimit > 0 && want > kBodyChunk) want = kBodyChunk;
             ok = ::WinHttpReadData(request, static_cast<char*>(buffer) + *got, want, &read) != 0;
         }
         if (!ok) read = 0;
+        // Every byte from the network goes through the one limit: documents,
+        // maps, multipart headers and read-ahead alike.
+        throttleNetwork(read);
         const uint64_t now = ::GetTickCount64();
         if (!slowBodyGuardAllows(guard, now, read)) return kBodyTooSlow;
         if (!ok) return kBodyReadError;

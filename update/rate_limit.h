@@ -17,6 +17,6 @@ struct RateLimit {
 // eighth of a second's worth, so no burst skews the rate over seconds.
 uint32_t rateLimitDelayMs(RateLimit& limit, int64_t bytes, uint64_t nowMs);
 
-// The download loops call this for every network byte they take: it waits
-// as the limit in gState.speedLimit asks (none when it is 0).
+// The HTTP client calls this for every body byte it reads, on any thread:
+// it waits as the limit in gState.speedLimit asks (none when it is 0).
 void throttleNetwork(int64_t bytes);

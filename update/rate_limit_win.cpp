@@ -3,11 +3,19 @@
 #include "core/launcher_state.h"
 #include "update/rate_limit.h"
 
+namespace {
+StateMutex gLimitLock;  // the worker, the image loader and the launcher's own update all read
+RateLimit gLimit;
+}  // namespace
+
 void throttleNetwork(int64_t bytes) {
-    // The download loops run on the worker's thread only.
-    static RateLimit limit;
-    const int64_t wanted = gState.speedLimit;
-    if (wanted != limit.bytesPerSecond) limit = RateLimit{wanted};
-    const uint32_t wait = rateLimitDelayMs(limit, bytes, ::GetTickCount64());
+    if (gState.speedLimit <= 0) return;  // no lock on the way of an unlimited download
+    uint32_t wait = 0;
+    {
+        LockHolder hold(gLimitLock);
+        const int64_t wanted = gState.speedLimit;
+        if (wanted != gLimit.bytesPerSecond) gLimit = RateLimit{wanted};
+        wait = rateLimitDelayMs(gLimit, bytes, ::GetTickCount64());
+    }
     if (wait) ::Sleep(wait);
 }

@@ -21,6 +21,13 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   single_part  answer a request for several ranges with the first one alone (a 206 of one part)
   malformed_multipart  answer several ranges with a multipart body whose first part's
                Content-Range names other bytes than it carries
+  multirange_status  answer a request for several ranges with this status and no body
+               (Varnish answers 416 so); one range is answered as usual
+  ranges_status  the same for any request of explicit ranges ("bytes=a-b", one or
+               several); "bytes=N-" is answered as usual
+  epilogue     after a multipart body's closing boundary, send this many filler bytes
+               (no Content-Length: the body ends when the connection does); what was
+               sent before the client left is logged as a line {"epilogue_sent": "N"}
   delay_ms     sleep this long before every chunk of the body
   pause_after_first_ms  sleep this long after the first chunk (a transfer that stalls)
   chunk        body chunk size in bytes (default 1 MiB, 64 KiB when endless)
@@ -174,6 +181,10 @@ class Handler(BaseHTTPRequestHandler):
             return self.send_trickled_headers(target, rule)
         status, body = self.resolve(target, rule)
         ranges = self.explicit_ranges()
+        if status == 200 and ranges and len(ranges) > 1 and rule.get("multirange_status"):
+            return self.send_empty(int(rule["multirange_status"]))
+        if status == 200 and ranges and rule.get("ranges_status"):
+            return self.send_empty(int(rule["ranges_status"]))
         if status == 200 and ranges and not rule.get("ignore_range") and body.path:
             return self.send_ranges(body.path, ranges, rule)
         offset = self.range_offset()
@@ -240,9 +251,35 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Type", content_type)
         for name, value in extra:
             self.send_header(name, value)
+        if rule.get("epilogue") and len(ranges) > 1:
+            return self.send_with_epilogue(payload, int(rule["epilogue"]))
         self.send_header("Content-Length", str(len(payload)))
         self.end_headers()
         self.send_body(Body(data=payload), rule)
+
+    def send_with_epilogue(self, payload, filler):
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        sent = 0
+        try:
+            self.wfile.write(payload)
+            block = b"x" * 65536
+            while sent < filler:
+                self.wfile.write(block[:min(len(block), filler - sent)])
+                sent += min(len(block), filler - sent)
+            self.wfile.flush()
+        except OSError:
+            pass
+        with LOCK:
+            with open(os.path.join(ROOT, "requests.log"), "a") as f:
+                f.write(json.dumps({"target": "", "epilogue_sent": str(sent)}) + "\n")
+
+    def send_empty(self, status):
+        self.send_response(status)
+        self.send_header("Cache-Control", cache_control(self.path, status))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def send_body(self, body, rule):
         chunk = int(rule.get("chunk", 1 << 20))

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "core/launcher_state.h"
+#include "update/download.h"
 #include "update/http_client.h"
 
 namespace testsrv {
@@ -61,6 +62,7 @@ std::wstring rootPath() {
 void useServer() {
     static void* session = nullptr;
     resetLauncherState();
+    forgetDownloadMemory();
     std::wstring h = host();
     wcsncpy(gState.serverHost, h.c_str(), kServerHostUnits - 1);
     if (!session) {
@@ -104,7 +106,7 @@ std::vector<LoggedRequest> requests() {
     char line[4096];
     while (std::fgets(line, sizeof line, f)) {
         std::string s(line);
-        out.push_back({jsonField(s, "target"), jsonField(s, "range"), jsonField(s, "agent")});
+        out.push_back({jsonField(s, "target"), jsonField(s, "range"), jsonField(s, "agent"), jsonField(s, "epilogue_sent")});
     }
     std::fclose(f);
     return out;

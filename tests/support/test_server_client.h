@@ -12,6 +12,7 @@ struct LoggedRequest {
     std::string target;
     std::string range;  // empty when the request had no Range header
     std::string agent;
+    std::string epilogueSent;  // on the line an "epilogue" rule logs when its answer ends
 };
 
 std::wstring host();
