@@ -22,9 +22,19 @@ bool readLimit(const std::string& text, int32_t* out) {
     return true;
 }
 
-// A path the launcher wrote: printable, well-formed, of a sane length.
+// "X:\..." or a share, "\\server\share...". "C:Tervalon" names a folder
+// relative to that drive's current directory, and "\Games" one on the
+// current drive: either would follow wherever the launcher was started.
+bool fullFolderPath(const std::string& text) {
+    const bool letter = (text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z');
+    if (text.size() >= 3 && letter && text[1] == ':' && text[2] == '\\') return true;
+    return text.size() >= 3 && text[0] == '\\' && text[1] == '\\' && text[2] != '\\' && text[2] != '?' &&
+           text[2] != '.';
+}
+
+// A path the launcher wrote: printable, well-formed, of a sane length, full.
 bool readFolder(const std::string& text, std::string* out) {
-    if (text.empty() || text.size() > kLongestGameFolderBytes) return false;
+    if (text.empty() || text.size() > kLongestGameFolderBytes || !fullFolderPath(text)) return false;
     for (unsigned char c : text)
         if (c < 0x20 || c == 0x7F) return false;
     if (!isWellFormedUtf8(text.data(), text.size())) return false;

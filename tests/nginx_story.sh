@@ -111,6 +111,10 @@ object="/launcher/o/$(sha1sum < "$build/Tervalon.exe" | cut -d' ' -f1)"
 for missing in "/launcher/o/$(printf 'f%.0s' {1..40})" /launcher/nothing; do
     [ "$(cache_control "$missing")" = "no-store" ] || fail "a 404 may be kept: $missing"
 done
+# A range past the end of an object: nginx's 416, which no cache may keep.
+unsatisfiable=$(curl -sk -o /dev/null -D - -H 'Range: bytes=999999999-' "https://$address$object" | tr -d '\r')
+grep -q "^HTTP/1.1 416" <<<"$unsatisfiable" && grep -qi "^cache-control: no-store$" <<<"$unsatisfiable" ||
+    fail "a 416 may be kept: $unsatisfiable"
 touch "$site/publishing"
 headers=$(curl -sk -o /dev/null -D - "https://$address/launcher/manifest" | tr -d '\r')
 rm "$site/publishing"

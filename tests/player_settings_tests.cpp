@@ -30,6 +30,12 @@ TEST_CASE("settings read back as written; a spoiled line costs only itself") {
     for (const std::string& bad : {std::string("game_folder=\n"), std::string("game_folder=D:\\\x01x\n"),
                                   std::string("game_folder=D:\\\xC3\n"), "game_folder=" + std::string(1025, 'a')})
         CHECK(read(bad).gameFolder.empty());
+    // Only full paths: one relative to a drive's current folder, or to the
+    // current drive, would install wherever the launcher was started from.
+    for (const char* relative : {"game_folder=C:Tervalon\n", "game_folder=\\Games\\Tervalon\n",
+                                 "game_folder=Games\\Tervalon\n", "game_folder=\\\\?\\C:\\Games\n"})
+        CHECK(read(relative).gameFolder.empty());
+    CHECK(read("game_folder=\\\\nas\\games\\Tervalon\n").gameFolder == "\\\\nas\\games\\Tervalon");
     CHECK(read(std::string(4097, '\n') + "speed_limit=5\n").speedLimitMBps == 0);  // no settings file is that long
     CHECK(read("speed_limit=5").speedLimitMBps == 5);                             // cut before its newline
 }

@@ -309,10 +309,18 @@ TEST_CASE("a cache that lags behind serves an older release: nothing newer yet, 
     REQUIRE(f.reaches(Ready));  // version 5 accepted, and kept
     serve(4);                   // the Ready poll meets an older release
     CHECK_FALSE(f.ended(500));
+    std::string forged = signer::signRelease(signer::releaseHead(7, current.manifestObject, current.notesObject));
+    forged.replace(forged.find("version 7"), 9, "version 8");  // newer, but not signed by the key
+    testsrv::putFile("launcher/release", forged);
+    CHECK_FALSE(f.ended(500));  // no news: PLAY stays
+    CHECK_FALSE(f.passed(ServerError));
     serve(6);
     REQUIRE(f.ended());  // a newer one ends the wait
 
-    serve(4);  // a fresh cycle meets the lagging cache
+    // A fresh cycle meets the lagging cache, with the record of accepted
+    // versions lost: the kept release still proves version 5.
+    serve(4);
+    ::DeleteFileW((std::wstring(gState.dataFolder) + L"\\release_versions.txt").c_str());
     ::CloseHandle(f.cycle);
     gPhases.clear();
     f.start();

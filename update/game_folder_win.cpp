@@ -144,6 +144,18 @@ std::wstring localPath(const std::wstring& folder, const ManifestEntry& entry) {
     return entryLocalPath(folder.c_str(), entry, path, kFilePathUnits) ? std::wstring(path) : std::wstring();
 }
 
+// Is `path`, or a folder on its way down from `folder`, a link (a junction,
+// a symbolic link, any reparse point)? Such a link is the player's: nothing
+// is removed or copied through it, so no walk ever leaves the game folder.
+bool reachedThroughLink(const std::wstring& folder, const std::wstring& path) {
+    for (size_t i = folder.size() + 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\') continue;
+        const DWORD attributes = ::GetFileAttributesW(path.substr(0, i).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    }
+    return false;
+}
+
 void createParents(const std::wstring& folder, const std::wstring& path) {
     for (size_t i = folder.size() + 1; i < path.size(); ++i)
         if (path[i] == L'\\') ::CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
@@ -154,7 +166,8 @@ void removeEmptyParents(const std::wstring& folder, std::wstring path) {
     for (size_t slash = path.rfind(L'\\'); slash != std::wstring::npos && slash > folder.size();
          slash = path.rfind(L'\\')) {
         path.resize(slash);
-        if (!::RemoveDirectoryW(path.c_str())) return;
+        // Removing a linked folder would remove the player's link.
+        if (reachedThroughLink(folder, path) || !::RemoveDirectoryW(path.c_str())) return;
     }
 }
 
@@ -207,8 +220,9 @@ Copied copyChecked(const ManifestEntry& entry, const std::wstring& source, const
     FILETIME written;
     if (!in || !out || !hash.ok() || !::GetFileTime(in.get(), nullptr, nullptr, &written)) return Copied::Failed;
     Copied result = Copied::Failed;
+    // A file waiting for its update is carried as it is: the update checks it.
     if (copyBytes(in.get(), out.get(), hash, progress) && hash.finishHex(sha1))
-        result = std::strcmp(sha1, entry.sha1) != 0 ? Copied::Differs
+        result = !entry.needsUpdate && std::strcmp(sha1, entry.sha1) != 0 ? Copied::Differs
                  : ::FlushFileBuffers(out.get()) && ::SetFileTime(out.get(), nullptr, nullptr, &written)
                      ? Copied::Whole
                      : Copied::Failed;
@@ -226,14 +240,31 @@ std::wstring fileName(const ManifestEntry& entry) {
     return utf8ToUtf16(start, std::strlen(start), name, 200) >= 0 ? std::wstring(name) : std::wstring(L"a file");
 }
 
-// The files that checked out this cycle: the ones a copy can vouch for.
+// Every file of the manifest that is there: those that checked out this
+// cycle, checked again on the way; and those an update will replace, as
+// they are, since they are the base its deltas start from.
 std::vector<const ManifestEntry*> filesToCopy(const std::wstring& from, int64_t* bytes) {
     std::vector<const ManifestEntry*> files;
     *bytes = 0;
     for (const ManifestEntry& entry : gState.manifestEntries) {
-        if (entry.needsUpdate || fileSize(localPath(from, entry)) != entry.size) continue;
+        const std::wstring path = localPath(from, entry);
+        const int64_t size = fileSize(path);
+        if (size < 0 || (!entry.needsUpdate && size != entry.size) || reachedThroughLink(from, path)) continue;
         files.push_back(&entry);
-        *bytes += entry.size;
+        *bytes += size;
+    }
+    return files;
+}
+
+// The files this game may have put in its folder: the manifest's, and
+// those the verification cache knows from earlier versions.
+std::vector<ManifestEntry> knownGameFiles() {
+    std::vector<ManifestEntry> files = gState.manifestEntries;
+    for (const FileCacheEntry& row : gState.fileCache) {
+        if (!manifestPathAllowed(row.path)) continue;
+        ManifestEntry entry{};
+        std::memcpy(entry.path, row.path, sizeof entry.path);
+        files.push_back(entry);
     }
     return files;
 }
@@ -247,6 +278,7 @@ bool enoughSpace(const std::wstring& to, int64_t bytes) {
 void removeFiles(const std::wstring& folder, const std::vector<const ManifestEntry*>& files) {
     for (const ManifestEntry* entry : files) {
         const std::wstring path = localPath(folder, *entry);
+        if (path.empty() || reachedThroughLink(folder, path)) continue;
         ::DeleteFileW(path.c_str());
         ::DeleteFileW((path + L".part").c_str());
         removeEmptyParents(folder, path);
@@ -288,7 +320,12 @@ FolderOutcome copyGame(const std::wstring& from, const std::wstring& to) {
         removeFiles(to, placed);
         return {false, formatted(kCopyFailed, to.c_str(), L"the launcher's settings could not be written", from.c_str())};
     }
-    removeFiles(from, files);
+    // Nothing of the game stays behind: files of older versions and part
+    // files go with the copied ones.
+    const std::vector<ManifestEntry> known = knownGameFiles();
+    std::vector<const ManifestEntry*> old;
+    for (const ManifestEntry& entry : known) old.push_back(&entry);
+    removeFiles(from, old);
     ::RemoveDirectoryW(from.c_str());  // only when nothing else is left in it
     return {true, formatted(kMoved, to.c_str())};
 }
@@ -322,17 +359,11 @@ FolderOutcome moveGameFolder(const std::wstring& picked) {
 
 FolderOutcome uninstallGame() {
     const std::wstring folder = gState.gameFolder;
-    std::vector<ManifestEntry> files = gState.manifestEntries;
-    for (const FileCacheEntry& row : gState.fileCache) {  // installed by an earlier version, perhaps
-        if (!manifestPathAllowed(row.path)) continue;
-        ManifestEntry entry{};
-        std::memcpy(entry.path, row.path, sizeof entry.path);
-        files.push_back(entry);
-    }
+    const std::vector<ManifestEntry> files = knownGameFiles();
     int failed = 0;
     for (const ManifestEntry& entry : files) {
         const std::wstring path = localPath(folder, entry);
-        if (path.empty()) continue;
+        if (path.empty() || reachedThroughLink(folder, path)) continue;
         if (!::DeleteFileW(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
             ::GetLastError() != ERROR_PATH_NOT_FOUND)
             ++failed;

@@ -1,10 +1,12 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
 #include "core/atomic_file_win.h"
 #include "core/launcher_state.h"
+#include "update/release.h"
 #include "update/release_floor.h"
 #include "update/release_fetch_win.h"
 #include "update/signing_formats.h"
@@ -25,9 +27,26 @@ std::vector<ReleaseFloor> loadFloors() {
 
 std::string keyText() { return encodeBase64(gState.manifestKey.xy, sizeof gState.manifestKey.xy); }
 
+// The version of the release kept in the data folder, when it is signed
+// under the key and names this host: it proves that version was accepted,
+// so losing the record alone cannot let an older release back in.
+int32_t keptReleaseVersion() {
+    const std::wstring path = keptReleasePath();
+    const ByteBuffer bytes = path.empty() ? ByteBuffer() : readWholeFile(path.c_str());
+    Release kept;
+    if (!bytes || !readRelease(bytes.data, bytes.size, &kept) || !releaseSigned(bytes.data, kept) ||
+        kept.host != configuredHost())
+        return 0;
+    return kept.version;
+}
+
 }  // namespace
 
-ReleaseFloor loadReleaseFloor() { return floorFor(loadFloors(), keyText(), configuredHost()); }
+ReleaseFloor loadReleaseFloor() {
+    ReleaseFloor floor = floorFor(loadFloors(), keyText(), configuredHost());
+    if (gState.manifestKey.state == kManifestKeyValid) floor.version = std::max(floor.version, keptReleaseVersion());
+    return floor;
+}
 
 bool saveReleaseFloor(int32_t version, int32_t launcher) {
     wchar_t path[kFilePathUnits];

@@ -396,13 +396,18 @@ Work checkFiles() {
 // ---- Ready ------------------------------------------------------------
 
 // The version the server announces now: the release's where this cycle
-// used one, else the info's. 0 when the poll got no answer to go by.
+// used one, else the info's. 0 when the poll got no answer to go by, or a
+// release the cycle would refuse: only one it would accept is news.
 int32_t announcedVersion(const ServerInfoPoll& poll) {
     if (!gUsingRelease) return poll.hasVersion ? poll.version : 0;
     DWORD status = 0;
     ByteBuffer bytes = fetchServerDocument(L"/launcher/release", &status, kReleaseLimit);
     Release r;
-    return bytes && status == 200 && readRelease(bytes.data, bytes.size, &r) ? r.version : 0;
+    if (!bytes || status != 200 || !readRelease(bytes.data, bytes.size, &r)) return 0;
+    if (keyed() && !releaseSigned(bytes.data, r)) return 0;
+    const ReleaseVerdict verdict = keyed() ? judgeRelease(r, configuredHost(), secondsNow(), loadReleaseFloor().version, true)
+                                           : judgeRelease(r, configuredHost(), 0, 0, false);
+    return verdict == kReleaseUsable ? r.version : 0;
 }
 
 // Polls the info every 20 s; returns when a new version is announced while
@@ -486,9 +491,11 @@ bool offerUpdate(const Work& work) {
     return !commandPending();
 }
 
+// The files and their .part files go to the game folder, which the player
+// may have put on another drive than the data folder.
 bool enoughDiskSpace(int64_t bytes) {
     ULARGE_INTEGER available;
-    if (!::GetDiskFreeSpaceExW(gState.dataFolder, &available, nullptr, nullptr)) return true;
+    if (!::GetDiskFreeSpaceExW(gState.gameFolder, &available, nullptr, nullptr)) return true;
     if (static_cast<int64_t>(available.QuadPart) >= bytes + kDiskSpaceMargin) return true;
     setStatus(LocalError, kNoDiskSpace, static_cast<double>(bytes) / kGiB);
     waitForPlayer();

@@ -188,6 +188,9 @@ class Handler(BaseHTTPRequestHandler):
         if status == 200 and ranges and not rule.get("ignore_range") and body.path:
             return self.send_ranges(body.path, ranges, rule)
         offset = self.range_offset()
+        if status == 200 and offset and not rule.get("ignore_range") and offset >= body.size:
+            # As nginx: a range that starts past the end is not satisfiable, and never kept.
+            return self.send_empty(416, [("Content-Range", f"bytes */{body.size}")])
         if status == 200 and offset and not rule.get("ignore_range") and offset <= body.size:
             body.start = offset
             status = 206
@@ -275,9 +278,11 @@ class Handler(BaseHTTPRequestHandler):
             with open(os.path.join(ROOT, "requests.log"), "a") as f:
                 f.write(json.dumps({"target": "", "epilogue_sent": str(sent)}) + "\n")
 
-    def send_empty(self, status):
+    def send_empty(self, status, headers=()):
         self.send_response(status)
         self.send_header("Cache-Control", cache_control(self.path, status))
+        for name, value in headers:
+            self.send_header(name, value)
         self.send_header("Content-Length", "0")
         self.end_headers()
 
