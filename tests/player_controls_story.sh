@@ -141,10 +141,35 @@ headless --verify >/dev/null || fail "--verify before the copy"
 before=$(file_requests)
 echo "a damaged file stops the copy; it leaves nothing of its own in the new folder"
 
+# Version 5 changes Game.ini: the copy carries the old one as it is (an
+# update's base) and leaves no game file behind; the update then replaces it.
+echo "[Game] version 5" > "$root/files/Tervalon/Game.ini"
+python3 "$here/support/test_site.py" --root "$root" --version 5 >/dev/null
 out=$(headless --game-folder 'T:\Tervalon') || fail "the copy: $out"
-grep -q '^Ready: The game is now in T:\\Tervalon • up to date$' <<<"$out" || fail "no copy said: $out"
+grep -q '^UpdateReady: The game is now in T:\\Tervalon • 1 file(s), 0.00 GB to download$' <<<"$out" ||
+    fail "no copy said: $out"
+grep -q '^Ready: Up to date • version 5$' <<<"$out" || fail "no update after the copy: $out"
 same_game "$other_fs/Tervalon" || fail "the copied game differs"
 [ -z "$(find "$c/Games" -type f 2>/dev/null)" ] || fail "files left in the old folder: $(find "$c/Games" -type f)"
 [ -z "$(find "$other_fs/Tervalon" -name '*.part')" ] || fail "part files left in the new folder"
-[ "$(file_requests)" = "$before" ] || fail "the copy downloaded"
-echo "copy to a tmpfs drive: checked, moved, the old copy gone"
+[ "$(file_requests)" = $((before + 1)) ] || fail "the copy downloaded more than the changed file"
+echo "copy to a tmpfs drive: checked, moved with the file waiting for its update, the old copy gone"
+
+# ---- the drive that holds the game fills ------------------------------------------
+# The data folder stays on C:; an update of 600 MiB cannot fit on the game's drive.
+if mountpoint -q "$other_fs"; then
+    truncate -s 600M "$root/files/Tervalon/Content/Paks/Extra.pak"
+    python3 "$here/support/test_site.py" --root "$root" --version 6 >/dev/null
+    ("$wine_run" "$prefix" "$app/TVLHeadless.exe" --press-update --timeout 60 > "$state/full.out" 2>&1 || true) 2>/dev/null &
+    runner=$!
+    for _ in $(seq 300); do grep -q '^LocalError\|^Ready' "$state/full.out" && break; sleep 0.1; done
+    pkill -KILL -f "$app/TVLHeadless.exe" || true
+    wait "$runner" 2>/dev/null || true
+    grep -q '^LocalError: Not enough disk space: 0.6 GB free space needed.' "$state/full.out" ||
+        fail "an update larger than the game's drive was not refused: $(tr -d '\r' < "$state/full.out")"
+    [ -z "$(find "$other_fs" -name 'Extra.pak*')" ] || fail "the refused update wrote to the game's drive"
+    rm "$root/files/Tervalon/Content/Paks/Extra.pak"
+    echo "the game's drive without the space: refused before any download"
+else
+    echo "the game's drive filling: not tried (this machine does not allow mounting a small tmpfs)"
+fi
