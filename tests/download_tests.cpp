@@ -11,6 +11,7 @@
 #include "tests/support/wide_strings.h"
 #include "update/body_prefetch_win.h"
 #include "update/download.h"
+#include "update/http_client.h"
 
 namespace {
 
@@ -287,5 +288,22 @@ TEST_CASE("a speed limit of 2 MB/s holds a 20 MB download within 5 % of it, over
     const double rate = static_cast<double>(content.size()) / seconds / 1048576.0;
     CAPTURE(rate);
     CHECK(rate >= 2 * 0.95);
+    CHECK(rate <= 2 * 1.05);
+}
+
+TEST_CASE("the limit holds for a document fetched whole too: a launcher build, a manifest, a map") {
+    DownloadFixture f("limited-document");
+    const std::string build = testsrv::randomBytes(3 * 1048576, 78);
+    testsrv::putFile("launcher/o/" + std::string(64, 'b'), build);
+    gState.speedLimit = 2 * 1048576;
+    const uint64_t started = ::GetTickCount64();
+    DWORD status = 0;
+    const ByteBuffer body = fetchServerDocument((L"/launcher/o/" + std::wstring(64, L'b')).c_str(), &status);
+    const double seconds = static_cast<double>(::GetTickCount64() - started) / 1000.0;
+    gState.speedLimit = 0;
+    REQUIRE(body);
+    CHECK(std::string(body.data, body.size) == build);
+    const double rate = static_cast<double>(build.size()) / seconds / 1048576.0;
+    CAPTURE(rate);
     CHECK(rate <= 2 * 1.05);
 }
