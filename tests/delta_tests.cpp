@@ -163,6 +163,13 @@ TEST_CASE("ranges go several to a request, in the form HTTP has them") {
     REQUIRE(requests.size() == 2);
     CHECK(rangeHeaderValue(requests[0]) == "bytes=0-9,5010-5010");
     CHECK(rangeHeaderValue(requests[1]) == "bytes=5020-5049");
+    // A long copy between two fetches ends the request: nobody reads the
+    // answer while it is written.
+    runs[1].length = kLongCopyRun;
+    const auto split = rangeRequests(runs, 200);
+    REQUIRE(split.size() == 2);
+    CHECK(split[0].size() == 1);
+    CHECK(split[1].size() == 2);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "core/launcher_state.h"
 #include "tests/support/test_server_client.h"
 #include "core/wait_seam.h"
+#include "update/body_prefetch_win.h"
 #include "update/download.h"
 #include "update/http_client.h"
 #include "update/release.h"
@@ -228,4 +229,34 @@ TEST_CASE("a document that announces more than 1 MiB has only the slow-retrieval
     CHECK(fetchText(L"/launcher/manifest", &status).size() == 1536 * 1024);
     gWaitSeam.divisor = 1;
     testsrv::setRules("[]");
+}
+
+TEST_CASE("a reader that stops to write a long copy is no slow server: the rule counts again after its pause") {
+    testsrv::useServer();
+    gWaitSeam.divisor = 1000;  // the slow-body span at its floor of 1 s
+    const std::string object(40, 'c');
+    const std::string body = testsrv::randomBytes(12 * 1048576, 5);  // more than the read-ahead holds
+    testsrv::putFile("launcher/o/" + object, body);
+    bool readAhead = true;
+    SUBCASE("with the read-ahead, which fills up and waits") {}
+    SUBCASE("read inline") { readAhead = false; }
+    ServerRequest request = openServerRequest((L"/launcher/o/" + std::wstring(object.begin(), object.end())).c_str(), 0);
+    REQUIRE(request);
+    std::string got;
+    bool whole = true;
+    {
+        BodyPrefetcher reader(request.request, 1 << 20, readAhead);
+        for (int i = 0;; ++i) {
+            const char* block = nullptr;
+            DWORD count = 0;
+            whole = reader.next(&block, &count);
+            if (!whole || count == 0) break;
+            got.append(block, count);
+            reader.release();
+            if (i == 0) ::Sleep(1500);  // a copy out of the installed copy, longer than the span
+        }
+    }
+    gWaitSeam.divisor = 1;
+    CHECK(whole);
+    CHECK(got == body);
 }

@@ -14,10 +14,11 @@ struct Slot {
 };
 }  // namespace
 
-// Time between two reads beyond this is the consumer's (copying a long run
-// out of the installed copy), not the server's: the slow-body rule starts
-// its count again after it, since the server had filled every block.
-constexpr uint64_t kConsumerPauseMs = 1000;
+// Time between two reads beyond an eighth of the slow-body span is the
+// consumer's (copying a long run out of the installed copy), not the
+// server's: the rule starts its count again after it, since the server had
+// filled every block the consumer was given.
+constexpr uint64_t kConsumerPauseShare = 8;
 
 struct BodyPrefetcher::Shared {
     HINTERNET request;
@@ -36,7 +37,8 @@ struct BodyPrefetcher::Shared {
     Slot readInto(int slot) {
         DWORD got = 0;
         const uint64_t now = ::GetTickCount64();
-        if (lastReadMs && now - lastReadMs > kConsumerPauseMs) startSlowBodyGuard(guard, now, guard.spanMs, guard.minBytes);
+        if (lastReadMs && now - lastReadMs > guard.spanMs / kConsumerPauseShare)
+            startSlowBodyGuard(guard, now, guard.spanMs, guard.minBytes);
         BodyPiece piece = readBodyPiece(request, guard, block(slot), blockSize, &got);
         // A body too slow fails the attempt; the part file keeps what came before.
         bool failed = piece == kBodyReadError || piece == kBodyTooSlow;
