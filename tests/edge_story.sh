@@ -111,6 +111,19 @@ out=$(headless --press-update --exit-on-ready --timeout 120) || fail "resume: $o
 installed_matches || fail "the resumed download differs"
 grep -q " 206 bytes=$have-" "$edge/edge/access.log" || fail "no Range request from $have through the edge"
 
+echo "--- a patched pak through the edge: up to date, from single ranges where several are refused (at ${SECONDS}s)"
+# Varnish answers 416 to a request of several ranges, a cold proxy_cache 200
+# with the whole file; the map (named in the signed manifest) is fetched once.
+for at in 100000 4000000; do printf 'patched' | dd of="$build/Paks/a.pak" bs=1 seek="$at" conv=notrunc status=none; done
+publish --version 4
+edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
+edge_before=$(lines "$edge/edge/access.log")
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the patch never installed: $out"
+installed_matches || fail "the patched pak differs"
+grep '^Delta: ' <<<"$out" || fail "no delta for the patched pak: $out"
+maps=$(tail -n +"$((edge_before + 1))" "$edge/edge/access.log" | grep -c '^/launcher/o/[0-9a-f]*\.map ' || true)
+[ "$maps" = 1 ] || fail "the map was fetched $maps times"
+
 echo "--- five launchers in Ready: the origin sees the release and the info by their freshness (at ${SECONDS}s)"
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
 edge_before=$(lines "$edge/edge/access.log") origin_before=$(lines "$edge/origin/access.log")
