@@ -5,10 +5,12 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
+#include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
 #include "update/block_map.h"
@@ -33,6 +35,7 @@ struct DeltaFixture {
     sandbox::PostSink window;
     PakPair pak;
     ManifestEntry entry;
+    std::string map;  // the one served
     explicit DeltaFixture(const char* name) {
         testsrv::useServer();
         sandbox::useFolders(name);
@@ -53,10 +56,15 @@ struct DeltaFixture {
     void putMap(const std::string& of) {
         uint8_t sha1[20];
         for (int i = 0; i < 20; ++i) sha1[i] = static_cast<uint8_t>(std::stoi(std::string(entry.sha1 + 2 * i, 2), nullptr, 16));
-        testsrv::putFile("launcher/o/" + std::string(entry.sha1) + ".map",
-                         makeBlockMap(reinterpret_cast<const uint8_t*>(of.data()), of.size(), sha1));
+        map = makeBlockMap(reinterpret_cast<const uint8_t*>(of.data()), of.size(), sha1);
+        testsrv::putFile("launcher/o/" + std::string(entry.sha1) + ".map", map);
     }
     bool installed() { return sandbox::readFile(sandbox::gamePath("Paks/Tervalon.pak")) == pak.v2; }
+    bool rangesAsked() {
+        for (const auto& r : testsrv::requests())
+            if (!r.range.empty()) return true;
+        return false;
+    }
 };
 
 }  // namespace
@@ -153,4 +161,25 @@ TEST_CASE("bytes after a multipart answer's closing boundary are not read") {
     }
     REQUIRE_FALSE(sent.empty());
     CHECK(std::stoll(sent) < 64LL * 1024 * 1024);  // the read-ahead and the socket's buffers, not 512 MiB
+}
+
+TEST_CASE("with the game's key, only a map the signed manifest names by its SHA-256 is used") {
+    DeltaFixture f("delta-named-map");
+    signer::useTestKey();
+    const std::string named = signer::sha256Hex(f.map);
+    bool used = false;
+    SUBCASE("named, and the map served is that one") {
+        std::memcpy(f.entry.mapSha256, named.c_str(), 65);
+        used = true;
+    }
+    SUBCASE("named, but the server sends another map (forged, or for other bytes)") {
+        std::memcpy(f.entry.mapSha256, named.c_str(), 65);
+        std::string described = f.pak.v1;
+        described.resize(f.pak.v2.size());
+        f.putMap(described);
+    }
+    SUBCASE("not named at all") {}
+    REQUIRE(downloadEntry(f.entry));
+    CHECK(f.installed());
+    CHECK(f.rangesAsked() == used);  // otherwise the file came whole, from one plain request
 }
