@@ -3,7 +3,8 @@
 # same pak-like pair, in one run: bytes over the wire (from nginx's logs:
 # maps or control files, ranges and response headers), requests and wall
 # time, on loopback and at 20 MB/s; the new bytes and the whole file beside
-# them; the scan against sha1sum on the same file; publishing with maps
+# them; the scan against sha1sum on the same file; forged maps against the
+# costliest honest scan; publishing with maps
 # against publishing without; the scan's peak memory for an 8 GiB file.
 #   bash bench/delta.sh [MiB, default 520]
 set -euo pipefail
