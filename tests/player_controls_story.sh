@@ -28,7 +28,7 @@ wine_run="$here/../scripts/wine-run.sh"
 small="$state/small-drive"
 cleanup() {
     for mounted in "$small" "$state/t-drive"; do mountpoint -q "$mounted" 2>/dev/null && umount "$mounted"; done
-    rm -rf "$data" "$c/Games" "$c/Other" /dev/shm/tvl-player-controls-t
+    rm -rf "$data" "$c/Games" "$c/Other" /dev/shm/tvl-player-controls-t "$state/outside"
     rm -f "$prefix/dosdevices/t:" "$prefix/dosdevices/q:" "$prefix/dosdevices/s:"
 }
 trap cleanup EXIT
@@ -169,7 +169,23 @@ if mountpoint -q "$other_fs"; then
         fail "an update larger than the game's drive was not refused: $(tr -d '\r' < "$state/full.out")"
     [ -z "$(find "$other_fs" -name 'Extra.pak*')" ] || fail "the refused update wrote to the game's drive"
     rm "$root/files/Tervalon/Content/Paks/Extra.pak"
+    python3 "$here/support/test_site.py" --root "$root" --version 7 >/dev/null
     echo "the game's drive without the space: refused before any download"
 else
     echo "the game's drive filling: not tried (this machine does not allow mounting a small tmpfs)"
 fi
+
+# ---- a link inside the game folder is the player's ---------------------------------
+# The player moved Engine elsewhere and linked it back (Wine shows a folder
+# symlink as a reparse point). A move copies nothing through it and removes
+# nothing through it: the file outside stays, and the new folder gets its own.
+outside="$state/outside"
+rm -rf "$outside" && mkdir -p "$outside"
+mv "$other_fs/Tervalon/Engine" "$outside/Engine"
+ln -s "$outside/Engine" "$other_fs/Tervalon/Engine"
+cp "$outside/Engine/core.bin" "$state/core.kept"
+out=$(headless --game-folder 'C:\Games\Linked') || fail "the move with a link: $out"
+same_game "$c/Games/Linked" || fail "the game moved past a link differs"
+cmp -s "$outside/Engine/core.bin" "$state/core.kept" || fail "the move removed a file through the player's link"
+[ -L "$other_fs/Tervalon/Engine" ] || fail "the move removed the player's link"
+echo "a folder link in the game folder: nothing copied or removed through it"

@@ -317,8 +317,10 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
             continue;
         }
         report(entry, *stats);
+        gLastScan = ScannedCopy();
         return kDeltaGaveUp;
     }
     report(entry, *stats);
+    gLastScan = ScannedCopy();  // kept only for a retry: an index can be large
     return kDeltaComplete;
 }
