@@ -23,7 +23,7 @@ mkdir -p "$work/v1/Paks" "$work/v2/Paks" "$app" "$sites/z" "$work/zsync-out"
 chmod 755 "$sites"
 cp build/windows/TVLHeadless.exe "$app/"
 printf 'server=%s\r\n' "$ours" > "$app/TVLLauncher.ini"
-WINEPREFIX="$prefix" wineserver -p  # kept up between runs: no run pays for starting it
+WINEPREFIX="$prefix" wineserver -p 2>/dev/null || true  # kept up between runs (or already up): no run pays for starting it
 stop_all() {
     WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
     bash tests/support/nginx_ctl.sh stop "$work/nginx"

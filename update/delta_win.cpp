@@ -194,11 +194,15 @@ bool copyLeading(PartWriter& writer, const std::vector<DeltaRun>& runs) {
 
 enum Answer {
     kAnswerUsed,     // taken as far as it went
-    kAnswerUnfit,    // not what was asked: refused (4xx, 501), malformed, or bytes outside the plan
+    kAnswerUnfit,    // not what was asked: ranges refused (416, 501), malformed, or bytes outside the plan
+    kAnswerRefused,  // another 4xx: no ranges of this object to be had here
     kAnswerFailed,   // no whole answer: the connection, a 5xx, a body too slow
 };
 
-bool refusal(DWORD status) { return (status >= 400 && status < 500) || status == 501; }
+Answer unanswered(DWORD status) {
+    if (status == 416 || status == 501 || status == 206) return kAnswerUnfit;
+    return status >= 400 && status < 500 ? kAnswerRefused : kAnswerFailed;
+}
 
 // Streams a response body into the sink: as multipart, or as the one span
 // it says (a 200 is the whole file from 0). Reading stops at the closing
@@ -216,7 +220,7 @@ Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
         if (!parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last)) return kAnswerUnfit;
         sink.startSpan(first, last);
     } else if (!multipart) {
-        return refusal(status) || status == 206 ? kAnswerUnfit : kAnswerFailed;
+        return unanswered(status);
     }
     // Blocks of 2 MiB: while the writer copies runs out of the installed
     // copy, the network fills up to 8 MiB ahead instead of stalling.
@@ -311,8 +315,8 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
         }
         if (answer == kAnswerUsed && *have > before) continue;
         // Not an answer to what was asked. Several ranges: this host gets one
-        // at a time from now on. One range: ranges are no use here.
-        if (several && requests.front().size() > 1) {
+        // at a time from now on. One range, or a refusal: ranges are no use here.
+        if (answer != kAnswerRefused && several && requests.front().size() > 1) {
             gSingleRangeHosts.push_back(gState.serverHost);
             continue;
         }
