@@ -42,7 +42,7 @@ same_game() {  # same_game FOLDER: every file of the site, byte for byte
     return 0
 }
 
-headless >/dev/null || fail "no first install"
+headless >/dev/null || fail "no first install (exit $?)"
 same_game "$data/Game" || fail "the first install differs"
 echo "installed"
 
@@ -52,10 +52,10 @@ touch -r "$pak" "$state/pak.time"
 printf '\x5a' | dd of="$pak" bs=1 seek=1000000 conv=notrunc status=none
 touch -r "$state/pak.time" "$pak"
 before=$(file_requests)
-headless >/dev/null || fail "a start after the damage"
+headless >/dev/null || fail "a start after the damage (exit $?)"
 [ "$(file_requests)" = "$before" ] || fail "a normal start downloaded: the cache should vouch for the damaged file"
 same_game "$data/Game" && fail "the damage did not stick"
-out=$(headless --verify) || fail "--verify: $out"
+out=$(headless --verify) || fail "--verify: $out (exit $?)"
 grep -q '^Checking: Verifying game files • 3 of 3$' <<<"$out" || fail "no verifying progress: $out"
 grep -q '^Downloading: Repairing 1 file(s)$' <<<"$out" || fail "no repair of one file: $out"
 [ "$(file_requests)" = $((before + 1)) ] || fail "--verify downloaded $(($(file_requests) - before)) files, not 1"
@@ -64,12 +64,12 @@ echo "verify: a start trusted the damaged pak, --verify repaired it alone"
 
 # ---- move on one volume --------------------------------------------------------
 before=$(file_requests)
-out=$(headless --game-folder 'C:\Games\Tervalon') || fail "the move: $out"
+out=$(headless --game-folder 'C:\Games\Tervalon') || fail "the move: $out (exit $?)"
 grep -q '^Ready: The game is now in C:\\Games\\Tervalon • up to date$' <<<"$out" || fail "no move said: $out"
 same_game "$c/Games/Tervalon" || fail "the moved game differs"
 [ ! -e "$data/Game" ] || fail "the old folder is still there after a rename"
 grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the folder is not remembered"
-headless >/dev/null || fail "a start after the move"
+headless >/dev/null || fail "a start after the move (exit $?)"
 [ "$(file_requests)" = "$before" ] || fail "the move or the next start downloaded"
 echo "move on one volume: renamed, remembered, nothing downloaded"
 
@@ -78,7 +78,7 @@ mkdir -p "$c/Other" && echo "my notes" > "$c/Other/notes.txt"
 ln -sfn /proc "$prefix/dosdevices/q:"
 refused() {  # refused FOLDER TEXT
     local out
-    out=$(headless --press-retry --game-folder "$1") || fail "$1: $out"
+    out=$(headless --press-retry --game-folder "$1") || fail "$1: $out (exit $?)"
     grep -qF "LocalError: Can't move the game to $2" <<<"$out" || fail "$1: no refusal '$2' in: $out"
     same_game "$c/Games/Tervalon" || fail "$1: the game changed"
     grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "$1: the remembered folder changed"
@@ -119,7 +119,7 @@ ls "$other_fs"/Tervalon/Tervalon/Content/Paks/*.part >/dev/null 2>&1 || fail "st
 pkill -KILL -f "$app/TVLHeadless.exe" || true
 wait "$copier" 2>/dev/null || true
 before=$(file_requests)
-out=$(headless) || fail "a start after the kill: $out"
+out=$(headless) || fail "a start after the kill: $out (exit $?)"
 same_game "$c/Games/Tervalon" || fail "the kill spoiled the old copy"
 grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the kill left another folder remembered"
 [ "$(file_requests)" = "$before" ] || fail "the start after the kill downloaded"
@@ -131,13 +131,13 @@ touch -r "$core" "$state/core.time"
 printf '\x00' | dd of="$core" bs=1 seek=5000 conv=notrunc status=none
 touch -r "$state/core.time" "$core"
 left=$(cd "$other_fs" && find . -type f -printf '%p %s\n' | sort)  # what the killed copy left
-out=$(headless --press-retry --game-folder 'T:\Tervalon') || fail "the damaged copy: $out"
+out=$(headless --press-retry --game-folder 'T:\Tervalon') || fail "the damaged copy: $out (exit $?)"
 grep -qF "LocalError: Could not move the game: core.bin does not match the game's files." <<<"$out" ||
     fail "a damaged file was copied without a word: $out"
 [ "$(cd "$other_fs" && find . -type f -printf '%p %s\n' | sort)" = "$left" ] ||
     fail "the failed copy left files behind: $(find "$other_fs" -type f)"
 grep -qx 'game_folder=C:\\Games\\Tervalon' "$data/settings.txt" || fail "the failed copy changed the remembered folder"
-headless --verify >/dev/null || fail "--verify before the copy"
+headless --verify >/dev/null || fail "--verify before the copy (exit $?)"
 before=$(file_requests)
 echo "a damaged file stops the copy; it leaves nothing of its own in the new folder"
 
@@ -145,7 +145,7 @@ echo "a damaged file stops the copy; it leaves nothing of its own in the new fol
 # update's base) and leaves no game file behind; the update then replaces it.
 echo "[Game] version 5" > "$root/files/Tervalon/Game.ini"
 python3 "$here/support/test_site.py" --root "$root" --version 5 >/dev/null
-out=$(headless --game-folder 'T:\Tervalon') || fail "the copy: $out"
+out=$(headless --game-folder 'T:\Tervalon') || fail "the copy: $out (exit $?)"
 grep -q '^UpdateReady: The game is now in T:\\Tervalon • 1 file(s), 0.00 GB to download$' <<<"$out" ||
     fail "no copy said: $out"
 grep -q '^Ready: Up to date • version 5$' <<<"$out" || fail "no update after the copy: $out"
@@ -184,7 +184,7 @@ rm -rf "$outside" && mkdir -p "$outside"
 mv "$other_fs/Tervalon/Engine" "$outside/Engine"
 ln -s "$outside/Engine" "$other_fs/Tervalon/Engine"
 cp "$outside/Engine/core.bin" "$state/core.kept"
-out=$(headless --game-folder 'C:\Games\Linked') || fail "the move with a link: $out"
+out=$(headless --game-folder 'C:\Games\Linked') || fail "the move with a link: $out (exit $?)"
 same_game "$c/Games/Linked" || fail "the game moved past a link differs"
 cmp -s "$outside/Engine/core.bin" "$state/core.kept" || fail "the move removed a file through the player's link"
 [ -L "$other_fs/Tervalon/Engine" ] || fail "the move removed the player's link"

@@ -144,6 +144,16 @@ void pressIfAsked() {
     if (settled && (update || retry)) gState.retryRequested = 1;
 }
 
+// Ends with `code` at once. The background threads may be inside WinHTTP
+// (the image loader's fetch, a poll); the teardown ExitProcess runs under
+// Wine can fault there, and the exit code must say what the run found.
+[[noreturn]] void endNow(UINT code) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::TerminateProcess(::GetCurrentProcess(), code);
+    ::ExitProcess(code);  // not reached
+}
+
 void showStep(int phase, const std::wstring& text) {
     if (phase == kReleaseStep || phase == kLauncherStep || phase == kDeltaStep) {
         const wchar_t* tag = phase == kReleaseStep ? L"Release: " : phase == kLauncherStep ? L"Launcher: " : L"Delta: ";
@@ -154,7 +164,7 @@ void showStep(int phase, const std::wstring& text) {
     gShown.phase = phase;
     gShown.text = text;
     printLine(std::wstring(phaseInfo(phase).name) + L": " + text);
-    if (gOptions.exitOnReady && phase == Ready) ::ExitProcess(0);
+    if (gOptions.exitOnReady && phase == Ready) endNow(0);
 }
 
 void onStateChanged() {
@@ -177,8 +187,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     if (msg == WM_TIMER && wParam == kTimeoutTimer) {
-        std::fflush(stdout);
-        ::ExitProcess(3);
+        endNow(3);
     }
     return ::DefWindowProcW(hwnd, msg, wParam, lParam);
 }
