@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "core/kernel_handle_win.h"
-#include "core/process_start_win.h"
 #include "core/launcher_state.h"
 #include "core/launcher_version.h"
+#include "core/process_start_win.h"
+#include "trust/release_floor.h"
 #include "update/launcher_update_win.h"
-#include "update/release_floor.h"
 
 namespace {
 

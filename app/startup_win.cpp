@@ -3,19 +3,19 @@
 #include <cwchar>
 #include <string>
 
+#include "app/built_in_key.h"
+#include "app/startup.h"
 #include "core/config_file.h"
 #include "core/folders_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/player_settings_win.h"
-#include "app/built_in_key.h"
-#include "app/startup.h"
+#include "files/file_check.h"
+#include "net/http_client.h"
 #include "render/images_win.h"
 #include "steam/image_loader.h"
-#include "update/file_check.h"
-#include "update/http_client.h"
+#include "trust/signing_formats.h"
 #include "update/launcher_update_win.h"
-#include "update/signing_formats.h"
 #include "update/update_worker.h"
 
 namespace {

@@ -17,13 +17,14 @@
 #include <vector>
 
 #include "core/launcher_state.h"
-#include "update/block_map.h"
-#include "update/body_prefetch_win.h"
-#include "update/delta_plan.h"
+#include "delta/block_map.h"
+#include "delta/delta_plan.h"
+#include "files/file_check.h"
+#include "files/manifest_paths.h"
+#include "files/sha1_win.h"
+#include "net/body_prefetch_win.h"
+#include "net/http_client.h"
 #include "update/download.h"
-#include "update/file_check.h"
-#include "update/sha1_win.h"
-#include "update/http_client.h"
 #include "update/server_documents.h"
 
 namespace {

@@ -2,14 +2,14 @@
 #include <cstring>
 #include <utility>
 
-#include "steam/image_loader.h"
 #include "core/atomic_file_win.h"
+#include "core/kernel_handle_win.h"
+#include "net/http_client.h"
 #include "render/images_win.h"
 #include "resources/resource_ids.h"
+#include "steam/image_loader.h"
 #include "steam/steam_stats.h"
-#include "core/kernel_handle_win.h"
-#include "update/http_client.h"
-#include "update/release_fetch_win.h"
+#include "trust/release_fetch_win.h"
 
 std::atomic<bool> gSteamStatsLoaded{false};
 

@@ -10,10 +10,10 @@
 
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
+#include "delta/block_map.h"
 #include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
-#include "update/block_map.h"
 #include "update/download.h"
 
 namespace {

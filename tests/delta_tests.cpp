@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "update/block_map.h"
-#include "update/delta_plan.h"
-#include "update/multipart.h"
-#include "update/rate_limit.h"
-#include "update/sha1_fast.h"
+#include "delta/block_map.h"
+#include "delta/delta_plan.h"
+#include "files/sha1_fast.h"
+#include "net/multipart.h"
+#include "net/rate_limit.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
+#include "net/body_prefetch_win.h"
+#include "net/http_client.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
 #include "tests/support/wide_strings.h"
-#include "update/body_prefetch_win.h"
 #include "update/download.h"
-#include "update/http_client.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "update/file_cache.h"
+#include "files/file_cache.h"
 
 TEST_CASE("cache line reading") {
     const std::string h(40, 'f');

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "core/launcher_state.h"
+#include "files/file_cache.h"
+#include "files/file_check.h"
+#include "files/sha1_win.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/wide_strings.h"
-#include "update/file_cache.h"
-#include "update/file_check.h"
-#include "update/sha1_win.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <thread>
 
 #include "core/launcher_state.h"
-#include "tests/support/test_server_client.h"
 #include "core/wait_seam.h"
-#include "update/body_prefetch_win.h"
+#include "net/body_prefetch_win.h"
+#include "net/http_client.h"
+#include "tests/support/test_server_client.h"
+#include "trust/release.h"
 #include "update/download.h"
-#include "update/http_client.h"
-#include "update/release.h"
 #include "update/update_worker.h"
 
 namespace {

@@ -8,13 +8,13 @@
 #include "render/images_win.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
-#include "update/release.h"
 #include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/steam_fixture.h"
 #include "tests/support/test_images.h"
 #include "tests/support/test_server_client.h"
 #include "tests/support/wide_strings.h"
+#include "trust/release.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
+#include "trust/release_floor.h"
 #include "update/launcher_update_win.h"
-#include "update/release_floor.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "update/release.h"
+#include "trust/release.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "files/manifest_paths.h"
 #include "update/server_documents.h"
 
 namespace {

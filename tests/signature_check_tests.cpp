@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "update/signature_check_win.h"
-#include "update/signing_formats.h"
+#include "trust/signature_check_win.h"
+#include "trust/signing_formats.h"
 
 namespace {
 

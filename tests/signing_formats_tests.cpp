@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/config_file.h"
-#include "update/release_floor.h"
-#include "update/signing_formats.h"
+#include "trust/release_floor.h"
+#include "trust/signing_formats.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "update/slow_body_guard.h"
+#include "net/slow_body_guard.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
+#include "files/file_check.h"
 #include "tests/support/processes.h"
+#include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
-#include "tests/support/release_signer.h"
-#include "update/file_check.h"
-#include "update/release_floor.h"
+#include "trust/release_floor.h"
 #include "update/update_worker.h"
 
 namespace {

@@ -30,17 +30,17 @@
 #include <mutex>
 #include <string>
 
+#include "app/startup.h"
 #include "core/config_file.h"
+#include "core/decimal_scan.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
+#include "core/launcher_version.h"
 #include "core/player_settings.h"
-#include "app/startup.h"
 #include "core/wait_seam.h"
+#include "delta/delta_win.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
-#include "core/decimal_scan.h"
-#include "core/launcher_version.h"
-#include "update/delta_win.h"
 #include "update/launcher_update_win.h"
 #include "update/update_worker.h"
 

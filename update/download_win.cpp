@@ -10,13 +10,14 @@
 #include "core/launcher_state.h"
 #include "core/text_utf8.h"
 #include "core/wait_seam.h"
-#include "update/block_map.h"
-#include "update/body_prefetch_win.h"
-#include "update/delta_win.h"
+#include "delta/block_map.h"
+#include "delta/delta_win.h"
+#include "files/file_check.h"
+#include "files/manifest_paths.h"
+#include "files/sha1_win.h"
+#include "net/body_prefetch_win.h"
+#include "net/http_client.h"
 #include "update/download.h"
-#include "update/file_check.h"
-#include "update/http_client.h"
-#include "update/sha1_win.h"
 
 bool gFilesAsObjects = false;
 std::string gHeldTarget;

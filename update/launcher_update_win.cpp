@@ -11,10 +11,10 @@
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/launcher_version.h"
-#include "update/http_client.h"
-#include "update/release.h"
-#include "update/release_fetch_win.h"
-#include "update/release_floor.h"
+#include "net/http_client.h"
+#include "trust/release.h"
+#include "trust/release_fetch_win.h"
+#include "trust/release_floor.h"
 
 std::wstring gLauncherExePath;
 LauncherOfferObserver gLauncherOfferObserver = nullptr;

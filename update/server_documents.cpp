@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "core/text_utf8.h"
-#include "update/manifest_paths.h"
+#include "files/manifest_paths.h"
 
 namespace {
 
@@ -14,7 +14,6 @@ constexpr size_t kNotFound = std::string_view::npos;
 constexpr size_t kPathBytes = 399;
 constexpr size_t kHashBytes = 40;
 constexpr size_t kMapHashBytes = 64;
-constexpr size_t kEncodedPathStop = 1180;
 constexpr char kEntryStart[] = "{\"p\": \"";
 constexpr char kHashStart[] = "\"h\": \"";
 constexpr char kMapStart[] = "\"m\": \"";  // optional: a reader that does not know it skips it
@@ -261,41 +260,4 @@ ManifestResult readManifest(const char* data, size_t size, std::vector<ManifestE
         result.accepted = false;  // a table we cannot hold is no table
     }
     return result;
-}
-
-bool entryLocalPath(const wchar_t* gameFolder, const ManifestEntry& entry, wchar_t* out, size_t outUnits) {
-    wchar_t relative[400];
-    long n = utf8ToUtf16(entry.path, std::strlen(entry.path), relative, 400);
-    size_t folderLen = std::wcslen(gameFolder);
-    if (n < 0 || outUnits == 0 || folderLen + 1 + static_cast<size_t>(n) + 1 > outUnits) {
-        if (outUnits) out[0] = 0;
-        return false;
-    }
-    for (long i = 0; i < n; ++i)
-        if (relative[i] == L'/') relative[i] = L'\\';
-    std::wmemcpy(out, gameFolder, folderLen);
-    out[folderLen] = L'\\';
-    std::wmemcpy(out + folderLen + 1, relative, static_cast<size_t>(n) + 1);
-    return true;
-}
-
-std::wstring encodeRequestPath(const ManifestEntry& entry) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::wstring out = L"/launcher/file?p=";
-    size_t encoded = 0;
-    for (const char* p = entry.path; *p && encoded < kEncodedPathStop; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                     std::strchr("-_./~", c) != nullptr;
-        if (plain) {
-            out.push_back(static_cast<wchar_t>(c));
-            encoded += 1;
-        } else {
-            out.push_back(L'%');
-            out.push_back(static_cast<wchar_t>(kHex[c >> 4]));
-            out.push_back(static_cast<wchar_t>(kHex[c & 15]));
-            encoded += 3;
-        }
-    }
-    return out;
 }

@@ -44,10 +44,3 @@ ServerInfoPoll readInfoPoll(const char* data, size_t size);
 // Fills `entries` afresh (room for 256, doubling when full). On rejection the
 // entries read so far stay in place, but callers must not use them.
 ManifestResult readManifest(const char* data, size_t size, std::vector<ManifestEntry>& entries);
-
-// gameFolder + "\" + path with "/" turned into "\", at most 519 units.
-// Fails when the result would not fit, rather than writing to a cut name.
-bool entryLocalPath(const wchar_t* gameFolder, const ManifestEntry& entry, wchar_t* out, size_t outUnits);
-
-// "/launcher/file?p=" followed by the percent-encoded path.
-std::wstring encodeRequestPath(const ManifestEntry& entry);

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "update/manifest_paths.h"  // kDiskSpaceMargin
+#include "files/manifest_paths.h"  // kDiskSpaceMargin
 
 constexpr uint32_t kRetryPollMs = 100;
 constexpr int kUnreachablePauses = 301;

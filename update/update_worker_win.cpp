@@ -10,16 +10,16 @@
 #include "core/launcher_state.h"
 #include "core/text_utf8.h"
 #include "core/wait_seam.h"
+#include "files/file_check.h"
+#include "files/game_folder_win.h"
+#include "net/http_client.h"
 #include "steam/game_session.h"
+#include "trust/release.h"
+#include "trust/release_fetch_win.h"
+#include "trust/release_floor.h"
 #include "update/download.h"
-#include "update/file_check.h"
-#include "update/game_folder_win.h"
-#include "update/http_client.h"
-#include "update/server_documents.h"
 #include "update/launcher_update_win.h"
-#include "update/release.h"
-#include "update/release_fetch_win.h"
-#include "update/release_floor.h"
+#include "update/server_documents.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "update/block_map.h"
-#include "update/delta_plan.h"
-#include "update/multipart.h"
+#include "delta/block_map.h"
+#include "delta/delta_plan.h"
+#include "net/multipart.h"
 
 namespace {
 

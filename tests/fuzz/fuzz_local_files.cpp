@@ -9,8 +9,8 @@
 #include <string>
 
 #include "core/config_file.h"
-#include "update/file_cache.h"
-#include "update/release_floor.h"
+#include "files/file_cache.h"
+#include "trust/release_floor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "update/manifest_paths.h"
+#include "files/manifest_paths.h"
 #include "update/server_documents.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

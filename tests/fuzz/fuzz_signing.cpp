@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "update/release.h"
-#include "update/signing_formats.h"
+#include "trust/release.h"
+#include "trust/signing_formats.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "update/manifest_paths.h"
+#include "files/manifest_paths.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) return 2;

@@ -7,8 +7,8 @@
 
 #include "core/launcher_state.h"
 #include "tests/support/test_server_client.h"
-#include "update/signature_check_win.h"
-#include "update/signing_formats.h"
+#include "trust/signature_check_win.h"
+#include "trust/signing_formats.h"
 
 namespace signer {
 

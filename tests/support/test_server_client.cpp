@@ -7,8 +7,8 @@
 #include <random>
 
 #include "core/launcher_state.h"
+#include "net/http_client.h"
 #include "update/download.h"
-#include "update/http_client.h"
 
 namespace testsrv {
 namespace {

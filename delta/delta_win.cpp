@@ -1,0 +1,330 @@
+#include "delta/delta_win.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
+#include "core/text_utf8.h"
+#include "delta/block_map.h"
+#include "delta/delta_plan.h"
+#include "files/sha1_win.h"
+#include "net/body_prefetch_win.h"
+#include "net/http_client.h"
+#include "net/multipart.h"
+#include "trust/signature_check_win.h"
+
+DeltaObserver gDeltaObserver = nullptr;
+
+namespace {
+
+constexpr size_t kScanPiece = 4 * 1024 * 1024;
+constexpr size_t kCopyPiece = 1024 * 1024;
+constexpr size_t kRangesPerRequest = 200;  // about 5 KB of header: well within nginx's 8 KB line
+
+std::wstring objectAddress(const ManifestEntry& entry, const wchar_t* suffix) {
+    std::wstring address = L"/launcher/o/";
+    for (const char* c = entry.sha1; *c; ++c) address.push_back(static_cast<wchar_t>(*c));
+    return address + suffix;
+}
+
+bool hexHash(const char* sha1) {
+    for (int i = 0; i < 40; ++i)
+        if (!((sha1[i] >= '0' && sha1[i] <= '9') || (sha1[i] >= 'a' && sha1[i] <= 'f'))) return false;
+    return sha1[40] == 0;
+}
+
+std::wstring shownName(const ManifestEntry& entry) {
+    const char* slash = std::strrchr(entry.path, '/');
+    const char* name = slash ? slash + 1 : entry.path;
+    wchar_t display[200];
+    utf8ToUtf16(name, std::strlen(name), display, 200);
+    return display;
+}
+
+bool readAt(HANDLE file, int64_t offset, void* out, DWORD size, DWORD* got) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return ::ReadFile(file, out, size, got, &at) != 0;
+}
+
+bool mapNamed(const ManifestEntry& entry, const ByteBuffer& body) {
+    if (!entry.mapSha256[0]) return gState.manifestKey.state == kNoManifestKey;  // unnamed: only where nothing is signed
+    uint8_t digest[32];
+    if (!sha256(body.data, body.size, digest)) return false;
+    static const char kHex[] = "0123456789abcdef";
+    for (int i = 0; i < 32; ++i)
+        if (entry.mapSha256[2 * i] != kHex[digest[i] >> 4] || entry.mapSha256[2 * i + 1] != kHex[digest[i] & 15])
+            return false;
+    return true;
+}
+
+bool fetchMap(const ManifestEntry& entry, BlockMap* map, DeltaStats* stats) {
+    if (!entry.mapSha256[0] && gState.manifestKey.state != kNoManifestKey) return false;
+    DWORD status = 0;
+    ++stats->requests;
+    const ByteBuffer body = fetchServerDocument(objectAddress(entry, L".map").c_str(), &status,
+                                                blockMapLimit(entry.size));
+    return body && status == 200 && mapNamed(entry, body) && readBlockMap(body.data, body.size, entry.sha1, entry.size, map);
+}
+
+// The last file's map and scan, kept for the next attempt on it: a failed
+// request never costs another pass over a multi-GB installed copy.
+struct ScannedCopy {
+    std::string sha1;
+    std::wstring installed;
+    BlockMap map;
+    std::unique_ptr<BlockIndex> index;
+};
+ScannedCopy gLastScan;
+
+// Hosts that answered several ranges in one request with anything but a
+// well-formed multipart body (Varnish answers 416): one range a request.
+std::vector<std::wstring> gSingleRangeHosts;
+
+bool singleRangeHost() {
+    return std::find(gSingleRangeHosts.begin(), gSingleRangeHosts.end(), gState.serverHost) != gSingleRangeHosts.end();
+}
+
+// The part file grows only at its end, in the new file's order.
+class PartWriter {
+public:
+    PartWriter(HANDLE part, HANDLE copy, int64_t* have, Sha1Hash* written, DeltaStats* stats)
+        : part_(part), copy_(copy), have_(have), written_(written), stats_(stats) {}
+
+    bool write(const void* data, DWORD size) {
+        DWORD done = 0;
+        if (size && (!::WriteFile(part_, data, size, &done, nullptr) || done != size)) return false;
+        // Hashed as written: no second read of a multi-GB file to verify it.
+        if (written_) written_->add(data, size);
+        *have_ += size;
+        gState.bytesDone += size;
+        postStateChanged(0);
+        return true;
+    }
+
+    // `length` bytes of the installed copy from `source`.
+    bool copy(int64_t source, int64_t length) {
+        std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(length, kCopyPiece)));
+        while (length > 0) {
+            DWORD got = 0;
+            const DWORD want = static_cast<DWORD>(std::min<int64_t>(length, kCopyPiece));
+            if (!readAt(copy_, source, buffer.data(), want, &got) || got != want || !write(buffer.data(), got))
+                return false;
+            stats_->reused += got;
+            gState.copyBytesLeft -= got;
+            source += got;
+            length -= got;
+        }
+        return true;
+    }
+
+    int64_t have() const { return *have_; }
+
+private:
+    HANDLE part_, copy_;
+    int64_t* have_;
+    Sha1Hash* written_;
+    DeltaStats* stats_;
+};
+
+// Takes bytes of the new file at any offset, as a response brings them:
+// what extends the part file is written, the gap before it filled from the
+// copy where the plan copies it, and what the part file has already skipped.
+class ResponseSink : public MultipartSink {
+public:
+    ResponseSink(PartWriter& writer, const std::vector<DeltaRun>& runs, int64_t fileSize, DeltaStats* stats)
+        : writer_(writer), runs_(runs), size_(fileSize), stats_(stats) {}
+
+    bool onPart(int64_t first, int64_t last) override {
+        at_ = first;
+        end_ = last + 1;
+        return true;
+    }
+    bool onData(const char* data, size_t size) override {
+        stats_->fetched += static_cast<int64_t>(size);
+        gState.bytesFromNetwork += static_cast<int64_t>(size);
+        if (at_ + static_cast<int64_t>(size) > end_) return false;  // more than the part announced
+        const int64_t start = at_;
+        at_ += static_cast<int64_t>(size);
+        if (at_ <= writer_.have()) return true;  // held already
+        if (start > writer_.have() && !copyUpTo(start)) return false;
+        const int64_t skip = writer_.have() - start;
+        const int64_t room = std::min<int64_t>(static_cast<int64_t>(size) - skip, size_ - writer_.have());
+        return writer_.write(data + skip, static_cast<DWORD>(room));
+    }
+    // A body that is the file from `offset` on (a 200, or one span).
+    void startSpan(int64_t offset, int64_t last) { onPart(offset, last); }
+
+private:
+    // Only copied runs may lie between the part file's end and new data:
+    // a fetched run there means the server left a range out.
+    bool copyUpTo(int64_t offset) {
+        for (const DeltaRun& run : runs_) {
+            const int64_t runEnd = run.target + run.length;
+            if (runEnd <= writer_.have()) continue;
+            if (run.target >= offset) break;
+            if (!run.copy) return false;
+            const int64_t from = writer_.have(), to = std::min(runEnd, offset);
+            if (!writer_.copy(run.source + (from - run.target), to - from)) return false;
+        }
+        return writer_.have() == offset;
+    }
+
+    PartWriter& writer_;
+    const std::vector<DeltaRun>& runs_;
+    int64_t size_;
+    DeltaStats* stats_;
+    int64_t at_ = 0, end_ = 0;
+};
+
+// Copies what the plan copies before its first fetched run.
+bool copyLeading(PartWriter& writer, const std::vector<DeltaRun>& runs) {
+    for (const DeltaRun& run : runs) {
+        if (!run.copy) return true;
+        if (!writer.copy(run.source + (writer.have() - run.target), run.target + run.length - writer.have()))
+            return false;
+    }
+    return true;
+}
+
+enum Answer {
+    kAnswerUsed,     // taken as far as it went
+    kAnswerUnfit,    // not what was asked: ranges refused (416, 501), malformed, or bytes outside the plan
+    kAnswerRefused,  // another 4xx: no ranges of this object to be had here
+    kAnswerFailed,   // no whole answer: the connection, a 5xx, a body too slow
+};
+
+Answer unanswered(DWORD status) {
+    if (status == 416 || status == 501 || status == 206) return kAnswerUnfit;
+    return status >= 400 && status < 500 ? kAnswerRefused : kAnswerFailed;
+}
+
+// Streams a response body into the sink: as multipart, or as the one span
+// it says (a 200 is the whole file from 0). Reading stops at the closing
+// boundary: whatever follows is no part of the answer.
+Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
+    const DWORD status = requestStatusCode(request);
+    std::string boundary;
+    const bool multipart = status == 206 &&
+                           multipartBoundary(responseHeader(request, WINHTTP_QUERY_CONTENT_TYPE), &boundary);
+    MultipartReader reader(boundary);
+    int64_t first = 0, last = 0;
+    if (status == 200) {
+        sink.startSpan(0, fileSize - 1);
+    } else if (status == 206 && !multipart) {
+        if (!parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last)) return kAnswerUnfit;
+        sink.startSpan(first, last);
+    } else if (!multipart) {
+        return unanswered(status);
+    }
+    // Blocks of 2 MiB: while the writer copies runs out of the installed
+    // copy, the network fills up to 8 MiB ahead instead of stalling.
+    BodyPrefetcher body(request.request, 2 * 1024 * 1024);
+    if (!body.ok()) return kAnswerFailed;
+    for (;;) {
+        const char* block = nullptr;
+        DWORD got = 0;
+        const bool readable = body.next(&block, &got);
+        if (readable && got == 0) break;
+        const bool taken = multipart ? reader.feed(block, got, sink) : sink.onData(block, got);
+        body.release();
+        if (!taken) return kAnswerUnfit;
+        if (multipart && reader.complete()) return kAnswerUsed;
+        if (!readable) return kAnswerFailed;
+    }
+    return multipart && !reader.complete() ? kAnswerUnfit : kAnswerUsed;
+}
+
+bool scanInstalledCopy(const ManifestEntry& entry, HANDLE copy, BlockIndex& index) {
+    setStatus(-1, L"Comparing %ls with the installed copy", shownName(entry).c_str());
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(copy, &size)) return false;
+    const bool scanned = scanCopy(index, size.QuadPart, kScanPiece, [copy](int64_t at, uint8_t* out, size_t want) {
+        DWORD got = 0;
+        return readAt(copy, at, out, static_cast<DWORD>(want), &got) ? static_cast<size_t>(got) : 0;
+    });
+    setStatus(-1, L"Downloading %ls", shownName(entry).c_str());
+    return scanned;
+}
+
+void report(const ManifestEntry& entry, const DeltaStats& stats) {
+    if (!gDeltaObserver) return;
+    wchar_t line[600];
+    std::swprintf(line, 600, L"%hs: reused %lld bytes, fetched %lld bytes, %d request(s)", entry.path,
+                  static_cast<long long>(stats.reused), static_cast<long long>(stats.fetched), stats.requests);
+    gDeltaObserver(line);
+}
+
+// The map and the scan of the installed copy for `entry`: this run's
+// earlier one when there is one, else fetched and made now.
+BlockIndex* scannedCopy(const ManifestEntry& entry, const wchar_t* installed, HANDLE copy, DeltaStats* stats) {
+    if (gLastScan.index && gLastScan.sha1 == entry.sha1 && gLastScan.installed == installed)
+        return gLastScan.index.get();
+    gLastScan = ScannedCopy();
+    BlockMap map;
+    if (!fetchMap(entry, &map, stats)) return nullptr;
+    auto index = std::make_unique<BlockIndex>(map);
+    if (!scanInstalledCopy(entry, copy, *index)) return nullptr;
+    gLastScan = {entry.sha1, installed, std::move(map), std::move(index)};
+    return gLastScan.index.get();
+}
+
+}  // namespace
+
+void forgetDeltaState() {
+    gLastScan = ScannedCopy();
+    gSingleRangeHosts.clear();
+}
+
+DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
+                          Sha1Hash* written, DeltaStats* stats) {
+    if (entry.size < kDeltaThreshold || !hexHash(entry.sha1)) return kDeltaUnavailable;
+    KernelHandle copy(::CreateFileW(installed, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BlockIndex* index = copy ? scannedCopy(entry, installed, copy.get(), stats) : nullptr;
+    if (!index) return kDeltaUnavailable;
+    const BlockMap& map = gLastScan.map;
+    PartWriter writer(part, copy.get(), have, written, stats);
+    struct CopiesForgotten {
+        ~CopiesForgotten() { gState.copyBytesLeft = 0; }  // however this ends
+    } forgotten;
+    const std::wstring address = objectAddress(entry, L"");
+    while (*have < entry.size) {
+        const std::vector<DeltaRun> runs = planDelta(map, *index, *have);
+        int64_t copies = 0;
+        for (const DeltaRun& run : runs) copies += run.copy ? run.length : 0;
+        gState.copyBytesLeft = copies;
+        if (!copyLeading(writer, runs)) return kDeltaFailed;
+        if (*have >= entry.size) break;
+        const bool several = !singleRangeHost();
+        const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, several ? kRangesPerRequest : 1);
+        ServerRequest request = openRangeRequest(address.c_str(), rangeHeaderValue(requests.front()));
+        ++stats->requests;
+        if (!request) return kDeltaFailed;
+        const int64_t before = *have;
+        ResponseSink sink(writer, runs, entry.size, stats);
+        const Answer answer = consume(request, sink, entry.size);
+        if (answer == kAnswerFailed) {
+            report(entry, *stats);
+            return kDeltaFailed;  // the next attempt goes on from this scan
+        }
+        if (answer == kAnswerUsed && *have > before) continue;
+        // Not an answer to what was asked. Several ranges: this host gets one
+        // at a time from now on. One range, or a refusal: ranges are no use here.
+        if (answer != kAnswerRefused && several && requests.front().size() > 1) {
+            gSingleRangeHosts.push_back(gState.serverHost);
+            continue;
+        }
+        report(entry, *stats);
+        gLastScan = ScannedCopy();
+        return kDeltaGaveUp;
+    }
+    report(entry, *stats);
+    gLastScan = ScannedCopy();  // kept only for a retry: an index can be large
+    return kDeltaComplete;
+}

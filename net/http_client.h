@@ -1,0 +1,93 @@
+// The launcher's only way to talk to its server: HTTPS GET on port 443 of
+// gState.serverHost, through the one WinHTTP session of the process.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <string>
+#include "core/byte_buffer.h"
+#include "core/owned_handle.h"
+#include "net/slow_body_guard.h"
+
+inline void closeWinHttpHandle(HINTERNET h) { ::WinHttpCloseHandle(h); }
+using WinHttpHandle = Owned<NullableTraits<HINTERNET, closeWinHttpHandle>>;
+
+// The open response of one GET. Members close in reverse order: the request,
+// then the connection it was opened on.
+struct ServerRequest {
+    WinHttpHandle connection;
+    WinHttpHandle request;
+    uint64_t sentMs = 0;  // GetTickCount64 when the request went out
+    explicit operator bool() const { return static_cast<bool>(request); }
+};
+
+constexpr wchar_t kUserAgent[] = L"UE4TVLLauncher/2.0";
+constexpr INTERNET_PORT kServerPort = 443;
+constexpr DWORD kIgnoreCertificateProblems = 0x3300;
+constexpr int kResolveTimeoutMs = 10000;
+constexpr int kConnectTimeoutMs = 10000;
+constexpr int kSendTimeoutMs = 15000;
+constexpr int kReceiveTimeoutMs = 30000;
+constexpr size_t kBodyChunk = 65536;
+
+// WinHTTP's time-outs apply to each read, so a server that trickles a byte
+// every 20 s would hold a request forever. The status line and headers must
+// arrive within this, and a document of at most kSmallDocumentBytes (info,
+// signature, offer, banner) whole within kDocumentLimitMs of its request.
+// One that announces a larger Content-Length has only the slow-retrieval
+// rule; one without a length must bring its first kSmallDocumentBytes in time.
+// Both are spans that --fast-waits divides. Missing one fails the fetch.
+constexpr uint32_t kHeadersLimitMs = 30000;
+constexpr uint32_t kDocumentLimitMs = 60000;
+constexpr size_t kSmallDocumentBytes = 1024 * 1024;
+
+// Opens gState.httpSession (automatic proxy, else the default proxy) and
+// applies the four time-outs. Leaves it null when both attempts fail.
+void openHttpSession();
+
+// GET `path` (starting with "/") with "Range: bytes=N-" when resumeOffset >= 1.
+// Empty when there was no answer at all, or no whole status line and headers
+// within kHeadersLimitMs; the status is not checked here.
+ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
+
+// GET `path` with "Range: <rangeValue>" ("bytes=a-b,c-d"), as above.
+ServerRequest openRangeRequest(const wchar_t* path, const std::string& rangeValue);
+
+// A response header (WINHTTP_QUERY_CONTENT_TYPE, _CONTENT_RANGE) as ASCII;
+// empty when it is missing or longer than 511 characters.
+std::string responseHeader(const ServerRequest& request, DWORD infoLevel);
+
+// The response's numeric status code, 0 when it cannot be read.
+DWORD requestStatusCode(const ServerRequest& request);
+
+// Starts the slow-retrieval rule for the body of `request`: from now on it
+// must bring 16,384 bytes in every 60 s (a span that --fast-waits divides).
+// A read that waits for nothing at all ends at the receive time-out, or at
+// the span where that is shorter.
+void guardBody(HINTERNET request, SlowBodyGuard& guard);
+
+// Reads what has arrived of a body, up to `size` bytes, under the rule:
+// data, the end of the body, a failed read (the body ends where it
+// stopped), or a body too slow to go on with. *got counts the bytes that
+// did arrive, also with the last two.
+enum BodyPiece { kBodyData, kBodyEnd, kBodyReadError, kBodyTooSlow };
+BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, DWORD size, DWORD* got);
+
+// Reads a body into a buffer of firstCapacity bytes that doubles whenever a
+// full read of 64 KiB would not fit, unless it is already larger than
+// growLimit; then reading stops and the body is cut there.
+// Empty when memory runs out, the body is too slow, or a document of at
+// most kSmallDocumentBytes is still arriving kDocumentLimitMs after its
+// request was sent.
+ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit);
+
+// No document of the launcher server comes near this (a manifest of 64 MiB
+// lists some 400,000 files); a body past it is endless data, not a document.
+constexpr size_t kDocumentLimit = 64 * 1024 * 1024;
+
+// The whole body of GET `path`, whatever its status. Empty when there was no
+// answer, the body was too slow (the rule above), longer than `limit`, or
+// could not be held in memory; *status is then untouched.
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit = kDocumentLimit);

@@ -1,0 +1,226 @@
+#include "net/http_client.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+#include "core/kernel_handle_win.h"
+#include "core/launcher_state.h"
+#include "core/wait_seam.h"
+#include "net/rate_limit.h"
+
+void openHttpSession() {
+    HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session)
+        session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session)
+        ::WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+    gState.httpSession = session;
+}
+
+namespace {
+
+// One send-and-wait-for-headers, shared with the pool thread that makes it.
+struct HeadersCall {
+    HINTERNET request = nullptr;
+    KernelHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::mutex lock;
+    bool abandoned = false;  // the caller gave up before the call began
+    std::atomic<bool> ok{false};
+};
+
+void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
+    std::unique_ptr<std::shared_ptr<HeadersCall>> held(static_cast<std::shared_ptr<HeadersCall>*>(context));
+    HeadersCall& call = **held;
+    {
+        std::lock_guard<std::mutex> hold(call.lock);
+        if (call.abandoned) return;  // its handle may be closed, even reused, by now
+    }
+    call.ok = ::WinHttpSendRequest(call.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+              ::WinHttpReceiveResponse(call.request, nullptr);
+    ::SetEvent(call.done.get());
+}
+
+// Sends the request and waits at most kHeadersLimitMs for its headers. The
+// call runs on a pool thread so that it can be left behind: the caller then
+// closes the request, which cancels the call on Windows; under Wine it ends
+// at WinHTTP's own time-outs.
+bool sendWithinHeadersLimit(HINTERNET request) {
+    auto call = std::make_shared<HeadersCall>();
+    call->request = request;
+    if (!call->done) return false;
+    auto* context = new std::shared_ptr<HeadersCall>(call);
+    if (!::TrySubmitThreadpoolCallback(makeHeadersCall, context, nullptr)) {
+        delete context;
+        return false;
+    }
+    if (::WaitForSingleObject(call->done.get(), scaledSpanMs(kHeadersLimitMs)) == WAIT_OBJECT_0) return call->ok;
+    std::lock_guard<std::mutex> hold(call->lock);
+    call->abandoned = true;
+    return false;
+}
+
+}  // namespace
+
+namespace {
+
+// GET `path`, with `range` as the whole "Range: ..." header line when not empty.
+ServerRequest openRequest(const wchar_t* path, const std::wstring& range) {
+    ServerRequest r;
+    if (!gState.httpSession) return r;
+    r.connection = WinHttpHandle(::WinHttpConnect(gState.httpSession, gState.serverHost, kServerPort, 0));
+    if (!r.connection) return r;
+    WinHttpHandle request(::WinHttpOpenRequest(r.connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
+                                               WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    if (!request) return {};
+    DWORD flags = kIgnoreCertificateProblems;
+    if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) return {};
+    if (!range.empty() && !::WinHttpAddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(range.size()),
+                                                      WINHTTP_ADDREQ_FLAG_ADD))
+        return {};
+    r.sentMs = ::GetTickCount64();
+    if (!sendWithinHeadersLimit(request.get())) return {};
+    r.request = std::move(request);
+    return r;
+}
+
+}  // namespace
+
+ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset) {
+    return openRequest(path, resumeOffset >= 1 ? L"Range: bytes=" + std::to_wstring(resumeOffset) + L"-" : L"");
+}
+
+ServerRequest openRangeRequest(const wchar_t* path, const std::string& rangeValue) {
+    return openRequest(path, L"Range: " + std::wstring(rangeValue.begin(), rangeValue.end()));
+}
+
+std::string responseHeader(const ServerRequest& request, DWORD infoLevel) {
+    wchar_t text[512];
+    DWORD size = sizeof text;
+    if (!::WinHttpQueryHeaders(request.request.get(), infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return {};
+    std::string out;
+    for (DWORD i = 0; i < size / sizeof(wchar_t); ++i) out.push_back(text[i] < 128 ? static_cast<char>(text[i]) : '?');
+    return out;
+}
+
+DWORD requestStatusCode(const ServerRequest& request) {
+    DWORD status = 0, size = sizeof(status);
+    if (!::WinHttpQueryHeaders(request.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    return status;
+}
+
+void guardBody(HINTERNET request, SlowBodyGuard& guard) {
+    const uint32_t span = scaledSpanMs(kSlowBodySpanMs);
+    // Set as all four time-outs of the request: Wine applies a receive
+    // time-out alone only to the next request's connection, not this one.
+    if (span < static_cast<uint32_t>(kReceiveTimeoutMs))
+        ::WinHttpSetTimeouts(request, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, static_cast<int>(span));
+    startSlowBodyGuard(guard, ::GetTickCount64(), span, kSlowBodyMinBytes);
+}
+
+// Each piece asks only for what has arrived: a read for more than that waits
+// (under Wine) until the whole buffer is full, however slowly it fills, and
+// the rule could never step in. A piece gathers arrivals for at most this
+// long, so a slow line still shows progress.
+constexpr uint64_t kPieceGatherMs = 200;
+
+BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, DWORD size, DWORD* got) {
+    *got = 0;
+    const uint64_t started = ::GetTickCount64();
+    while (*got < size) {
+        DWORD available = 0, read = 0;
+        bool ok = ::WinHttpQueryDataAvailable(request, &available) != 0;
+        if (ok && available > 0) {
+            DWORD want = available < size - *got ? available : size - *got;
+            // Under a speed limit each read stays well within the bucket, so
+            // no burst runs ahead of it.
+            if (gState.speedLimit > 0 && want > kBodyChunk) want = kBodyChunk;
+            ok = ::WinHttpReadData(request, static_cast<char*>(buffer) + *got, want, &read) != 0;
+        }
+        if (!ok) read = 0;
+        // Every byte from the network goes through the one limit: documents,
+        // maps, multipart headers and read-ahead alike.
+        throttleNetwork(read);
+        const uint64_t now = ::GetTickCount64();
+        if (!slowBodyGuardAllows(guard, now, read)) return kBodyTooSlow;
+        if (!ok) return kBodyReadError;
+        if (read == 0) return *got ? kBodyData : kBodyEnd;
+        *got += read;
+        if (now - started >= kPieceGatherMs) break;
+    }
+    return kBodyData;
+}
+
+namespace {
+
+// A body that announces more than kSmallDocumentBytes is no small document:
+// the slow-retrieval rule alone holds for it. Without a length, its first
+// kSmallDocumentBytes must come within the limit.
+bool announcedLarge(HINTERNET request) {
+    uint64_t length = 0;
+    wchar_t text[32];
+    DWORD size = sizeof text;
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return false;
+    for (const wchar_t* c = text; *c >= L'0' && *c <= L'9' && length <= kSmallDocumentBytes; ++c)
+        length = length * 10 + static_cast<uint64_t>(*c - L'0');
+    return length > kSmallDocumentBytes;
+}
+
+}  // namespace
+
+ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, size_t growLimit) {
+    SlowBodyGuard guard;
+    guardBody(request.request.get(), guard);
+    const bool small = !announcedLarge(request.request.get());
+    // `capacity` counts the bytes for the body; one more is always there for
+    // the terminating zero byte.
+    size_t capacity = firstCapacity, length = 0;
+    char* body = static_cast<char*>(std::malloc(capacity + 1));
+    while (body) {
+        if (length + kBodyChunk > capacity) {
+            if (capacity > growLimit) break;  // long enough: the rest is dropped
+            char* grown = static_cast<char*>(std::realloc(body, capacity * 2 + 1));
+            if (!grown) {
+                std::free(body);
+                body = nullptr;  // too large to hold: as if nothing answered
+                break;
+            }
+            body = grown;
+            capacity *= 2;
+        }
+        DWORD got = 0;
+        BodyPiece piece = readBodyPiece(request.request.get(), guard, body + length, static_cast<DWORD>(kBodyChunk), &got);
+        const bool late = small && piece == kBodyData && length + got <= kSmallDocumentBytes &&
+                          ::GetTickCount64() - request.sentMs >= scaledSpanMs(kDocumentLimitMs);
+        if (piece == kBodyTooSlow || late) {
+            std::free(body);  // as if nothing answered
+            body = nullptr;
+            break;
+        }
+        length += got;
+        if (piece != kBodyData) break;  // a read error ends the body where it stopped
+    }
+    if (!body) return {};
+    return ByteBuffer::adopt(body, length);
+}
+
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit) {
+    ServerRequest r = openServerRequest(path, 0);
+    if (!r) return {};
+    DWORD code = requestStatusCode(r);
+    // The buffer stops growing once past the limit, so a longer body shows as one.
+    ByteBuffer body = readResponseBody(r, kBodyChunk, limit);
+    if (!body || body.size > limit) return {};
+    *status = code;
+    return body;
+}
