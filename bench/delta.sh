@@ -69,7 +69,7 @@ echo "== forged maps (a hostile server): 1 KiB blocks of one weak sum, against h
 # The costliest honest scan: the map of a file with nothing in common, where
 # every window of the copy is rolled and looked up.
 head -c "$whole" /dev/urandom > "$work/unrelated.bin"
-unrelated=$(python3 -c 'import sys; sys.path.insert(0, "tools"); import hashlib, tvl_publish as t
+unrelated=$(python3 -c 'import sys; sys.path.insert(0, "tools"); import hashlib, publisher.objects as t
 d = open(sys.argv[1], "rb").read(); m = t.BlockMapper(len(d)); m.add(d); s = hashlib.sha1(d).hexdigest()
 open(sys.argv[2], "wb").write(m.finish(s)); print(s)' "$work/unrelated.bin" "$work/unrelated.map")
 rm -f "$work/unrelated.bin"
@@ -156,7 +156,7 @@ rm -f "$big" && truncate -s 8G "$big"
 python3 - "$big" "$work/big8g.map" <<'PY'
 import sys
 sys.path.insert(0, "tools")
-import tvl_publish as t
+import publisher.objects as t
 path, out = sys.argv[1:]
 size = 8 << 30
 m = t.BlockMapper(size)

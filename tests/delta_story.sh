@@ -101,7 +101,7 @@ sha1=$(sha1sum < "$build/Paks/shifted.pak" | cut -d' ' -f1)
 python3 - "$site/launcher/o/$sha1.map" "$game/Paks/shifted.pak" "$sha1" <<PY
 import sys
 sys.path.insert(0, "$repo/tools")
-import tvl_publish as t
+import publisher.objects as t
 path, other, sha1 = sys.argv[1:]
 data = open(other, "rb").read()
 size = len(open(path.replace(".map", ""), "rb").read())

@@ -28,7 +28,7 @@ check_site() {
 import hashlib, json, ssl, sys, urllib.request
 address, tools, case = sys.argv[1:]
 sys.path.insert(0, tools)
-from tvl_publish import request_name
+from publisher.names import request_name
 ctx = ssl.create_default_context()
 ctx.check_hostname, ctx.verify_mode = False, ssl.CERT_NONE
 get = lambda path: urllib.request.urlopen(f"https://{address}{path}", context=ctx).read()
@@ -179,7 +179,7 @@ PY
 python3 - "$repo/tools" "$root/keys.in" "$root/keys.out" <<'PY' || fail "the tool folds names unlike the launcher"
 import sys
 sys.path.insert(0, sys.argv[1])
-from tvl_publish import file_name_key
+from publisher.names import file_name_key
 names = open(sys.argv[2], encoding="utf-8").read().split("\n")[:-1]
 keys = open(sys.argv[3], encoding="utf-8").read().split("\n")[:-1]
 wrong = [f"U+{ord(n):04X}" for n, k in zip(names, keys) if file_name_key(n) != k]

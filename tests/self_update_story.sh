@@ -77,7 +77,7 @@ offer() {
     python3 - "$root" "$key" "$@" <<'PY'
 import os, sys
 sys.path.insert(0, os.path.join(os.environ["REPO"], "tools"))
-import tvl_publish as t
+import publisher.release as t
 root, key, *launcher = sys.argv[1:]
 release = t.read_release(root)
 release.pop("launcher", None)

@@ -33,7 +33,7 @@ sign_release() {  # sign_release FILE: FILE's lines before sig, signed again wit
     python3 - "$1" "$state/owner.key" <<'PY'
 import os, sys
 sys.path.insert(0, os.path.join(os.environ["REPO"], "tools"))
-import tvl_publish as t
+import publisher.signing as t
 path, key = sys.argv[1:]
 text = open(path, "rb").read()
 body = text[:text.index(b"sig ")]

@@ -10,9 +10,10 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import tvl_publish  # noqa: E402
+from publisher import copying  # noqa: E402
 
 hold, build, site = sys.argv[1:]
-place = tvl_publish.place_file
+place = copying.place_file
 
 
 def held(*args):
@@ -21,6 +22,6 @@ def held(*args):
     return place(*args)
 
 
-tvl_publish.place_file = held
+copying.place_file = held
 sys.argv = ["tvl_publish.py", "publish", build, "--site", site]
 sys.exit(tvl_publish.main())

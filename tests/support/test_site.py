@@ -24,7 +24,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-from tvl_publish import refusals  # noqa: E402  the one copy of the launcher's name rules
+from publisher.names import refusals  # noqa: E402  the one copy of the launcher's name rules
 
 SAMPLE_FILES = {
     "Tervalon.exe": 48_000,
