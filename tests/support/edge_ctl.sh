@@ -24,21 +24,28 @@ stop_pid() {  # stop_pid FILE
     rm -f "$1"
 }
 
+# The front's cache and temp files, which its www-data workers must reach
+# whatever folder the build tree lies in (a 0700 checkout, /root).
+spool_of() { echo "/tmp/tvl-edge.$(printf '%s' "$1" | md5sum | cut -c1-12)"; }
+
 stop_all() {
     local dir="$1"
     [ -f "$dir/edge/nginx.pid" ] && nginx -p "$dir/edge" -c "$dir/edge/nginx.conf" -s stop 2>/dev/null || true
     stop_pid "$dir/edge/nginx.pid"
     stop_pid "$dir/varnish.pid"
     bash "$here/nginx_ctl.sh" stop "$dir/origin"
+    rm -rf "$(spool_of "$dir")"
 }
 
 # The TLS front of either kind, with $1 the body of its one location.
 front_conf() {
-    local dir="$1" address="$2" location="$3" rate="$4" cache="$5"
-    mkdir -p "$dir/edge/temp" "$dir/edge/cache"
+    local dir="$1" address="$2" location="$3" rate="$4" cache="$5" spool
+    spool="$(spool_of "$dir")"
+    mkdir -p "$dir/edge" "$spool/temp" "$spool/cache"
+    chmod 755 "$spool"
     [ -f "$dir/edge/cert.pem" ] || openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=tervalon-edge.invalid" \
         -keyout "$dir/edge/key.pem" -out "$dir/edge/cert.pem" >/dev/null 2>&1
-    chown -R www-data "$dir/edge/cache" "$dir/edge/temp"
+    chown -R www-data "$spool/cache" "$spool/temp"
     cat > "$dir/edge/nginx.conf" <<CONF
 user www-data;
 worker_processes 1;
@@ -48,8 +55,8 @@ events { worker_connections 256; }
 http {
     log_format tvl '\$request_uri \$status \$http_range \$bytes_sent';
     access_log $dir/edge/access.log tvl;
-    client_body_temp_path $dir/edge/temp/body;
-    proxy_temp_path $dir/edge/temp/proxy;
+    client_body_temp_path $spool/temp/body;
+    proxy_temp_path $spool/temp/proxy;
     $cache
     server {
         listen $address:443 ssl;
@@ -69,7 +76,7 @@ case "$cmd" in
 start)
     kind="$2" dir="$(mkdir -p "$3" && cd "$3" && pwd)" edge="$4" origin="$5" site="$6" rate="${7:-}"
     stop_all "$dir"
-    rm -rf "$dir/edge/cache" "$dir/varnish"
+    rm -rf "$dir/varnish"
     echo "$origin $site" > "$dir/origin.args"
     TVL_NGINX_PLAIN=8080 bash "$here/nginx_ctl.sh" start "$dir/origin" "$origin" "$site"
     if [ "$kind" = varnish ]; then
@@ -80,7 +87,7 @@ start)
     else
         front_conf "$dir" "$edge" \
             "proxy_pass http://$origin:8080; proxy_http_version 1.1; proxy_cache tvl; proxy_cache_key \$request_uri;" \
-            "$rate" "proxy_cache_path $dir/edge/cache keys_zone=tvl:10m max_size=2g inactive=7d use_temp_path=off;"
+            "$rate" "proxy_cache_path $(spool_of "$dir")/cache keys_zone=tvl:10m max_size=2g inactive=7d use_temp_path=off;"
     fi
     ;;
 origin-stop) bash "$here/nginx_ctl.sh" stop "$2/origin" ;;
