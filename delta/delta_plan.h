@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "delta/block_map.h"
+#include "net/byte_ranges.h"
 
 class BlockIndex {
 public:
@@ -82,9 +83,6 @@ std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, in
 // request: while it is written nobody reads the answer, and the server (or
 // the slow-body rule) would take the silence for a dead connection.
 constexpr int64_t kLongCopyRun = 64LL * 1024 * 1024;
-struct ByteRange {
-    int64_t first = 0, last = 0;  // inclusive, as HTTP has them
-};
 std::vector<std::vector<ByteRange>> rangeRequests(const std::vector<DeltaRun>& runs, size_t perRequest);
 
 // "bytes=a-b,c-d", the header value for a group of ranges.

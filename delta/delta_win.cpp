@@ -15,6 +15,8 @@
 #include "net/body_prefetch_win.h"
 #include "net/http_client.h"
 #include "net/multipart.h"
+#include "net/range_hosts_win.h"
+#include "net/segment_fetch_win.h"
 #include "trust/release.h"
 #include "trust/signature_check_win.h"
 
@@ -80,14 +82,6 @@ struct ScannedCopy {
 };
 ScannedCopy gLastScan;
 
-// Hosts that answered several ranges in one request with anything but a
-// well-formed multipart body (Varnish answers 416): one range a request.
-std::vector<std::wstring> gSingleRangeHosts;
-
-bool singleRangeHost() {
-    return std::find(gSingleRangeHosts.begin(), gSingleRangeHosts.end(), gState.serverHost) != gSingleRangeHosts.end();
-}
-
 // The part file grows only at its end, in the new file's order.
 class PartWriter {
 public:
@@ -135,8 +129,10 @@ private:
 // copy where the plan copies it, and what the part file has already skipped.
 class ResponseSink : public MultipartSink {
 public:
-    ResponseSink(PartWriter& writer, const std::vector<DeltaRun>& runs, int64_t fileSize, DeltaStats* stats)
-        : writer_(writer), runs_(runs), size_(fileSize), stats_(stats) {}
+    // `counted`: the fetch counted its bytes into bytesFromNetwork as they came.
+    ResponseSink(PartWriter& writer, const std::vector<DeltaRun>& runs, int64_t fileSize, DeltaStats* stats,
+                 bool counted = false)
+        : writer_(writer), runs_(runs), size_(fileSize), stats_(stats), counted_(counted) {}
 
     bool onPart(int64_t first, int64_t last) override {
         at_ = first;
@@ -145,7 +141,7 @@ public:
     }
     bool onData(const char* data, size_t size) override {
         stats_->fetched += static_cast<int64_t>(size);
-        gState.bytesFromNetwork += static_cast<int64_t>(size);
+        if (!counted_) gState.bytesFromNetwork += static_cast<int64_t>(size);
         if (at_ + static_cast<int64_t>(size) > end_) return false;  // more than the part announced
         const int64_t start = at_;
         at_ += static_cast<int64_t>(size);
@@ -177,6 +173,7 @@ private:
     const std::vector<DeltaRun>& runs_;
     int64_t size_;
     DeltaStats* stats_;
+    bool counted_;
     int64_t at_ = 0, end_ = 0;
 };
 
@@ -202,17 +199,25 @@ Answer unanswered(DWORD status) {
     return status >= 400 && status < 500 ? kAnswerRefused : kAnswerFailed;
 }
 
+// A 200 to ranges is the whole file. Its rest is read where little is left;
+// otherwise it is abandoned as soon as its status says so, not read through.
+constexpr int64_t kSmallRest = 1024 * 1024;
+
 // Streams a response body into the sink: as multipart, or as the one span
 // it says (a 200 is the whole file from 0). Reading stops at the closing
-// boundary: whatever follows is no part of the answer.
-Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
+// boundary: whatever follows is no part of the answer. *onePart tells that
+// several ranges were answered with one span: used, but the host is one
+// that serves one range per request.
+Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize, int64_t rest, bool* onePart) {
     const DWORD status = requestStatusCode(request);
     std::string boundary;
     const bool multipart = status == 206 &&
                            multipartBoundary(responseHeader(request, WINHTTP_QUERY_CONTENT_TYPE), &boundary);
     MultipartReader reader(boundary);
     int64_t first = 0, last = 0;
+    *onePart = !multipart && (status == 200 || status == 206);
     if (status == 200) {
+        if (rest > kSmallRest) return kAnswerUnfit;
         sink.startSpan(0, fileSize - 1);
     } else if (status == 206 && !multipart) {
         if (!parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last)) return kAnswerUnfit;
@@ -236,6 +241,39 @@ Answer consume(ServerRequest& request, ResponseSink& sink, int64_t fileSize) {
         if (!readable) return kAnswerFailed;
     }
     return multipart && !reader.complete() ? kAnswerUnfit : kAnswerUsed;
+}
+
+// The fetched runs as single ranges, neighbours joined where the gap is
+// cheaper than a request, cut into segments for several connections.
+constexpr int64_t kJoinGap = 64 * 1024;
+
+std::vector<ByteRange> fetchedSegments(const std::vector<DeltaRun>& runs) {
+    std::vector<ByteRange> ranges;
+    for (const DeltaRun& run : runs)
+        if (!run.copy) ranges.push_back({run.target, run.target + run.length - 1});
+    return cutSegments(joinNeighbours(ranges, kJoinGap), kSegmentBytes);
+}
+
+Answer fromSegments(SegmentsEnd end) {
+    switch (end) {
+    case kSegmentsDone: return kAnswerUsed;
+    case kSegmentsFailed: return kAnswerFailed;
+    case kSegmentsRefused: return kAnswerRefused;
+    default: return kAnswerUnfit;
+    }
+}
+
+// One range per request, several requests at once, taken in file order.
+Answer fetchRanges(const std::wstring& address, const std::vector<DeltaRun>& runs, PartWriter& writer,
+                   int64_t fileSize, DeltaStats* stats) {
+    ResponseSink sink(writer, runs, fileSize, stats, true);
+    const SegmentsEnd end = fetchSegments(address.c_str(), fetchedSegments(runs),
+                                          [&sink](const ByteRange& r, const char* data, size_t size) {
+                                              sink.startSpan(r.first, r.last);
+                                              return sink.onData(data, size);
+                                          },
+                                          &stats->requests);
+    return fromSegments(end);
 }
 
 bool scanInstalledCopy(const ManifestEntry& entry, HANDLE copy, BlockIndex& index) {
@@ -276,7 +314,7 @@ BlockIndex* scannedCopy(const ManifestEntry& entry, const wchar_t* installed, HA
 
 void forgetDeltaState() {
     gLastScan = ScannedCopy();
-    gSingleRangeHosts.clear();
+    forgetRangeHosts();
 }
 
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
@@ -299,25 +337,30 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
         gState.copyBytesLeft = copies;
         if (!copyLeading(writer, runs)) return kDeltaFailed;
         if (*have >= entry.size) break;
-        const bool several = !singleRangeHost();
-        const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, several ? kRangesPerRequest : 1);
-        ServerRequest request = openRangeRequest(address.c_str(), rangeHeaderValue(requests.front()));
-        ++stats->requests;
-        if (!request) return kDeltaFailed;
         const int64_t before = *have;
-        ResponseSink sink(writer, runs, entry.size, stats);
-        const Answer answer = consume(request, sink, entry.size);
+        bool onePart = false, several = false;
+        Answer answer = kAnswerUnfit;
+        if (servesOneRange()) {
+            answer = fetchRanges(address, runs, writer, entry.size, stats);
+        } else {
+            const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, kRangesPerRequest);
+            several = requests.front().size() > 1;
+            ServerRequest request = openRangeRequest(address.c_str(), rangeHeaderValue(requests.front()));
+            ++stats->requests;
+            if (!request) return kDeltaFailed;
+            ResponseSink sink(writer, runs, entry.size, stats);
+            answer = consume(request, sink, entry.size, entry.size - *have, &onePart);
+        }
+        // Several ranges answered any other way than multipart: this host
+        // serves one range per request, from now on and for a day.
+        if (several && (answer == kAnswerUnfit || onePart)) learnOneRange();
         if (answer == kAnswerFailed) {
             report(entry, *stats);
             return kDeltaFailed;  // the next attempt goes on from this scan
         }
         if (answer == kAnswerUsed && *have > before) continue;
-        // Not an answer to what was asked. Several ranges: this host gets one
-        // at a time from now on. One range, or a refusal: ranges are no use here.
-        if (answer != kAnswerRefused && several && requests.front().size() > 1) {
-            gSingleRangeHosts.push_back(gState.serverHost);
-            continue;
-        }
+        if (several && answer == kAnswerUnfit) continue;  // now one range at a time
+        // One range refused or misanswered, or another 4xx: ranges are no use here.
         report(entry, *stats);
         gLastScan = ScannedCopy();
         return kDeltaGaveUp;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include "core/byte_buffer.h"
@@ -42,6 +43,10 @@ constexpr size_t kBodyChunk = 65536;
 constexpr uint32_t kHeadersLimitMs = 30000;
 constexpr uint32_t kDocumentLimitMs = 60000;
 constexpr size_t kSmallDocumentBytes = 1024 * 1024;
+
+// Connections the session opened this run (a request on a kept-alive one
+// opens none): the figure TVLHeadless reports.
+extern std::atomic<int64_t> gConnectionsOpened;
 
 // Opens gState.httpSession (automatic proxy, else the default proxy) and
 // applies the four time-outs. Leaves it null when both attempts fail.

@@ -11,14 +11,26 @@
 #include "core/wait_seam.h"
 #include "net/rate_limit.h"
 
+std::atomic<int64_t> gConnectionsOpened{0};
+
+namespace {
+
+void CALLBACK noteConnection(HINTERNET, DWORD_PTR, DWORD status, void*, DWORD) {
+    if (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) ++gConnectionsOpened;
+}
+
+}  // namespace
+
 void openHttpSession() {
     HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                       WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                 WINHTTP_NO_PROXY_BYPASS, 0);
-    if (session)
+    if (session) {
         ::WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
+        ::WinHttpSetStatusCallback(session, noteConnection, WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER, 0);
+    }
     gState.httpSession = session;
 }
 

@@ -172,6 +172,35 @@ TEST_CASE("ranges go several to a request, in the form HTTP has them") {
     CHECK(split[1].size() == 2);
 }
 
+TEST_CASE("one range per request: neighbours joined, long ones cut, the host remembered for a day") {
+    // Gaps of at most 100 bytes are fetched with their neighbours; 101 is not.
+    const auto joined = joinNeighbours({{0, 9}, {110, 119}, {221, 230}, {231, 240}}, 100);
+    REQUIRE(joined.size() == 2);
+    CHECK(rangeHeaderValue({joined[0]}) == "bytes=0-119");
+    CHECK(rangeHeaderValue({joined[1]}) == "bytes=221-240");
+    // Segments cover every byte once, in order, none longer than asked.
+    const auto cut = cutSegments({{5, 24}, {30, 30}}, 8);
+    CHECK(rangeHeaderValue(cut) == "bytes=5-12,13-20,21-24,30-30");
+
+    const int64_t now = 1800000000;
+    const std::string text = "a.example 1799990000\r\n"        // 10,000 s ago: kept
+                             "old.example 1799913600\n"         // a day ago: dropped
+                             "late.example 1800000100\n"        // from the future: dropped
+                             "bad/host 1799990000\n"            // no host has a slash
+                             "b.example -5\nc.example  17\n"   // no sign, one blank
+                             "d.example 99999999999999999999\n"  // overflows
+                             "[::1]:443 1799999999";             // the last line needs no newline
+    const auto hosts = readRangeHosts(text.data(), text.size(), now);
+    REQUIRE(hosts.size() == 2);
+    CHECK(hosts[0].host == "a.example");
+    CHECK(hosts[1].host == "[::1]:443");
+    const std::string again = formatRangeHosts(hosts);
+    CHECK(readRangeHosts(again.data(), again.size(), now).size() == 2);
+    std::string many;
+    for (int i = 0; i < 100; ++i) many += "h" + std::to_string(i) + " 1799999000\n";
+    CHECK(readRangeHosts(many.data(), many.size(), now).size() == kRangeMemoryHosts);
+}
+
 namespace {
 
 struct Collect : MultipartSink {

@@ -6,7 +6,8 @@
 // cycle's release as "Release: <result>", and every look at the
 // launcher's own offer as "Launcher: <result>", and each file brought up to
 // date from its installed copy as "Delta: <path>: reused ..., fetched ...,
-// N request(s)". It never replaces itself.
+// N request(s)", and at each Ready the connections opened so far as
+// "Network: N connection(s) opened". It never replaces itself.
 //
 //   --version         print the launcher's version and exit
 //   --press-update    press the main button whenever the phase is UpdateReady
@@ -17,6 +18,7 @@
 //   --limit MBPS      keep downloads to MBPS MB/s (1 to 1000) for this run
 //   --verify          hash every game file, whatever the cache says, and repair what differs
 //   --game-folder P   move the game to folder P, as the menu does, and remember it there
+//   --connections N   use at most N connections (1 to 8) instead of the launcher's number
 //
 // Exit codes: 0 at --exit-on-ready, 2 for a usage error, 3 at --timeout, 4 when
 // TVLLauncher.ini cannot be trusted (the LocalError line says why).
@@ -39,6 +41,8 @@
 #include "core/player_settings.h"
 #include "core/wait_seam.h"
 #include "delta/delta_win.h"
+#include "net/http_client.h"
+#include "net/segment_fetch_win.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
 #include "update/launcher_update_win.h"
@@ -164,6 +168,7 @@ void showStep(int phase, const std::wstring& text) {
     gShown.phase = phase;
     gShown.text = text;
     printLine(std::wstring(phaseInfo(phase).name) + L": " + text);
+    if (phase == Ready) printLine(L"Network: " + std::to_wstring(gConnectionsOpened.load()) + L" connection(s) opened");
     if (gOptions.exitOnReady && phase == Ready) endNow(0);
 }
 
@@ -237,6 +242,10 @@ bool parseOptions(int argc, wchar_t** argv) {
             gOptions.waitDivisor = static_cast<unsigned>(divisor);
         } else if (a == L"--game-folder" && i + 1 < argc) {
             if (!folderArgument(argv[++i], &gOptions.gameFolder)) return false;
+        } else if (a == L"--connections" && i + 1 < argc) {
+            int64_t connections = 0;
+            if (!wholeNumberArgument(argv[++i], kMostConnections, &connections)) return false;
+            gConnectionLimit = static_cast<int>(connections);
         } else if (a == L"--limit" && i + 1 < argc) {
             if (!wholeNumberArgument(argv[++i], kLargestLimitMBps, &gOptions.limitMBps)) return false;
         } else return false;
@@ -264,7 +273,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!parseOptions(argc, argv)) {
         std::fprintf(stderr,
                      "usage: TVLHeadless [--version] [--press-update] [--press-retry] [--exit-on-ready] "
-                     "[--timeout S] [--fast-waits N] [--limit MBPS] [--verify] [--game-folder PATH]\n");
+                     "[--timeout S] [--fast-waits N] [--limit MBPS] [--verify] [--game-folder PATH] [--connections N]\n");
         return 2;
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;

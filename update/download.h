@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "update/server_documents.h"
 
@@ -13,8 +14,14 @@ constexpr uint32_t kTransferBlock = 256 * 1024;
 
 // Up to three attempts, 2,000 ms apart. True when the target holds the
 // verified file (needsUpdate is then 0). Raises gState.bytesDone as blocks
-// land and posts a repaint notice per block.
+// land and posts a repaint notice per block; a failed attempt takes back
+// what it counted. Safe on several threads for files below kDeltaThreshold.
 bool downloadEntry(ManifestEntry& entry);
+
+// Every entry that needsUpdate: the small ones several at once, then the
+// large ones one at a time, each over several connections. Stops starting
+// files after one fails. True when all are in place.
+bool downloadAll(std::vector<ManifestEntry>& entries);
 
 // The entry whose verified file could not be moved into place because
 // another program holds its target (empty when none): set by the last

@@ -1,6 +1,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,12 +21,24 @@
 #include "files/sha1_win.h"
 #include "net/body_prefetch_win.h"
 #include "net/http_client.h"
+#include "net/segment_fetch_win.h"
 #include "update/download.h"
 
 bool gFilesAsObjects = false;
 std::string gHeldTarget;
 
 namespace {
+
+std::mutex gHeldLock;  // files download side by side
+
+// What this thread's file added to bytesDone, taken back when an attempt
+// fails: the files beside it keep what they counted.
+thread_local int64_t tEntryBytes = 0;
+
+void countDone(int64_t bytes) {
+    gState.bytesDone += bytes;
+    tEntryBytes += bytes;
+}
 
 // The manifest's hash is 40 characters of any kind; only hex digits go into
 // the path as they are, so no hash can reach another URL.
@@ -117,11 +133,33 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         written.add(block, keep);
         body.release();
         *have += keep;
-        gState.bytesDone += keep;
+        countDone(keep);
         gState.bytesFromNetwork += keep;
         if (keep > 0) postStateChanged(0);
         if (!readable || tooMuch) return false;
     }
+}
+
+// A large object in segments over several connections, written to the
+// part file in order as each one's turn comes.
+SegmentsEnd fetchInSegments(const std::wstring& requestPath, const ManifestEntry& entry, const EntryPaths& paths,
+                            int64_t* have, Sha1Hash& written, KernelHandle& file) {
+    file = openPartFile(paths.part, *have);
+    if (!file) return kSegmentsFailed;
+    const HANDLE part = file.get();
+    int requests = 0;
+    return fetchSegments(requestPath.c_str(), cutSegments({{*have, entry.size - 1}}, kSegmentBytes),
+                         [&](const ByteRange&, const char* data, size_t size) {
+                             DWORD done = 0;
+                             if (!::WriteFile(part, data, static_cast<DWORD>(size), &done, nullptr) || done != size)
+                                 return false;
+                             written.add(data, size);
+                             *have += static_cast<int64_t>(size);
+                             countDone(static_cast<int64_t>(size));
+                             postStateChanged(0);
+                             return true;
+                         },
+                         &requests);
 }
 
 // Brings the part file to the entry's size from the server. `have` is what
@@ -131,19 +169,36 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
 bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, Sha1Hash& written,
                bool* fromZero, KernelHandle& file) {
     std::wstring requestPath = gFilesAsObjects ? fileObjectAddress(entry) : encodeRequestPath(entry);
+    const int64_t start = *have;
+    *fromZero = start == 0;
+    // Objects never change under their name, so their segments may come
+    // from separate requests. A host that will not serve them gets one.
+    if (gFilesAsObjects && entry.size - *have > 2 * kSegmentBytes) {
+        const SegmentsEnd end = fetchInSegments(requestPath, entry, paths, have, written, file);
+        if (end == kSegmentsDone) return *have == entry.size;
+        if (end != kSegmentsUnfit && end != kSegmentsRefused) return false;
+        file.reset();
+    }
     ServerRequest request = openServerRequest(requestPath.c_str(), *have);
     if (!request) return false;
     DWORD status = requestStatusCode(request);
     if (status != 200 && status != 206) return false;
     if (status == 200 && *have > 0) {
         // The server sent the whole file instead of the rest: start over.
-        gState.bytesDone -= *have;
+        // The stream's hash serves only while nothing went into it yet.
+        *fromZero = *have == start;
+        countDone(-*have);
         *have = 0;
     }
     file = openPartFile(paths.part, *have);
     if (!file) return false;
-    *fromZero = *have == 0;
     return receiveBody(request, file.get(), entry.size, have, written);
+}
+
+// The first file found held by another program is the one named.
+void heldBy(const ManifestEntry& entry) {
+    std::lock_guard<std::mutex> hold(gHeldLock);
+    if (gHeldTarget.empty()) gHeldTarget = entry.path;
 }
 
 // Renames the open part file over the target: under Wine one call, where
@@ -183,7 +238,7 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
         error = ::GetLastError();
     }
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION)
-        gHeldTarget = entry.path;  // another program has it open
+        heldBy(entry);
     return false;
 }
 
@@ -192,10 +247,14 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
 // then on they come plainly, so nothing loops.
 std::vector<std::string> gWholeOnly;
 
+// A file's delta is tried at most twice a run; then its rest comes plainly.
+constexpr int kDeltaTries = 2;
+std::map<std::string, int> gDeltaTries;
+
 bool deltaAllowed(const ManifestEntry& entry, const EntryPaths& paths) {
     return gFilesAsObjects && entry.size >= kDeltaThreshold &&
            std::find(gWholeOnly.begin(), gWholeOnly.end(), entry.sha1) == gWholeOnly.end() &&
-           ::GetFileAttributesW(paths.target) != INVALID_FILE_ATTRIBUTES;
+           gDeltaTries[entry.sha1] < kDeltaTries && ::GetFileAttributesW(paths.target) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The part file from the installed copy and ranges, where a map allows it.
@@ -210,8 +269,11 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64
     DeltaStats stats;
     Sha1Hash written;
     const bool fromZero = *have == 0 && written.ok();
+    const int64_t before = *have;
+    ++gDeltaTries[entry.sha1];
     const DeltaOutcome outcome = fetchByDelta(entry, paths.target, file.get(), have, fromZero ? &written : nullptr,
                                               &stats);
+    tEntryBytes += *have - before;  // counted in bytesDone as written
     if (outcome == kDeltaGaveUp) gWholeOnly.push_back(entry.sha1);  // and the rest comes plainly now
     if (outcome != kDeltaComplete) file.reset();
     if (outcome == kDeltaComplete && !(fromZero && written.finishHex(sha1))) {
@@ -229,7 +291,7 @@ bool attempt(ManifestEntry& entry) {
     if (have > entry.size) ::DeleteFileW(paths.part);
     bool exists = have >= 0 && have <= entry.size;
     if (!exists) have = 0;
-    gState.bytesDone += have;
+    countDone(have);
     char sha1[41] = "";
     KernelHandle file;
     DeltaOutcome delta = have < entry.size ? tryDelta(entry, paths, &have, file, sha1) : kDeltaUnavailable;
@@ -259,19 +321,59 @@ bool attempt(ManifestEntry& entry) {
 
 void forgetDownloadMemory() {
     gWholeOnly.clear();
+    gDeltaTries.clear();
     forgetDeltaState();
 }
 
 bool downloadEntry(ManifestEntry& entry) {
     showDownloading(entry);
-    gHeldTarget.clear();
-    const int64_t doneBefore = gState.bytesDone;
+    tEntryBytes = 0;
     for (int attemptNo = 1;; ++attemptNo) {
         if (attempt(entry)) return true;
+        countDone(-tEntryBytes);
         if (attemptNo >= kDownloadAttempts) return false;
-        gState.bytesDone = doneBefore;
         waitMs(kAttemptPauseMs);
     }
+}
+
+namespace {
+
+// Small files several at once, each on a connection of its own; the
+// caller's thread is one of them. After a file fails no new one starts,
+// and the others finish theirs.
+bool downloadSideBySide(const std::vector<ManifestEntry*>& files) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+        for (size_t i; !failed && (i = next++) < files.size();)
+            if (!downloadEntry(*files[i])) failed = true;
+    };
+    std::vector<std::thread> crew;
+    const int limit = std::clamp(gConnectionLimit.load(), 1, kMostConnections);
+    for (size_t n = 1; n < static_cast<size_t>(limit) && n < files.size(); ++n) {
+        try {
+            crew.emplace_back(work);
+        } catch (...) {
+            break;  // fewer at once
+        }
+    }
+    work();
+    for (std::thread& t : crew) t.join();
+    return !failed;
+}
+
+}  // namespace
+
+bool downloadAll(std::vector<ManifestEntry>& entries) {
+    gHeldTarget.clear();
+    std::vector<ManifestEntry*> small;
+    for (ManifestEntry& entry : entries)
+        if (entry.needsUpdate && entry.size < kDeltaThreshold) small.push_back(&entry);
+    if (!downloadSideBySide(small)) return false;
+    // Large files one at a time, each over every connection.
+    for (ManifestEntry& entry : entries)
+        if (entry.needsUpdate && !downloadEntry(entry)) return false;
+    return true;
 }
 
 void writeInstallRecord() {

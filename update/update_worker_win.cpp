@@ -504,13 +504,7 @@ bool enoughDiskSpace(int64_t bytes) {
 
 bool downloadPass() {
     setStatus(Downloading, kDownloading);
-    bool finished = true;
-    for (ManifestEntry& entry : gState.manifestEntries) {
-        if (entry.needsUpdate && !downloadEntry(entry)) {
-            finished = false;
-            break;
-        }
-    }
+    const bool finished = downloadAll(gState.manifestEntries);
     saveFileCache();
     loadFileCache();
     return finished;

@@ -1,0 +1,42 @@
+// Segments of one object fetched over several connections at once and
+// handed over strictly in order, through a bounded window: whoever writes
+// them keeps a part file that is always a prefix, and memory stays bounded
+// whatever the object's size. The first segment goes alone, so that a cold
+// cache in front of the origin fetches the object once before the rest ask.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "net/byte_ranges.h"
+
+// Connections one update uses at most. Six: measured against four and eight
+// in bench/transfer.sh (see the README): four leave many small files waiting
+// on round trips, eight gain little and double the server's connections.
+constexpr int kConnections = 6;
+constexpr int kMostConnections = 8;
+extern std::atomic<int> gConnectionLimit;  // kConnections; TVLHeadless may measure others
+
+constexpr int64_t kSegmentBytes = 4 * 1024 * 1024;
+// What may be held at once: fetched, in flight or waiting its turn.
+constexpr int64_t kWindowBytes = 32 * 1024 * 1024;
+
+enum SegmentsEnd {
+    kSegmentsDone,
+    kSegmentsFailed,   // the connection, a 5xx, a body too slow: what came before stands
+    kSegmentsUnfit,    // not the range asked for (a 200, a 416, another range)
+    kSegmentsRefused,  // another 4xx
+    kSegmentsDropped,  // the taker refused a segment
+};
+
+// Called on the caller's thread, once per segment, in order.
+using SegmentTaker = std::function<bool(const ByteRange& segment, const char* data, size_t size)>;
+
+// GET `path` once per segment ("Range: bytes=a-b"), with up to
+// gConnectionLimit requests in flight. Each body byte is counted in
+// gState.bytesFromNetwork as it arrives; *requests counts what was sent.
+// A segment that fails is asked once more at once before the fetch ends.
+SegmentsEnd fetchSegments(const wchar_t* path, const std::vector<ByteRange>& segments, const SegmentTaker& take,
+                          int* requests);
