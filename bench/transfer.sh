@@ -104,8 +104,153 @@ PY
     for n in 1 4 6 8; do row "$n" "$(printf %.1f "$(ours 100 "$n")")" "" ""; done
 }
 
+large_file() {
+    echo "== one file of 512 MiB, a first install on loopback (stock nginx, direct); curl to a file, best of 2 each"
+    rm -rf "$work/large" && mkdir -p "$work/large"
+    head -c $((512 << 20)) /dev/urandom > "$work/large/Tervalon.pak"
+    install_site "$work/large"
+    stop_proxy
+    local sha url o1 o2 c1 c2
+    sha=$(sha1sum "$work/large/Tervalon.pak" | cut -d' ' -f1)
+    url="https://$origin/launcher/o/$sha"
+    printf 'server=%s\r\n' "$origin" > "$app/TVLLauncher.ini"
+    python3 tools/tvl_publish.py publish "$work/large" --site "$sites/site" --version 1 --host "$origin" >/dev/null
+    o1=$(ours 0) o2=$(ours 0)
+    cmp -s "$data/Game/Tervalon.pak" "$work/large/Tervalon.pak" || { echo "the large install differs" >&2; exit 1; }
+    c1=$(timed curl -sk -o "$work/curl.out" "$url") c2=$(timed curl -sk -o "$work/curl.out" "$url")
+    rm -f "$work/curl.out"
+    row "" "seconds" "" ""
+    row "this launcher (TVLHeadless)" "$(printf %.2f "$(min "$o1" "$o2")")" "" ""
+    row "curl" "$(printf %.2f "$(min "$c1" "$c2")")" "" ""
+    echo "launcher/curl $(ratio "$(min "$o1" "$o2")" "$(min "$c1" "$c2")"); $(grep '^Network:' "$work/ours.out" | cut -d' ' -f2-)"
+}
+
+# ---- the delta through each edge and origin ---------------------------------
+
+zsync_direct() {  # bytes zsync moves direct, plain HTTP on stock nginx
+    mkdir -p "$work/znginx" "$sites/z" "$work/zsync-out"
+    : > "$work/znginx/access.log"
+    cat > "$work/znginx/nginx.conf" <<CONF
+user www-data;
+worker_processes 1;
+pid $work/znginx/nginx.pid;
+error_log $work/znginx/error.log;
+events { worker_connections 64; }
+http {
+    sendfile on;
+    log_format tvl '\$request_uri \$status \$http_range \$bytes_sent';
+    access_log $work/znginx/access.log tvl;
+    server { listen $edge_origin:80; root $sites; }
+}
+CONF
+    cp "$v2" "$sites/z/x.pak"
+    (cd "$sites/z" && zsyncmake -u x.pak -o x.pak.zsync x.pak >/dev/null 2>&1)
+    nginx -p "$work/znginx" -c "$work/znginx/nginx.conf"
+    rm -f "$work/zsync-out/x.pak"
+    (cd "$work/zsync-out" && zsync -q -i "$v1" -o x.pak "http://$edge_origin/z/x.pak.zsync" >/dev/null 2>&1)
+    kill "$(cat "$work/znginx/nginx.pid")"
+    sleep 0.3
+    cmp -s "$work/zsync-out/x.pak" "$v2" || { echo "zsync's result differs from version 2" >&2; exit 1; }
+    awk '{ b += $NF } END { print b }' "$work/znginx/access.log"
+}
+
+# The installed version 1, hashed once by a run straight at nginx, so each
+# path starts from the same game folder and cache, and every cache is cold.
+install_v1() {
+    rm -rf "$data" "$sites/site" && mkdir -p "$data/Game/Paks"
+    cp "$v1" "$data/Game/Paks/x.pak"
+    printf 'server=%s\r\n' "$near" > "$app/TVLLauncher.ini"
+    python3 tools/tvl_publish.py publish "$work/v1" --site "$sites/site" --version 1 --host "$near" >/dev/null
+    bash tests/support/nginx_ctl.sh start "$work/nginx" "$near" "$sites/site"
+    headless --exit-on-ready --timeout 600 >/dev/null
+    bash tests/support/nginx_ctl.sh stop "$work/nginx"
+    python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/site" --version 2 --host "$near" >/dev/null
+}
+
+# Seconds from the end of the scan to Ready: the ranges and the copies.
+delta_seconds() {
+    awk '/^[0-9.]+ Downloading: Comparing/ { c = 1; next }
+         c == 1 && /^[0-9.]+ Downloading:/ { t0 = $1; c = 2 }
+         /^[0-9.]+ Ready:/ && t0 { print $1 - t0; exit }' "$1"
+}
+stamp() { while IFS= read -r line; do echo "$(date +%s.%N) $line"; done; }
+
+# delta_through KIND RTT: "bytes-to-launcher origin-copies requests seconds"
+delta_through() {
+    local kind="$1" rtt="$2" front origin_log
+    install_v1
+    case "$kind" in
+    direct|one-range)
+        front="$work/nginx/access.log"
+        rm -f "$front"
+        TVL_NGINX_MAX_RANGES=$([ "$kind" = one-range ] && echo 1 || echo "") \
+            bash tests/support/nginx_ctl.sh start "$work/nginx" "$origin" "$sites/site"
+        origin_log="$front"
+        ;;
+    varnish|proxy)
+        rm -rf "$work/edge"
+        bash tests/support/edge_ctl.sh start "$kind" "$work/edge" "$origin" "$edge_origin" "$sites/site"
+        front="$work/edge/edge/access.log" origin_log="$work/edge/origin/access.log"
+        ;;
+    esac
+    start_proxy "$rtt"
+    headless --press-update --exit-on-ready --timeout 900 | stamp > "$work/delta.out"
+    stop_proxy
+    grep -q 'Ready:' "$work/delta.out" || { echo "$kind: not Ready" >&2; cat "$work/delta.out" >&2; exit 1; }
+    cmp -s "$data/Game/Paks/x.pak" "$v2" || { echo "$kind: the update differs from version 2" >&2; exit 1; }
+    grep "^/launcher/o/$sha2 " "$front" > "$work/delta-front.log" || true
+    local bytes requests origin_bytes
+    bytes=$(awk '{ b += $NF } END { print b + 0 }' "$work/delta-front.log")
+    requests=$(wc -l < "$work/delta-front.log")
+    origin_bytes=$(grep "^/launcher/o/$sha2 " "$origin_log" | awk '{ b += $NF } END { print b + 0 }')
+    bash tests/support/edge_ctl.sh stop "$work/edge" 2>/dev/null || true
+    bash tests/support/nginx_ctl.sh stop "$work/nginx"
+    echo "$bytes $(ratio "$origin_bytes" "$whole") $requests $(delta_seconds "$work/delta.out")"
+}
+
+# The ranges the launcher asked of the one-range origin, fetched eight at a
+# time by curl through the same proxy: what a client that only waits on the
+# network would take.
+ranges_eight_at_a_time() {
+    local config="$work/ranges.curl"
+    : > "$config"
+    awk '$3 ~ /^bytes=[0-9]+-[0-9]+$/ { print $3 }' "$work/delta-front.log" | sed 's/^bytes=//' |
+        while read -r r; do
+            printf 'url = "https://%s/launcher/o/%s"\nrange = "%s"\noutput = "/dev/null"\ninsecure\nnext\n' "$near" "$sha2" "$r"
+        done >> "$config"
+    start_proxy 100
+    timed curl -s --parallel --parallel-max 8 -K "$config"
+    stop_proxy
+}
+
+delta_paths() {
+    echo "== a patched pak of ${mib} MiB through each edge and origin; zsync 0.6.2 direct on the same pair"
+    rm -rf "$work/v1" "$work/v2" && mkdir -p "$work/v1/Paks" "$work/v2/Paks"
+    fresh=$(python3 tests/support/pak_pair.py "$work/v1/Paks/x.pak" "$work/v2/Paks/x.pak" --mib "$mib" --seed 11)
+    v1="$work/v1/Paks/x.pak" v2="$work/v2/Paks/x.pak"
+    whole=$(stat -c %s "$v2")
+    sha2=$(sha1sum "$v2" | cut -d' ' -f1)
+    local zb
+    zb=$(zsync_direct)
+    echo "whole file ${whole} bytes; new bytes ${fresh}; zsync direct ${zb} bytes"
+    printf '%-28s %12s %8s %9s %8s %10s\n' "path" "bytes" "/zsync" "requests" "seconds" "origin sent"
+    for kind in direct varnish one-range proxy; do
+        read -r b copies n s < <(delta_through "$kind" 0)
+        printf '%-28s %12s %8s %9s %8s %10s\n' "$kind" "$b" "$(ratio "$b" "$zb")" "$n" "$(printf %.2f "$s")" "${copies}x"
+    done
+    echo "(targets: bytes at most 1.25 x zsync direct; the origin sends the file at most once)"
+    echo "== at 100 ms of round trip, the one-range origin: the launcher against its own ranges fetched eight at a time"
+    read -r b copies n s < <(delta_through one-range 100)
+    local eight
+    eight=$(ranges_eight_at_a_time)
+    echo "launcher ${s} s for ${n} requests (${b} bytes); the same ranges eight at a time ${eight} s:" \
+         "ratio $(ratio "$s" "$eight") (target at most 2)"
+}
+
 case "$what" in
 small) small_files ;;
-all) small_files ;;
+large) large_file ;;
+delta) delta_paths ;;
+all) small_files; large_file; delta_paths ;;
 *) echo "usage: transfer.sh [small|large|delta|all] [MiB]" >&2; exit 2 ;;
 esac

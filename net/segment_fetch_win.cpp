@@ -81,8 +81,8 @@ public:
             size_t i = 0;
             {
                 std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait(hold, [&] { return stop_ || next_ >= segments_.size() || fits(next_); });
-                if (stop_ || next_ >= segments_.size()) return;
+                changed_.wait(hold, [&] { return stop_ || next_ >= end_ || fits(next_); });
+                if (stop_ || next_ >= end_) return;
                 i = next_++;
                 reserved_ += lengthOf(segments_[i]);
             }
@@ -111,9 +111,12 @@ public:
         changed_.notify_all();
     }
 
-    void startAfter(size_t first) {
+    // Segment `last`, fetched already, is held until its turn: the
+    // connections take the others, within what is left of the window.
+    void holdBack(size_t last, int64_t bytes) {
         std::lock_guard<std::mutex> hold(lock_);
-        next_ = first;
+        end_ = last;
+        reserved_ = bytes;
     }
 
     void stop() {
@@ -125,7 +128,7 @@ public:
     int requests() const { return requests_; }
 
 private:
-    bool fits(size_t i) const { return reserved_ == 0 || reserved_ + lengthOf(segments_[i]) <= kWindowBytes; }
+    bool fits(size_t i) const { return reserved_ + lengthOf(segments_[i]) <= kWindowBytes; }
     bool stopped() {
         std::lock_guard<std::mutex> hold(lock_);
         return stop_;
@@ -137,6 +140,7 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
     size_t next_ = 0;        // the next segment a connection takes
+    size_t end_ = 0;         // and where they stop
     int64_t reserved_ = 0;   // bytes of segments taken by connections and not yet handed over
     bool stop_ = false;
     std::atomic<int> requests_{0};
@@ -165,25 +169,26 @@ struct Crew {
 
 SegmentsEnd fetchSegments(const wchar_t* path, const std::vector<ByteRange>& segments, const SegmentTaker& take,
                           int* requests) {
+    if (segments.empty()) return kSegmentsDone;
     Transfer transfer(path, segments);
-    SegmentsEnd end = kSegmentsDone;
+    const size_t last = segments.size() - 1;
+    std::vector<char> lastBytes;
+    SegmentsEnd end = transfer.fetchAt(last, lastBytes);
     {
         Crew crew{transfer, {}};
-        for (size_t i = 0; i < segments.size() && end == kSegmentsDone; ++i) {
+        if (end == kSegmentsDone && last > 0) {
+            transfer.holdBack(last, lengthOf(segments[last]));
+            const int limit = std::clamp(gConnectionLimit.load(), 1, kMostConnections);
+            crew.start(static_cast<int>(std::min<size_t>(static_cast<size_t>(limit), last)));
+        }
+        for (size_t i = 0; i < last && end == kSegmentsDone; ++i) {
             std::vector<char> bytes;
-            // The first alone: a cache that misses fetches the whole object
-            // once, and the rest find it there.
-            end = (i == 0 || crew.threads.empty()) ? transfer.fetchAt(i, bytes) : transfer.awaitSlot(i, bytes);
+            end = crew.threads.empty() ? transfer.fetchAt(i, bytes) : transfer.awaitSlot(i, bytes);
             if (end == kSegmentsDone && !take(segments[i], bytes.data(), bytes.size())) end = kSegmentsDropped;
-            if (i == 0 && end == kSegmentsDone && segments.size() > 1) {
-                transfer.startAfter(1);
-                const int limit = std::clamp(gConnectionLimit.load(), 1, kMostConnections);
-                crew.start(static_cast<int>(std::min<size_t>(static_cast<size_t>(limit), segments.size() - 1)));
-            } else if (i > 0 && !crew.threads.empty()) {
-                transfer.taken(i);
-            }
+            if (!crew.threads.empty()) transfer.taken(i);
         }
     }
+    if (end == kSegmentsDone && !take(segments[last], lastBytes.data(), lastBytes.size())) end = kSegmentsDropped;
     *requests += transfer.requests();
     return end;
 }

@@ -1,8 +1,9 @@
 // Segments of one object fetched over several connections at once and
 // handed over strictly in order, through a bounded window: whoever writes
 // them keeps a part file that is always a prefix, and memory stays bounded
-// whatever the object's size. The first segment goes alone, so that a cold
-// cache in front of the origin fetches the object once before the rest ask.
+// whatever the object's size. The last segment goes first and alone: a cold
+// cache in front of the origin can answer it only once it holds the whole
+// object, so the rest never find it missing and fetch it again.
 #pragma once
 
 #include <atomic>

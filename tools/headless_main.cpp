@@ -6,7 +6,7 @@
 // cycle's release as "Release: <result>", and every look at the
 // launcher's own offer as "Launcher: <result>", and each file brought up to
 // date from its installed copy as "Delta: <path>: reused ..., fetched ...,
-// N request(s)", and at each Ready the connections opened so far as
+// N request(s)", and before each Ready the connections opened so far as
 // "Network: N connection(s) opened". It never replaces itself.
 //
 //   --version         print the launcher's version and exit
@@ -167,8 +167,8 @@ void showStep(int phase, const std::wstring& text) {
     if (phase == gShown.phase && text == gShown.text) return;
     gShown.phase = phase;
     gShown.text = text;
-    printLine(std::wstring(phaseInfo(phase).name) + L": " + text);
     if (phase == Ready) printLine(L"Network: " + std::to_wstring(gConnectionsOpened.load()) + L" connection(s) opened");
+    printLine(std::wstring(phaseInfo(phase).name) + L": " + text);
     if (gOptions.exitOnReady && phase == Ready) endNow(0);
 }
 

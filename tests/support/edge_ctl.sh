@@ -81,7 +81,7 @@ start)
     TVL_NGINX_PLAIN=8080 bash "$here/nginx_ctl.sh" start "$dir/origin" "$origin" "$site"
     if [ "$kind" = varnish ]; then
         mkdir -p "$dir/varnish"
-        varnishd -a "$edge:6091" -b "$origin:8080" -s malloc,256m -n "$dir/varnish" -P "$dir/varnish.pid" \
+        varnishd -a "$edge:6091" -b "$origin:8080" -s malloc,1g -n "$dir/varnish" -P "$dir/varnish.pid" \
             -T none >/dev/null 2>&1
         front_conf "$dir" "$edge" "proxy_pass http://$edge:6091; proxy_http_version 1.1;" "$rate" ""
     else

@@ -3,6 +3,8 @@
 #   nginx_ctl.sh start STATE_DIR ADDRESS SITE_DIR [RATE]
 #   TVL_NGINX_PLAIN=PORT nginx_ctl.sh start ...   plain HTTP on ADDRESS:PORT,
 #                                                  as an origin behind a cache
+#   TVL_NGINX_MAX_RANGES=1 nginx_ctl.sh start ...  one range per request, as object
+#                                                  storage (S3, R2) serves them
 #   nginx_ctl.sh stop STATE_DIR
 # Only the marked values of the shipped server block change: the address,
 # the certificate (a self-signed one for another host name) and the site.
@@ -42,6 +44,7 @@ start)
     mkdir -p "$dir/temp"
     listen="listen $address:443 ssl;"
     [ -n "${TVL_NGINX_PLAIN:-}" ] && listen="listen $address:$TVL_NGINX_PLAIN;"
+    [ -n "${TVL_NGINX_MAX_RANGES:-}" ] && listen="$listen max_ranges $TVL_NGINX_MAX_RANGES;"
     server=$(sed -e "s#listen 443 ssl;#$listen#" \
                  -e "s#/etc/ssl/certs/tervalon.pem#$dir/cert.pem#" \
                  -e "s#/etc/ssl/private/tervalon.key#$dir/key.pem#" \
