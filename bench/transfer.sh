@@ -194,7 +194,8 @@ delta_through() {
         ;;
     esac
     start_proxy "$rtt"
-    headless --press-update --exit-on-ready --timeout 900 | stamp > "$work/delta.out"
+    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 900 |
+        stdbuf -oL tr -d '\r' | stamp > "$work/delta.out"
     stop_proxy
     grep -q 'Ready:' "$work/delta.out" || { echo "$kind: not Ready" >&2; cat "$work/delta.out" >&2; exit 1; }
     cmp -s "$data/Game/Paks/x.pak" "$v2" || { echo "$kind: the update differs from version 2" >&2; exit 1; }
@@ -216,8 +217,8 @@ ranges_eight_at_a_time() {
     : > "$config"
     awk '$3 ~ /^bytes=[0-9]+-[0-9]+$/ { print $3 }' "$work/delta-front.log" | sed 's/^bytes=//' |
         while read -r r; do
-            printf 'url = "https://%s/launcher/o/%s"\nrange = "%s"\noutput = "/dev/null"\ninsecure\nnext\n' "$near" "$sha2" "$r"
-        done >> "$config"
+            printf 'next\nurl = "https://%s/launcher/o/%s"\nrange = "%s"\noutput = "/dev/null"\ninsecure\n' "$near" "$sha2" "$r"
+        done | tail -n +2 >> "$config"
     start_proxy 100
     timed curl -s --parallel --parallel-max 8 -K "$config"
     stop_proxy

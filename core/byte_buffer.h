@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 struct ByteBuffer {
@@ -34,5 +35,13 @@ struct ByteBuffer {
         b.size = size;
         block[size] = 0;
         return b;
+    }
+
+    // A copy of size bytes; empty when memory runs out.
+    static ByteBuffer copyOf(const void* bytes, size_t size) {
+        char* block = static_cast<char*>(std::malloc(size + 1));
+        if (!block) return {};
+        if (size) std::memcpy(block, bytes, size);
+        return adopt(block, size);
     }
 };

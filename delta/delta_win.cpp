@@ -63,12 +63,61 @@ bool mapNamed(const ManifestEntry& entry, const ByteBuffer& body) {
     return sha256(body.data, body.size, digest) && ::objectAddress(digest).substr(12) == entry.mapSha256;
 }
 
+// The parts of a multipart body, joined: they must follow one another from 0.
+class JoinedParts : public MultipartSink {
+public:
+    bool onPart(int64_t first, int64_t) override { return first == static_cast<int64_t>(bytes.size()); }
+    bool onData(const char* data, size_t size) override {
+        bytes.append(data, size);
+        return true;
+    }
+    std::string bytes;
+};
+
+// The map, asked as two ranges ("bytes=0-0,1-"): the answer tells whether
+// the host serves several ranges in one request before any request for the
+// object, where a 200 would start the whole file. A 200 is the map itself;
+// a 416 or any other misanswer makes the host one of a range per request,
+// and the map is asked again plainly.
+ByteBuffer fetchMapProbing(const std::wstring& address, size_t limit, DeltaStats* stats, DWORD* status) {
+    ++stats->requests;
+    ServerRequest request = openRangeRequest(address.c_str(), "bytes=0-0,1-");
+    if (!request) return {};
+    *status = requestStatusCode(request);
+    std::string boundary;
+    if (*status == 206 && multipartBoundary(responseHeader(request, WINHTTP_QUERY_CONTENT_TYPE), &boundary)) {
+        const ByteBuffer raw = readResponseBody(request, kBodyChunk, limit + kMultipartHeaderLimit);
+        MultipartReader reader(boundary);
+        JoinedParts map;
+        if (raw) reader.feed(raw.data, raw.size, map);  // whatever follows the closing boundary is no part of it
+        if (reader.complete() && map.bytes.size() <= limit) {
+            *status = 200;
+            return ByteBuffer::copyOf(map.bytes.data(), map.bytes.size());
+        }
+    }
+    if (*status == 404 || *status == 410) return {};  // no map here, whatever the host does
+    learnOneRange();
+    if (*status == 200) {
+        ByteBuffer body = readResponseBody(request, kBodyChunk, limit);
+        return body && body.size <= limit ? std::move(body) : ByteBuffer();
+    }
+    request = ServerRequest();
+    ++stats->requests;
+    return fetchServerDocument(address.c_str(), status, limit);
+}
+
 bool fetchMap(const ManifestEntry& entry, BlockMap* map, DeltaStats* stats) {
     if (!entry.mapSha256[0] && gState.manifestKey.state != kNoManifestKey) return false;
     DWORD status = 0;
-    ++stats->requests;
-    const ByteBuffer body = fetchServerDocument(objectAddress(entry, L".map").c_str(), &status,
-                                                blockMapLimit(entry.size));
+    const std::wstring address = objectAddress(entry, L".map");
+    const size_t limit = blockMapLimit(entry.size);
+    ByteBuffer body;
+    if (servesOneRange()) {
+        ++stats->requests;
+        body = fetchServerDocument(address.c_str(), &status, limit);
+    } else {
+        body = fetchMapProbing(address, limit, stats, &status);
+    }
     return body && status == 200 && mapNamed(entry, body) && readBlockMap(body.data, body.size, entry.sha1, entry.size, map);
 }
 

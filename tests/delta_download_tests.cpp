@@ -60,9 +60,9 @@ struct DeltaFixture {
         testsrv::putFile("launcher/o/" + std::string(entry.sha1) + ".map", map);
     }
     bool installed() { return sandbox::readFile(sandbox::gamePath("Paks/Tervalon.pak")) == pak.v2; }
-    bool rangesAsked() {
+    bool rangesAsked() {  // of the object (the map is asked as two ranges)
         for (const auto& r : testsrv::requests())
-            if (!r.range.empty()) return true;
+            if (!r.range.empty() && r.target.find(".map") == std::string::npos) return true;
         return false;
     }
 };
@@ -127,7 +127,9 @@ TEST_CASE("every answer a server or a cache may give to ranges ends in the right
         maps += r.target.find(".map") != std::string::npos;
         several += r.range.find(',') != std::string::npos;
     }
-    CHECK(maps == 1);     // the copy scanned once, whatever the answers
+    // The map asked as two ranges, and once more plainly where that was
+    // refused; never again for the attempts that follow.
+    CHECK(maps <= 2);
     CHECK(several <= 2);  // an edge that refuses them is not asked again
     if (!oneRange) return;
     // The next run (the data folder kept) asks one range a request from the start.

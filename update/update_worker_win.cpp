@@ -195,13 +195,6 @@ bool refuseRelease(ReleaseVerdict verdict, const Release& r, int32_t floor) {
 // here; signed ones in the data folder, so this holds across starts.
 std::string gUncheckedInUse;
 
-ByteBuffer copyOf(const std::string& text) {
-    char* block = static_cast<char*>(std::malloc(text.size() + 1));
-    if (!block) return {};
-    std::memcpy(block, text.data(), text.size());
-    return ByteBuffer::adopt(block, text.size());
-}
-
 // The signed release in use instead of an older one, while it is still
 // valid; then the older one changes nothing.
 bool keepReleaseInUse(const Release& older) {
@@ -249,7 +242,7 @@ bool acceptUncheckedRelease(DWORD status) {
     if (readRelease(gUncheckedInUse.data(), gUncheckedInUse.size(), &inUse) && inUse.version > r.version) {
         reportRelease(L"version %d is older than version %d in use: nothing newer yet",
                       static_cast<int>(r.version), static_cast<int>(inUse.version));
-        gReleaseBytes = copyOf(gUncheckedInUse);
+        gReleaseBytes = ByteBuffer::copyOf(gUncheckedInUse.data(), gUncheckedInUse.size());
         gRelease = inUse;
         return static_cast<bool>(gReleaseBytes);
     }

@@ -4,7 +4,8 @@ way in and half on the way back, in order, without slowing the stream
 otherwise, and a new connection's first bytes wait one more round trip
 (TCP's handshake, which the kernel here completes at once). This kernel has no netem, so latency-bound work (many small
 files, many ranges, TLS handshakes) is measured through this instead. It
-models delay only, not loss or TCP's window.
+holds at most 4 MiB on the way in each direction, as a TCP window would;
+it models no loss.
 
   delay_proxy.py --listen ADDR:PORT --target ADDR:PORT --rtt-ms MS [--ready-file F]
 """
@@ -16,13 +17,15 @@ import time
 async def pipe(reader, writer, delay, first_extra=0.0):
     """Copies reader to writer, each chunk `delay` seconds after it came, the
     first one `first_extra` seconds later still."""
-    queue = asyncio.Queue()
+    # At most 64 chunks (4 MiB) on the way, like a TCP window: a sender that
+    # keeps writing waits, and what a client hangs up on stays unsent.
+    queue = asyncio.Queue(maxsize=64)
 
     async def pump():
         extra = first_extra
         while True:
             data = await reader.read(65536)
-            queue.put_nowait((time.monotonic() + delay + extra, data))
+            await queue.put((time.monotonic() + delay + extra, data))
             extra = 0.0
             if not data:
                 return

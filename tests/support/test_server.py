@@ -224,12 +224,16 @@ class Handler(BaseHTTPRequestHandler):
         return 0
 
     def explicit_ranges(self):
-        """[(first, last)] of "bytes=a-b,c-d", or None for any other Range."""
+        """[(first, last)] of "bytes=a-b,c-d", or None for any other Range.
+        In a list of several, a last part may be open ("c-"): last is None."""
         value = self.headers.get("Range", "")
-        match = re.fullmatch(r"bytes=(\d+-\d+(,\d+-\d+)*)", value)
+        match = re.fullmatch(r"bytes=(\d+-\d*(,\d+-\d*)*)", value)
         if not match:
             return None
-        return [tuple(int(n) for n in part.split("-")) for part in match.group(1).split(",")]
+        parts = [part.split("-") for part in match.group(1).split(",")]
+        if len(parts) == 1 and parts[0][1] == "":
+            return None  # a plain resume, "bytes=N-"
+        return [(int(a), int(b) if b else None) for a, b in parts]
 
     def send_ranges(self, path, ranges, rule):
         """As nginx answers: one range as a plain 206, several as
@@ -237,7 +241,7 @@ class Handler(BaseHTTPRequestHandler):
         with open(path, "rb") as f:
             data = f.read()
         total = len(data)
-        ranges = [(a, min(b, total - 1)) for a, b in ranges if a < total]
+        ranges = [(a, total - 1 if b is None else min(b, total - 1)) for a, b in ranges if a < total]
         if len(ranges) == 1 or rule.get("single_part"):
             a, b = ranges[0]
             payload, content_type = data[a:b + 1], "application/octet-stream"
