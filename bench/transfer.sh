@@ -206,7 +206,9 @@ delta_through() {
     origin_bytes=$(grep "^/launcher/o/$sha2 " "$origin_log" | awk '{ b += $NF } END { print b + 0 }')
     bash tests/support/edge_ctl.sh stop "$work/edge" 2>/dev/null || true
     bash tests/support/nginx_ctl.sh stop "$work/nginx"
-    echo "$bytes $(ratio "$origin_bytes" "$whole") $requests $(delta_seconds "$work/delta.out")"
+    local copies="-"  # direct, the front is the origin
+    case "$kind" in varnish|proxy) copies="$(ratio "$origin_bytes" "$whole")x" ;; esac
+    echo "$bytes $copies $requests $(delta_seconds "$work/delta.out")"
 }
 
 # The ranges the launcher asked of the one-range origin, fetched eight at a
@@ -219,15 +221,17 @@ ranges_eight_at_a_time() {
         while read -r r; do
             printf 'next\nurl = "https://%s/launcher/o/%s"\nrange = "%s"\noutput = "/dev/null"\ninsecure\n' "$near" "$sha2" "$r"
         done | tail -n +2 >> "$config"
+    TVL_NGINX_MAX_RANGES=1 bash tests/support/nginx_ctl.sh start "$work/nginx" "$origin" "$sites/site"
     start_proxy 100
     timed curl -s --parallel --parallel-max 8 -K "$config"
     stop_proxy
+    bash tests/support/nginx_ctl.sh stop "$work/nginx"
 }
 
 delta_paths() {
     echo "== a patched pak of ${mib} MiB through each edge and origin; zsync 0.6.2 direct on the same pair"
     rm -rf "$work/v1" "$work/v2" && mkdir -p "$work/v1/Paks" "$work/v2/Paks"
-    fresh=$(python3 tests/support/pak_pair.py "$work/v1/Paks/x.pak" "$work/v2/Paks/x.pak" --mib "$mib" --seed 11)
+    fresh=$(python3 tests/support/pak_pair.py "$work/v1/Paks/x.pak" "$work/v2/Paks/x.pak" --mib "$mib" --seed 11 --replaced 5)
     v1="$work/v1/Paks/x.pak" v2="$work/v2/Paks/x.pak"
     whole=$(stat -c %s "$v2")
     sha2=$(sha1sum "$v2" | cut -d' ' -f1)
@@ -237,7 +241,7 @@ delta_paths() {
     printf '%-28s %12s %8s %9s %8s %10s\n' "path" "bytes" "/zsync" "requests" "seconds" "origin sent"
     for kind in direct varnish one-range proxy; do
         read -r b copies n s < <(delta_through "$kind" 0)
-        printf '%-28s %12s %8s %9s %8s %10s\n' "$kind" "$b" "$(ratio "$b" "$zb")" "$n" "$(printf %.2f "$s")" "${copies}x"
+        printf '%-28s %12s %8s %9s %8s %10s\n' "$kind" "$b" "$(ratio "$b" "$zb")" "$n" "$(printf %.2f "$s")" "$copies"
     done
     echo "(targets: bytes at most 1.25 x zsync direct; the origin sends the file at most once)"
     echo "== at 100 ms of round trip, the one-range origin: the launcher against its own ranges fetched eight at a time"

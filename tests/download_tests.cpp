@@ -103,6 +103,38 @@ TEST_CASE("a transfer cut off mid-way resumes from what reached the disk") {
     CHECK(gState.bytesDone == static_cast<int64_t>(content.size()));
 }
 
+TEST_CASE("a large object comes in segments over several connections, written in order; a broken one keeps what came before it") {
+    DownloadFixture f("segments");
+    gFilesAsObjects = true;
+    const std::string content = testsrv::randomBytes(20 * 1048576 + 1000, 14);
+    ManifestEntry e = sandbox::makeEntry("Paks/big.pak", content);
+    const std::string object = "/launcher/o/" + std::string(e.sha1);
+    testsrv::putFile(object.substr(1), content);
+    // The first segment arrives last; the third breaks twice (asked again at
+    // once, then the attempt ends with the two before it on disk).
+    testsrv::setRules(R"([{"path": ")" + object + R"(", "range": "bytes=0-4194303", "delay_ms": 150, "chunk": 262144, "times": 1},
+                          {"path": ")" + object + R"(", "range": "bytes=8388608-12582911", "cut_after": 100000, "times": 2}])");
+    const int64_t connections = gConnectionsOpened;
+    const bool done = downloadEntry(e);
+    gFilesAsObjects = false;
+    REQUIRE(done);
+    CHECK(sandbox::readFile(f.target("Paks/big.pak")) == content);
+    CHECK(gState.bytesDone == static_cast<int64_t>(content.size()));
+    CHECK(gConnectionsOpened - connections >= 3);
+    const auto r = ranges();
+    // The last segment first, alone; the next attempt goes on from 8 MiB,
+    // where the part file ended, and asks nothing before it again.
+    CHECK(r.front() == "bytes=20971520-20972519");
+    int firstSegment = 0, resumed = 0;
+    for (const std::string& range : r) {
+        firstSegment += range == "bytes=0-4194303";
+        resumed += range == "bytes=8388608-12582911";
+    }
+    CHECK(firstSegment == 1);
+    CHECK(resumed == 3);
+    CHECK(gWaitSeam.requestedMs == kAttemptPauseMs);
+}
+
 TEST_CASE("a wrong body is deleted and the next attempt starts from 0") {
     DownloadFixture f("wrongbody");
     std::string content = testsrv::randomBytes(5000, 13);
@@ -278,9 +310,15 @@ TEST_CASE("a speed limit of 2 MB/s holds a 20 MB download within 5 % of it, over
     DownloadFixture f("limited");
     std::string content = testsrv::randomBytes(20 * 1048576, 77);
     ManifestEntry e = f.publish("Paks/limited.pak", content);
+    SUBCASE("one connection") {}
+    SUBCASE("an object in segments over several connections: one bucket for all") {
+        testsrv::putFile("launcher/o/" + std::string(e.sha1), content);
+        gFilesAsObjects = true;
+    }
     gState.speedLimit = 2 * 1048576;
     const uint64_t started = ::GetTickCount64();
     const bool done = downloadEntry(e);
+    gFilesAsObjects = false;
     const double seconds = static_cast<double>(::GetTickCount64() - started) / 1000.0;
     gState.speedLimit = 0;
     REQUIRE(done);

@@ -16,6 +16,7 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   status       answer this status (default: what the file would give)
   body         answer this text instead of the file
   times        use the rule this many more times, then drop it
+  range        match only a request whose Range header is exactly this
   cut_after    send the full Content-Length, then drop the connection after N body bytes
   ignore_range answer 200 with the whole file even when Range was asked
   single_part  answer a request for several ranges with the first one alone (a 206 of one part)
@@ -70,12 +71,14 @@ def load_rules():
         return []
 
 
-def take_rule(target):
+def take_rule(target, range_header):
     """The first matching rule; counts down and drops rules with "times"."""
     with LOCK:
         rules = load_rules()
         for i, rule in enumerate(rules):
             path = rule.get("path", "")
+            if "range" in rule and rule["range"] != range_header:
+                continue
             if target == path or (rule.get("prefix") and target.startswith(path)):
                 if "times" in rule:
                     rule["times"] -= 1
@@ -174,7 +177,7 @@ class Handler(BaseHTTPRequestHandler):
     def do_GET(self):
         target = self.path
         log_request(target, self.headers)
-        rule = take_rule(target)
+        rule = take_rule(target, self.headers.get("Range"))
         if rule.get("drop"):
             return self.drop_connection()
         if rule.get("endless"):
