@@ -82,26 +82,7 @@ for kind in fixed zero; do
 done
 
 # zsync's side: plain HTTP (zsync 0.6.2 has no TLS), stock nginx, the same log.
-zsync_nginx() {  # zsync_nginx [RATE]
-    [ -f "$work/znginx/nginx.pid" ] && kill "$(cat "$work/znginx/nginx.pid")" 2>/dev/null && sleep 0.3
-    mkdir -p "$work/znginx"
-    : > "$work/znginx/access.log"
-    cat > "$work/znginx/nginx.conf" <<CONF
-user www-data;
-worker_processes 1;
-pid $work/znginx/nginx.pid;
-error_log $work/znginx/error.log;
-events { worker_connections 64; }
-http {
-    sendfile on;
-    default_type application/octet-stream;
-    log_format tvl '\$request_uri \$status \$http_range \$bytes_sent';
-    access_log $work/znginx/access.log tvl;
-    server { listen $theirs:80; root $sites; location /z/ { ${1:+limit_rate $1;} } }
-}
-CONF
-    nginx -p "$work/znginx" -c "$work/znginx/nginx.conf"
-}
+zsync_nginx() { plain_nginx "$work/znginx" "$theirs:80" "$sites" "${1:-}"; }  # zsync_nginx [RATE]
 cp "$v2" "$sites/z/x.pak"
 (cd "$sites/z" && zsyncmake -u x.pak -o x.pak.zsync x.pak >/dev/null 2>&1)
 sum_log() { awk '{ bytes += $NF; n += 1 } END { printf "%d %d", bytes, n }' "$1"; }

@@ -4,7 +4,7 @@
 #  - 2,000 files of 1 KiB, a first install, at 0, 50 and 100 ms of round
 #    trip (tests/support/delay_proxy.py in front of stock nginx), against
 #    `aria2c -x8 -j8` fetching the same objects through the same proxy;
-#  - one file of 512 MiB, a first install on loopback, against curl;
+#  - one file of 512 MiB, a first install on loopback, against curl and aria2c;
 #  - a patched pak through each edge and origin (direct, Varnish 7.1, an
 #    origin of one range per request, a cold nginx proxy_cache) against what
 #    zsync 0.6.2 moves direct on the same pair, and at 100 ms against
@@ -99,13 +99,13 @@ PY
     done
     echo "(target at 100 ms: ratio at most 1.5)"
     echo "the launcher at 100 ms: $(grep '^Network:' "$work/ours.out" | tail -1 | cut -d' ' -f2-)"
-    echo "== the same install at 100 ms with 1, 4, 6 (the launcher's) and 8 connections"
+    echo "== the same install at 100 ms with 1, 4, 6 and 8 (the launcher's) connections"
     row "connections" "seconds" "" ""
     for n in 1 4 6 8; do row "$n" "$(printf %.1f "$(ours 100 "$n")")" "" ""; done
 }
 
 large_file() {
-    echo "== one file of 512 MiB, a first install on loopback (stock nginx, direct); curl to a file, best of 2 each"
+    echo "== one file of 512 MiB, a first install on loopback (stock nginx, direct); curl and aria2c to a file, best of 2 each"
     rm -rf "$work/large" && mkdir -p "$work/large"
     head -c $((512 << 20)) /dev/urandom > "$work/large/Tervalon.pak"
     install_site "$work/large"
@@ -117,35 +117,30 @@ large_file() {
     python3 tools/tvl_publish.py publish "$work/large" --site "$sites/site" --version 1 --host "$origin" >/dev/null
     o1=$(ours 0) o2=$(ours 0)
     cmp -s "$data/Game/Tervalon.pak" "$work/large/Tervalon.pak" || { echo "the large install differs" >&2; exit 1; }
+    cp "$work/ours.out" "$work/ours-large.out"
+    local one a1 a2
+    one=$(min "$(ours 0 1)" "$(ours 0 1)")
     c1=$(timed curl -sk -o "$work/curl.out" "$url") c2=$(timed curl -sk -o "$work/curl.out" "$url")
     rm -f "$work/curl.out"
+    echo "$url" > "$work/large-url.txt"
+    a1=$(aria2 0 "$work/large-url.txt") a2=$(aria2 0 "$work/large-url.txt")
+    rm -rf "$work/aria2"
     row "" "seconds" "" ""
     row "this launcher (TVLHeadless)" "$(printf %.2f "$(min "$o1" "$o2")")" "" ""
+    row "  with one connection" "$(printf %.2f "$one")" "" ""
     row "curl" "$(printf %.2f "$(min "$c1" "$c2")")" "" ""
-    echo "launcher/curl $(ratio "$(min "$o1" "$o2")" "$(min "$c1" "$c2")"); $(grep '^Network:' "$work/ours.out" | cut -d' ' -f2-)"
+    row "aria2c -x8 -j8" "$(printf %.2f "$(min "$a1" "$a2")")" "" ""
+    echo "launcher/curl $(ratio "$(min "$o1" "$o2")" "$(min "$c1" "$c2")"), launcher/aria2c $(ratio "$(min "$o1" "$o2")" "$(min "$a1" "$a2")");" \
+         "$(grep '^Network:' "$work/ours-large.out" | cut -d' ' -f2-)"
 }
 
 # ---- the delta through each edge and origin ---------------------------------
 
 zsync_direct() {  # bytes zsync moves direct, plain HTTP on stock nginx
-    mkdir -p "$work/znginx" "$sites/z" "$work/zsync-out"
-    : > "$work/znginx/access.log"
-    cat > "$work/znginx/nginx.conf" <<CONF
-user www-data;
-worker_processes 1;
-pid $work/znginx/nginx.pid;
-error_log $work/znginx/error.log;
-events { worker_connections 64; }
-http {
-    sendfile on;
-    log_format tvl '\$request_uri \$status \$http_range \$bytes_sent';
-    access_log $work/znginx/access.log tvl;
-    server { listen $edge_origin:80; root $sites; }
-}
-CONF
+    mkdir -p "$sites/z" "$work/zsync-out"
     cp "$v2" "$sites/z/x.pak"
     (cd "$sites/z" && zsyncmake -u x.pak -o x.pak.zsync x.pak >/dev/null 2>&1)
-    nginx -p "$work/znginx" -c "$work/znginx/nginx.conf"
+    plain_nginx "$work/znginx" "$edge_origin:80" "$sites"
     rm -f "$work/zsync-out/x.pak"
     (cd "$work/zsync-out" && zsync -q -i "$v1" -o x.pak "http://$edge_origin/z/x.pak.zsync" >/dev/null 2>&1)
     kill "$(cat "$work/znginx/nginx.pid")"
@@ -167,11 +162,12 @@ install_v1() {
     python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/site" --version 2 --host "$near" >/dev/null
 }
 
-# Seconds from the end of the scan to Ready: the ranges and the copies.
+# Seconds from the end of the scan to the end of the pass (the cycle then
+# reads the server's documents again): the ranges, the copies, the move.
 delta_seconds() {
     awk '/^[0-9.]+ Downloading: Comparing/ { c = 1; next }
-         c == 1 && /^[0-9.]+ Downloading:/ { t0 = $1; c = 2 }
-         /^[0-9.]+ Ready:/ && t0 { print $1 - t0; exit }' "$1"
+         c == 1 && /^[0-9.]+ Downloading:/ { t0 = $1; c = 2; next }
+         c == 2 && !/^[0-9.]+ Downloading:/ { print $1 - t0; exit }' "$1"
 }
 stamp() { while IFS= read -r line; do echo "$(date +%s.%N) $line"; done; }
 

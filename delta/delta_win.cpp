@@ -334,8 +334,8 @@ Answer fetchRanges(const std::wstring& address, const std::vector<DeltaRun>& run
                    int64_t fileSize, DeltaStats* stats) {
     ResponseSink sink(writer, runs, fileSize, stats, true);
     const SegmentsEnd end = fetchSegments(address.c_str(), fetchedSegments(runs),
-                                          [&sink](const ByteRange& r, const char* data, size_t size) {
-                                              sink.startSpan(r.first, r.last);
+                                          [&sink](int64_t at, const char* data, size_t size) {
+                                              sink.startSpan(at, at + static_cast<int64_t>(size) - 1);
                                               return sink.onData(data, size);
                                           },
                                           &stats->requests);

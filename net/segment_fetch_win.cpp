@@ -23,57 +23,82 @@ SegmentsEnd unfitStatus(DWORD status) {
     return status >= 400 && status < 500 ? kSegmentsRefused : kSegmentsFailed;
 }
 
-// The body must be exactly the segment: less is a failed transfer, more is
+// One segment's bytes as they arrive: the connection fills `bytes` from the
+// front and moves `filled` on; whoever writes the file takes what is filled.
+struct Slot {
+    std::vector<char> bytes;
+    size_t filled = 0;
+    SegmentsEnd end = kSegmentsDone;
+    bool ready = false;  // no more bytes will come
+};
+
+using Progress = std::function<void(size_t filled)>;
+
+// The body must be exactly the range: less is a failed transfer, more is
 // no answer to what was asked.
-SegmentsEnd readSegmentBody(ServerRequest& request, const ByteRange& r, std::vector<char>& out) {
+SegmentsEnd readRangeBody(ServerRequest& request, char* out, size_t length, const Progress& progress) {
     SlowBodyGuard guard;
     guardBody(request.request.get(), guard);
-    out.resize(static_cast<size_t>(lengthOf(r)));
     size_t have = 0;
     for (;;) {
         char extra[1];
-        const bool full = have == out.size();
+        const bool full = have == length;
         DWORD got = 0;
-        const DWORD want = full ? 1 : static_cast<DWORD>(std::min<size_t>(out.size() - have, kBodyChunk));
-        const BodyPiece piece = readBodyPiece(request.request.get(), guard, full ? extra : out.data() + have, want, &got);
+        const DWORD want = full ? 1 : static_cast<DWORD>(std::min<size_t>(length - have, kBodyChunk));
+        const BodyPiece piece = readBodyPiece(request.request.get(), guard, full ? extra : out + have, want, &got);
         if (full) return got == 0 && piece == kBodyEnd ? kSegmentsDone : kSegmentsUnfit;
         have += got;
         gState.bytesFromNetwork += got;
+        if (got) progress(have);
         if (piece != kBodyData) return kSegmentsFailed;  // ended short, broke off or too slow
     }
 }
 
-SegmentsEnd fetchOne(const wchar_t* path, const ByteRange& r, std::vector<char>& out) {
-    ServerRequest request = openRangeRequest(path, "bytes=" + std::to_string(r.first) + "-" + std::to_string(r.last));
+// GET bytes r.first+from .. r.last into out+from.
+SegmentsEnd fetchRange(const wchar_t* path, const ByteRange& r, size_t from, char* out, const Progress& progress) {
+    const int64_t first = r.first + static_cast<int64_t>(from);
+    ServerRequest request = openRangeRequest(path, "bytes=" + std::to_string(first) + "-" + std::to_string(r.last));
     if (!request) return kSegmentsFailed;
     const DWORD status = requestStatusCode(request);
-    int64_t first = 0, last = 0;
+    int64_t a = 0, b = 0;
     // A 200 is the whole object where one segment was asked: abandoned here,
     // when its headers say so, not read to its end.
-    if (status != 206 || !parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &first, &last) ||
-        first != r.first || last != r.last)
+    if (status != 206 || !parseContentRange(responseHeader(request, WINHTTP_QUERY_CONTENT_RANGE), &a, &b) ||
+        a != first || b != r.last)
         return unfitStatus(status);
-    return readSegmentBody(request, r, out);
+    return readRangeBody(request, out + from, static_cast<size_t>(r.last - first + 1),
+                         [&](size_t have) { progress(from + have); });
 }
-
-struct Slot {
-    std::vector<char> bytes;
-    SegmentsEnd end = kSegmentsDone;
-    bool ready = false;
-};
 
 class Transfer {
 public:
     Transfer(const wchar_t* path, const std::vector<ByteRange>& segments)
         : path_(path), segments_(segments), slots_(segments.size()) {}
 
-    // Segment i on this thread, asked twice when the first try fails.
-    SegmentsEnd fetchAt(size_t i, std::vector<char>& bytes) {
+    // Segment i on this thread, into its slot; a failed try is followed by
+    // one more at once, from where the first broke off.
+    void fetchAt(size_t i) {
+        Slot& slot = slots_[i];
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            slot.bytes.resize(static_cast<size_t>(lengthOf(segments_[i])));
+        }
+        auto progress = [&](size_t filled) {
+            std::lock_guard<std::mutex> hold(lock_);
+            slot.filled = filled;
+            changed_.notify_all();
+        };
         ++requests_;
-        SegmentsEnd end = fetchOne(path_, segments_[i], bytes);
-        if (end != kSegmentsFailed || stopped()) return end;
-        ++requests_;
-        return fetchOne(path_, segments_[i], bytes);
+        SegmentsEnd end = fetchRange(path_, segments_[i], 0, slot.bytes.data(), progress);
+        if (end == kSegmentsFailed && !stopped()) {
+            ++requests_;
+            end = fetchRange(path_, segments_[i], filledOf(i), slot.bytes.data(), progress);
+        }
+        std::lock_guard<std::mutex> hold(lock_);
+        slot.end = end;
+        slot.ready = true;
+        if (end != kSegmentsDone) stop_ = true;  // nothing after it can be written
+        changed_.notify_all();
     }
 
     void work() {
@@ -86,37 +111,45 @@ public:
                 i = next_++;
                 reserved_ += lengthOf(segments_[i]);
             }
-            std::vector<char> bytes;
-            const SegmentsEnd end = fetchAt(i, bytes);
-            std::lock_guard<std::mutex> hold(lock_);
-            slots_[i].bytes.swap(bytes);
-            slots_[i].end = end;
-            slots_[i].ready = true;
-            if (end != kSegmentsDone) stop_ = true;  // nothing after it can be written
-            changed_.notify_all();
+            fetchAt(i);
         }
     }
 
-    // Waits for segment i in its turn and takes its bytes away.
-    SegmentsEnd awaitSlot(size_t i, std::vector<char>& bytes) {
-        std::unique_lock<std::mutex> hold(lock_);
-        changed_.wait(hold, [&] { return slots_[i].ready; });
-        bytes.swap(slots_[i].bytes);
-        return slots_[i].end;
+    // Hands segment i over in its turn, piece by piece as it arrives, so the
+    // file grows as the bytes come. How it ended, once all are taken.
+    SegmentsEnd takeInTurn(size_t i, const SegmentTaker& take) {
+        Slot& slot = slots_[i];
+        size_t taken = 0;
+        for (;;) {
+            size_t filled = 0;
+            bool ready = false;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                changed_.wait(hold, [&] { return slot.filled > taken || slot.ready; });
+                filled = slot.filled;
+                ready = slot.ready && filled == taken;
+            }
+            if (ready) return slot.end;
+            if (!take(segments_[i].first + static_cast<int64_t>(taken), slot.bytes.data() + taken, filled - taken))
+                return kSegmentsDropped;
+            taken = filled;
+        }
     }
 
-    void taken(size_t i) {
+    // Segment i was written: its memory goes back to the window.
+    void release(size_t i, bool counted) {
         std::lock_guard<std::mutex> hold(lock_);
-        reserved_ -= lengthOf(segments_[i]);
+        std::vector<char>().swap(slots_[i].bytes);
+        if (counted) reserved_ -= lengthOf(segments_[i]);
         changed_.notify_all();
     }
 
     // Segment `last`, fetched already, is held until its turn: the
     // connections take the others, within what is left of the window.
-    void holdBack(size_t last, int64_t bytes) {
+    void holdBack(size_t last) {
         std::lock_guard<std::mutex> hold(lock_);
         end_ = last;
-        reserved_ = bytes;
+        reserved_ = lengthOf(segments_[last]);
     }
 
     void stop() {
@@ -127,11 +160,21 @@ public:
 
     int requests() const { return requests_; }
 
+    // How a segment fetched to its end ended.
+    SegmentsEnd endOf(size_t i) {
+        std::lock_guard<std::mutex> hold(lock_);
+        return slots_[i].end;
+    }
+
 private:
     bool fits(size_t i) const { return reserved_ + lengthOf(segments_[i]) <= kWindowBytes; }
     bool stopped() {
         std::lock_guard<std::mutex> hold(lock_);
         return stop_;
+    }
+    size_t filledOf(size_t i) {
+        std::lock_guard<std::mutex> hold(lock_);
+        return slots_[i].filled;
     }
 
     const wchar_t* path_;
@@ -141,7 +184,7 @@ private:
     std::condition_variable changed_;
     size_t next_ = 0;        // the next segment a connection takes
     size_t end_ = 0;         // and where they stop
-    int64_t reserved_ = 0;   // bytes of segments taken by connections and not yet handed over
+    int64_t reserved_ = 0;   // bytes of segments taken by connections and not yet written
     bool stop_ = false;
     std::atomic<int> requests_{0};
 };
@@ -172,23 +215,22 @@ SegmentsEnd fetchSegments(const wchar_t* path, const std::vector<ByteRange>& seg
     if (segments.empty()) return kSegmentsDone;
     Transfer transfer(path, segments);
     const size_t last = segments.size() - 1;
-    std::vector<char> lastBytes;
-    SegmentsEnd end = transfer.fetchAt(last, lastBytes);
-    {
+    transfer.fetchAt(last);
+    SegmentsEnd end = transfer.endOf(last);
+    if (end == kSegmentsDone) {
         Crew crew{transfer, {}};
-        if (end == kSegmentsDone && last > 0) {
-            transfer.holdBack(last, lengthOf(segments[last]));
+        if (last > 0) {
+            transfer.holdBack(last);
             const int limit = std::clamp(gConnectionLimit.load(), 1, kMostConnections);
             crew.start(static_cast<int>(std::min<size_t>(static_cast<size_t>(limit), last)));
         }
         for (size_t i = 0; i < last && end == kSegmentsDone; ++i) {
-            std::vector<char> bytes;
-            end = crew.threads.empty() ? transfer.fetchAt(i, bytes) : transfer.awaitSlot(i, bytes);
-            if (end == kSegmentsDone && !take(segments[i], bytes.data(), bytes.size())) end = kSegmentsDropped;
-            if (!crew.threads.empty()) transfer.taken(i);
+            if (crew.threads.empty()) transfer.fetchAt(i);  // the caller's thread, one at a time
+            end = transfer.takeInTurn(i, take);
+            transfer.release(i, !crew.threads.empty());
         }
     }
-    if (end == kSegmentsDone && !take(segments[last], lastBytes.data(), lastBytes.size())) end = kSegmentsDropped;
+    if (end == kSegmentsDone) end = transfer.takeInTurn(last, take);
     *requests += transfer.requests();
     return end;
 }

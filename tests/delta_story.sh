@@ -93,6 +93,29 @@ out=$(headless --press-update --exit-on-ready --timeout 180) || fail "resume: $o
 installed_matches || fail "the resumed delta differs"
 echo "killed at $have bytes: $(delta_line shifted.pak "$out")"
 
+echo "--- an origin of one range per request (as object storage): single ranges, learned and remembered (at ${SECONDS}s)"
+python3 "$repo/tests/support/pak_pair.py" "$state/unused" "$build/Paks/shifted.pak" --mib 40 --seed 5 --replaced 10 >/dev/null
+publish
+TVL_NGINX_MAX_RANGES=1 nginx_ctl start "$state/nginx" "$address" "$site"
+object_bytes() { log_since "$1" | grep "^/launcher/o/$2 " | awk '{ b += $NF } END { print b + 0 }'; }
+sha1=$(sha1sum < "$build/Paks/shifted.pak" | cut -d' ' -f1)
+size=$(stat -c %s "$build/Paks/shifted.pak")
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "one range per request: $out"
+installed_matches || fail "the update through one range per request differs"
+fetched=$(object_bytes "$before" "$sha1")
+echo "$(delta_line shifted.pak "$out"); ${fetched} bytes sent of ${size}"
+[ "$fetched" -lt $((size / 4)) ] || fail "one range per request cost $fetched bytes of $size: $(log_since "$before")"
+grep -q "^$address " "$data/range_hosts.txt" || fail "the host was not remembered: $(cat "$data/range_hosts.txt" 2>&1)"
+# The next start asks one range a request from the outset, even of an origin that would take more.
+python3 "$repo/tests/support/pak_pair.py" "$state/unused" "$build/Paks/shifted.pak" --mib 40 --seed 5 --replaced 20 >/dev/null
+publish
+nginx_ctl start "$state/nginx" "$address" "$site"
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "the next start: $out"
+installed_matches || fail "the next start's update differs"
+log_since "$before" | grep -q "^/launcher/o/[0-9a-f]* 206 bytes=[0-9-]*," && fail "several ranges asked again: $(log_since "$before")"
+
 echo "--- a map that lies ends in one verified whole download (at ${SECONDS}s)"
 python3 -c "import os, sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[5000000] ^= 1; open(sys.argv[1], 'wb').write(d)" \
     "$build/Paks/shifted.pak"

@@ -123,6 +123,14 @@ installed_matches || fail "the patched pak differs"
 grep '^Delta: ' <<<"$out" || fail "no delta for the patched pak: $out"
 maps=$(tail -n +"$((edge_before + 1))" "$edge/edge/access.log" | grep -c '^/launcher/o/[0-9a-f]*\.map ' || true)
 [ "$maps" = 1 ] || fail "the map was fetched $maps times"
+# The edge fetched the new pak from the origin once, and sent the launcher
+# little more than what changed (a 200 to ranges is abandoned, not read).
+sha=$(sha1sum < "$build/Paks/a.pak" | cut -d' ' -f1)
+from_origin=$(origin_log | grep "^/launcher/o/$sha " | sum_bytes)
+to_launcher=$(tail -n +"$((edge_before + 1))" "$edge/edge/access.log" | grep "^/launcher/o/$sha " | sum_bytes)
+echo "the patched pak: the origin sent ${from_origin} bytes, the edge ${to_launcher} to the launcher"
+[ "$from_origin" -le 6100000 ] || fail "the origin sent the patched pak more than once ($from_origin bytes)"
+[ "$to_launcher" -lt 1500000 ] || fail "the patch cost the launcher $to_launcher bytes of 6000000"
 
 echo "--- five launchers in Ready: the origin sees the release and the info by their freshness (at ${SECONDS}s)"
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"

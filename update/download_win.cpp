@@ -149,7 +149,7 @@ SegmentsEnd fetchInSegments(const std::wstring& requestPath, const ManifestEntry
     const HANDLE part = file.get();
     int requests = 0;
     return fetchSegments(requestPath.c_str(), cutSegments({{*have, entry.size - 1}}, kSegmentBytes),
-                         [&](const ByteRange&, const char* data, size_t size) {
+                         [&](int64_t, const char* data, size_t size) {
                              DWORD done = 0;
                              if (!::WriteFile(part, data, static_cast<DWORD>(size), &done, nullptr) || done != size)
                                  return false;
