@@ -20,7 +20,7 @@ command -v zsync >/dev/null || apt-get install -y zsync >/dev/null
 what="${1:-all}" mib="${2:-256}"
 work="$PWD/build/bench-transfer"
 sites=/tmp/tvl-bench-transfer  # where nginx's www-data workers can read them
-origin=127.0.0.26 near=127.0.0.27 edge_origin=127.0.0.28
+origin=127.0.0.31 near=127.0.0.32 edge_origin=127.0.0.33
 app="$work/app" data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
 rm -rf "$app" "$sites"
 mkdir -p "$app" "$sites"
