@@ -219,7 +219,7 @@ ranges_eight_at_a_time() {
         done | tail -n +2 >> "$config"
     TVL_NGINX_MAX_RANGES=1 bash tests/support/nginx_ctl.sh start "$work/nginx" "$origin" "$sites/site"
     start_proxy 100
-    timed curl -s --parallel --parallel-max 8 -K "$config"
+    timed curl -s --parallel --parallel-max 8 -K "$config" 2>/dev/null
     stop_proxy
     bash tests/support/nginx_ctl.sh stop "$work/nginx"
 }

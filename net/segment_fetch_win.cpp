@@ -115,8 +115,11 @@ public:
         }
     }
 
-    // Hands segment i over in its turn, piece by piece as it arrives, so the
-    // file grows as the bytes come. How it ended, once all are taken.
+    // Hands segment i over in its turn, in pieces of at least kHandOver as
+    // it arrives, so the file grows as the bytes come (and the window hears
+    // of it a few hundred times a second at most). How it ended, once all
+    // are taken.
+    static constexpr size_t kHandOver = 256 * 1024;
     SegmentsEnd takeInTurn(size_t i, const SegmentTaker& take) {
         Slot& slot = slots_[i];
         size_t taken = 0;
@@ -125,7 +128,7 @@ public:
             bool ready = false;
             {
                 std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait(hold, [&] { return slot.filled > taken || slot.ready; });
+                changed_.wait(hold, [&] { return slot.filled >= taken + kHandOver || slot.ready; });
                 filled = slot.filled;
                 ready = slot.ready && filled == taken;
             }
