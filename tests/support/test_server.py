@@ -355,6 +355,30 @@ class Handler(BaseHTTPRequestHandler):
             pass
 
 
+class TLSServer(ThreadingHTTPServer):
+    """Each connection's TLS handshake runs in its own thread, within 30 s:
+    a client that stops half-way through one (launchers are killed at any
+    moment) must not hold up every other connection in accept()."""
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, handler, ctx):
+        self.ctx = ctx
+        super().__init__(address, handler)
+
+    def finish_request(self, request, client_address):
+        request.settimeout(30)
+        try:
+            tls = self.ctx.wrap_socket(request, server_side=True)
+        except (OSError, ssl.SSLError):
+            return
+        tls.settimeout(None)
+        self.RequestHandlerClass(tls, client_address, self)
+
+    def handle_error(self, request, client_address):
+        pass  # a client that left mid-answer is no server fault
+
+
 def main():
     global ROOT
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -366,12 +390,9 @@ def main():
     ap.add_argument("--ready-file", help="written once the server accepts connections")
     args = ap.parse_args()
     ROOT = os.path.abspath(args.root)
-    ThreadingHTTPServer.daemon_threads = True
-    ThreadingHTTPServer.allow_reuse_address = True
-    server = ThreadingHTTPServer((args.address, args.port), Handler)
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     ctx.load_cert_chain(args.cert, args.key)
-    server.socket = ctx.wrap_socket(server.socket, server_side=True)
+    server = TLSServer((args.address, args.port), Handler, ctx)
     if args.ready_file:
         with open(args.ready_file, "w") as f:
             f.write(str(os.getpid()))
