@@ -28,12 +28,6 @@ constexpr size_t kScanPiece = 4 * 1024 * 1024;
 constexpr size_t kCopyPiece = 1024 * 1024;
 constexpr size_t kRangesPerRequest = 200;  // about 5 KB of header: well within nginx's 8 KB line
 
-std::wstring objectAddress(const ManifestEntry& entry, const wchar_t* suffix) {
-    std::wstring address = L"/launcher/o/";
-    for (const char* c = entry.sha1; *c; ++c) address.push_back(static_cast<wchar_t>(*c));
-    return address + suffix;
-}
-
 bool hexHash(const char* sha1) {
     for (int i = 0; i < 40; ++i)
         if (!((sha1[i] >= '0' && sha1[i] <= '9') || (sha1[i] >= 'a' && sha1[i] <= 'f'))) return false;
@@ -96,7 +90,7 @@ ByteBuffer fetchMapProbing(const std::wstring& address, size_t limit, DeltaStats
         }
     }
     if (*status == 404 || *status == 410) return {};  // no map here, whatever the host does
-    learnOneRange();
+    learnOneRange(address);
     if (*status == 200) {
         ByteBuffer body = readResponseBody(request, kBodyChunk, limit);
         return body && body.size <= limit ? std::move(body) : ByteBuffer();
@@ -106,13 +100,13 @@ ByteBuffer fetchMapProbing(const std::wstring& address, size_t limit, DeltaStats
     return fetchServerDocument(address.c_str(), status, limit);
 }
 
-bool fetchMap(const ManifestEntry& entry, BlockMap* map, DeltaStats* stats) {
+bool fetchMap(const ManifestEntry& entry, const std::wstring& object, BlockMap* map, DeltaStats* stats) {
     if (!entry.mapSha256[0] && gState.manifestKey.state != kNoManifestKey) return false;
     DWORD status = 0;
-    const std::wstring address = objectAddress(entry, L".map");
+    const std::wstring address = object + L".map";
     const size_t limit = blockMapLimit(entry.size);
     ByteBuffer body;
-    if (servesOneRange()) {
+    if (servesOneRange(address)) {
         ++stats->requests;
         body = fetchServerDocument(address.c_str(), &status, limit);
     } else {
@@ -364,12 +358,13 @@ void report(const ManifestEntry& entry, const DeltaStats& stats) {
 
 // The map and the scan of the installed copy for `entry`: this run's
 // earlier one when there is one, else fetched and made now.
-BlockIndex* scannedCopy(const ManifestEntry& entry, const wchar_t* installed, HANDLE copy, DeltaStats* stats) {
+BlockIndex* scannedCopy(const ManifestEntry& entry, const std::wstring& object, const wchar_t* installed, HANDLE copy,
+                        DeltaStats* stats) {
     if (gLastScan.index && gLastScan.sha1 == entry.sha1 && gLastScan.installed == installed)
         return gLastScan.index.get();
     gLastScan = ScannedCopy();
     BlockMap map;
-    if (!fetchMap(entry, &map, stats)) return nullptr;
+    if (!fetchMap(entry, object, &map, stats)) return nullptr;
     auto index = std::make_unique<BlockIndex>(map);
     if (!scanInstalledCopy(entry, copy, *index)) return nullptr;
     gLastScan = {entry.sha1, installed, std::move(map), std::move(index)};
@@ -383,19 +378,18 @@ void forgetDeltaState() {
     forgetRangeHosts();
 }
 
-DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
-                          Sha1Hash* written, DeltaStats* stats) {
+DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& address, const wchar_t* installed,
+                          HANDLE part, int64_t* have, Sha1Hash* written, DeltaStats* stats) {
     if (entry.size < kDeltaThreshold || !hexHash(entry.sha1)) return kDeltaUnavailable;
     KernelHandle copy(::CreateFileW(installed, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BlockIndex* index = copy ? scannedCopy(entry, installed, copy.get(), stats) : nullptr;
+    BlockIndex* index = copy ? scannedCopy(entry, address, installed, copy.get(), stats) : nullptr;
     if (!index) return kDeltaUnavailable;
     const BlockMap& map = gLastScan.map;
     PartWriter writer(part, copy.get(), have, written, stats);
     struct CopiesForgotten {
         ~CopiesForgotten() { gState.copyBytesLeft = 0; }  // however this ends
     } forgotten;
-    const std::wstring address = objectAddress(entry, L"");
     bool warmed = false;
     while (*have < entry.size) {
         const std::vector<DeltaRun> runs = planDelta(map, *index, *have);
@@ -407,7 +401,7 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
         const int64_t before = *have;
         bool onePart = false, several = false;
         Answer answer = kAnswerUnfit;
-        if (servesOneRange()) {
+        if (servesOneRange(address)) {
             answer = fetchRanges(address, runs, writer, entry.size, stats);
         } else {
             const std::vector<std::vector<ByteRange>> requests = rangeRequests(runs, kRangesPerRequest);
@@ -422,7 +416,7 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, 
         }
         // Several ranges answered any other way than multipart: this host
         // serves one range per request, from now on and for a day.
-        if (several && (answer == kAnswerUnfit || onePart)) learnOneRange();
+        if (several && (answer == kAnswerUnfit || onePart)) learnOneRange(address);
         if (answer == kAnswerFailed) {
             report(entry, *stats);
             return kDeltaFailed;  // the next attempt goes on from this scan

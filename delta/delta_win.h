@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "core/game_files.h"
 
@@ -27,13 +28,14 @@ enum DeltaOutcome {
 
 // Brings `part` (open for writing at *have, which bytesDone counts) to the
 // entry's size from the installed copy at `installed` and the ranges of
-// "/launcher/o/<sha1>". The map is fetched and the copy scanned once per
+// the object at `address` ("/launcher/o/<sha1>" at one of the sources; its
+// map is that and ".map"). The map is fetched and the copy scanned once per
 // file and run: a later attempt on the same file goes on from that scan.
 // With a manifest key, only a map the manifest names by its SHA-256 is used. *have follows what is written; so does `written`
 // (null when the part file did not start empty), the hash of the part file.
 class Sha1Hash;
-DeltaOutcome fetchByDelta(const ManifestEntry& entry, const wchar_t* installed, HANDLE part, int64_t* have,
-                          Sha1Hash* written, DeltaStats* stats);
+DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& address, const wchar_t* installed,
+                          HANDLE part, int64_t* have, Sha1Hash* written, DeltaStats* stats);
 
 // Told each file's figures ("Tervalon.pak: reused 500000000 bytes, fetched
 // 12000000 bytes, 2 requests"), for TVLHeadless; null in the launcher.

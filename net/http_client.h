@@ -32,6 +32,9 @@ constexpr int kConnectTimeoutMs = 10000;
 constexpr int kSendTimeoutMs = 15000;
 constexpr int kReceiveTimeoutMs = 30000;
 constexpr size_t kBodyChunk = 65536;
+// With a mirror to move to, an object's request gives up after this long
+// without a byte (connecting, sending, the headers or the body).
+constexpr int kStallMs = 10000;
 
 // WinHTTP's time-outs apply to each read, so a server that trickles a byte
 // every 20 s would hold a request forever. The status line and headers must
@@ -52,13 +55,19 @@ extern std::atomic<int64_t> gConnectionsOpened;
 // applies the four time-outs. Leaves it null when both attempts fail.
 void openHttpSession();
 
-// GET `path` (starting with "/") with "Range: bytes=N-" when resumeOffset >= 1.
+// Paths start with "/" and go to gState.serverHost on 443; an object of a
+// mirror is asked by its whole address, "https://host:port/...".
+
+// GET `path` with "Range: bytes=N-" when resumeOffset >= 1.
 // Empty when there was no answer at all, or no whole status line and headers
 // within kHeadersLimitMs; the status is not checked here.
 ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
 
 // GET `path` with "Range: <rangeValue>" ("bytes=a-b,c-d"), as above.
 ServerRequest openRangeRequest(const wchar_t* path, const std::string& rangeValue);
+
+// "host" or "host:port" of a path or address (the configured host for a path).
+std::wstring addressHost(const wchar_t* address);
 
 // A response header (WINHTTP_QUERY_CONTENT_TYPE, _CONTENT_RANGE) as ASCII;
 // empty when it is missing or longer than 511 characters.

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <mutex>
 
@@ -10,6 +11,7 @@
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
 #include "net/rate_limit.h"
+#include "net/sources_win.h"
 
 std::atomic<int64_t> gConnectionsOpened{0};
 
@@ -80,13 +82,47 @@ bool sendWithinHeadersLimit(HINTERNET request) {
 
 namespace {
 
-// GET `path`, with `range` as the whole "Range: ..." header line when not empty.
-ServerRequest openRequest(const wchar_t* path, const std::wstring& range) {
+// Where a request goes: a path ("/...") is the configured host's on 443; a
+// mirror's object comes as "https://host:port/path", as sourceAddress
+// builds it from an address the release reader checked.
+struct RequestTarget {
+    std::wstring host;
+    INTERNET_PORT port = kServerPort;
+    const wchar_t* path = nullptr;
+};
+
+bool targetOf(const wchar_t* address, RequestTarget* t) {
+    constexpr wchar_t kScheme[] = L"https://";
+    if (std::wcsncmp(address, kScheme, 8) != 0) {
+        t->host = gState.serverHost;
+        t->path = address;
+        return address[0] == L'/';
+    }
+    const wchar_t* host = address + 8;
+    const wchar_t* colon = std::wcschr(host, L':');
+    const wchar_t* slash = std::wcschr(host, L'/');
+    if (!colon || !slash || colon > slash) return false;
+    t->host.assign(host, colon);
+    t->port = static_cast<INTERNET_PORT>(std::wcstoul(colon + 1, nullptr, 10));
+    t->path = slash;
+    return t->port != 0;
+}
+
+// With another source to move to, an object's request waits at most
+// kStallMs for each step, so a stalled source is left within seconds.
+void limitStall(HINTERNET request, const wchar_t* path) {
+    if (sourceCount() < 2 || !std::wcsstr(path, L"/launcher/o/")) return;
+    ::WinHttpSetTimeouts(request, kStallMs, kStallMs, kStallMs, kStallMs);
+}
+
+// GET `address`, with `range` as the whole "Range: ..." header line when not empty.
+ServerRequest openRequest(const wchar_t* address, const std::wstring& range) {
     ServerRequest r;
-    if (!gState.httpSession) return r;
-    r.connection = WinHttpHandle(::WinHttpConnect(gState.httpSession, gState.serverHost, kServerPort, 0));
+    RequestTarget target;
+    if (!gState.httpSession || !targetOf(address, &target)) return r;
+    r.connection = WinHttpHandle(::WinHttpConnect(gState.httpSession, target.host.c_str(), target.port, 0));
     if (!r.connection) return r;
-    WinHttpHandle request(::WinHttpOpenRequest(r.connection.get(), L"GET", path, nullptr, WINHTTP_NO_REFERER,
+    WinHttpHandle request(::WinHttpOpenRequest(r.connection.get(), L"GET", target.path, nullptr, WINHTTP_NO_REFERER,
                                                WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!request) return {};
     DWORD flags = kIgnoreCertificateProblems;
@@ -94,6 +130,7 @@ ServerRequest openRequest(const wchar_t* path, const std::wstring& range) {
     if (!range.empty() && !::WinHttpAddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(range.size()),
                                                       WINHTTP_ADDREQ_FLAG_ADD))
         return {};
+    limitStall(request.get(), target.path);
     r.sentMs = ::GetTickCount64();
     if (!sendWithinHeadersLimit(request.get())) return {};
     r.request = std::move(request);
@@ -133,7 +170,10 @@ void guardBody(HINTERNET request, SlowBodyGuard& guard) {
     const uint32_t span = scaledSpanMs(kSlowBodySpanMs);
     // Set as all four time-outs of the request: Wine applies a receive
     // time-out alone only to the next request's connection, not this one.
-    if (span < static_cast<uint32_t>(kReceiveTimeoutMs))
+    // Never longer than the request was given (a stall limit stays).
+    DWORD given = kReceiveTimeoutMs, size = sizeof given;
+    ::WinHttpQueryOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &given, &size);
+    if (span < given)
         ::WinHttpSetTimeouts(request, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, static_cast<int>(span));
     startSlowBodyGuard(guard, ::GetTickCount64(), span, kSlowBodyMinBytes);
 }
@@ -235,4 +275,10 @@ ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit)
     if (!body || body.size > limit) return {};
     *status = code;
     return body;
+}
+
+std::wstring addressHost(const wchar_t* address) {
+    RequestTarget target;
+    if (!targetOf(address, &target)) return {};
+    return target.port == kServerPort ? target.host : target.host + L":" + std::to_wstring(target.port);
 }

@@ -10,6 +10,7 @@
 #include "core/atomic_file_win.h"
 #include "core/launcher_state.h"
 #include "net/byte_ranges.h"
+#include "net/http_client.h"
 
 namespace {
 
@@ -25,9 +26,9 @@ int64_t now() { return static_cast<int64_t>(std::time(nullptr)); }
 
 // Host names are ASCII; anything else becomes '?', which the file's reader
 // refuses, so such a host is remembered for the run only.
-std::string asciiHost() {
+std::string asciiHost(const std::wstring& address) {
     std::string host;
-    for (const wchar_t* c = gState.serverHost; *c; ++c) host.push_back(*c < 128 ? static_cast<char>(*c) : '?');
+    for (wchar_t c : addressHost(address.c_str())) host.push_back(c < 128 ? static_cast<char>(c) : '?');
     return host;
 }
 
@@ -42,17 +43,17 @@ void load() {
 
 }  // namespace
 
-bool servesOneRange() {
+bool servesOneRange(const std::wstring& address) {
     load();
-    const std::string host = asciiHost();
+    const std::string host = asciiHost(address);
     for (const RangeHost& h : gHosts)
         if (h.host == host) return true;
     return false;
 }
 
-void learnOneRange() {
-    if (servesOneRange()) return;
-    gHosts.push_back({asciiHost(), now()});
+void learnOneRange(const std::wstring& address) {
+    if (servesOneRange(address)) return;
+    gHosts.push_back({asciiHost(address), now()});
     // The newest are kept: what the reader takes is the file's first lines.
     const size_t drop = gHosts.size() > kRangeMemoryHosts ? gHosts.size() - kRangeMemoryHosts : 0;
     const std::vector<RangeHost> kept(gHosts.begin() + static_cast<std::ptrdiff_t>(drop), gHosts.end());

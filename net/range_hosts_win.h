@@ -4,9 +4,11 @@
 // "range_hosts.txt" in the data folder, so the next start asks right away.
 #pragma once
 
-// For gState.serverHost.
-bool servesOneRange();
-void learnOneRange();
+#include <string>
+
+// For the host of `address` (a path is the configured host's).
+bool servesOneRange(const std::wstring& address);
+void learnOneRange(const std::wstring& address);
 
 // Forgets the run's memory; the file is read again at the next question.
 void forgetRangeHosts();

@@ -11,6 +11,7 @@
 #include "core/launcher_state.h"
 #include "net/http_client.h"
 #include "net/multipart.h"
+#include "net/sources_win.h"
 
 std::atomic<int> gConnectionLimit{kConnections};
 
@@ -90,7 +91,8 @@ public:
         };
         ++requests_;
         SegmentsEnd end = fetchRange(path_, segments_[i], 0, slot.bytes.data(), progress);
-        if (end == kSegmentsFailed && !stopped()) {
+        // With a mirror to move to, a source that failed once is left at once.
+        if (end == kSegmentsFailed && !stopped() && sourceCount() < 2) {
             ++requests_;
             end = fetchRange(path_, segments_[i], filledOf(i), slot.bytes.data(), progress);
         }

@@ -42,6 +42,7 @@ using SegmentTaker = std::function<bool(int64_t at, const char* data, size_t siz
 // gConnectionLimit requests in flight. Each body byte is counted in
 // gState.bytesFromNetwork as it arrives; *requests counts what was sent.
 // A segment that fails is asked once more at once, from where it broke off,
-// before the fetch ends; what came before the fault is handed over.
+// before the fetch ends (unless a mirror can take over: then not); what came
+// before the fault is handed over.
 SegmentsEnd fetchSegments(const wchar_t* path, const std::vector<ByteRange>& segments, const SegmentTaker& take,
                           int* requests);

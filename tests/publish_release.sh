@@ -32,8 +32,9 @@ days=$(( (expires - $(date +%s)) / 86400 ))
 
 # openssl checks the signature over every byte before the sig line.
 verify_with_openssl() {
-    head -n -1 "$release" > "$root/signed"
-    sed -n 's/^sig //p' "$release" | base64 -d > "$root/rs"
+    local file="${1:-$release}"
+    head -n -1 "$file" > "$root/signed"
+    sed -n 's/^sig //p' "$file" | base64 -d > "$root/rs"
     python3 - "$root/rs" "$root/sig.der" <<'PY'
 import sys
 rs = open(sys.argv[1], "rb").read()
@@ -83,6 +84,29 @@ other="$root/other.key"
 tool keygen "$other" >/dev/null
 tool refresh --site "$site" --sign "$other" >/dev/null 2>&1 && fail "refresh signed a release of another key"
 
+# Mirrors go into release2, the same release in format 2; the release older
+# launchers read keeps format 1. refresh keeps them; --no-mirrors drops them.
+release2="$site/launcher/release2"
+for bad in http://m.example.net https://m.example.net/ https://M.example.net https://m.example.net/a/../b \
+           "https://m.example.net/a b" https://m.example.net:99999; do
+    tool publish "$build" --site "$site" --sign "$key" --host play.example.net --mirror "$bad" >/dev/null 2>&1 &&
+        fail "a publish took the mirror $bad"
+done
+[ ! -e "$release2" ] || fail "a refused mirror left a release2"
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net --version 5 \
+    --mirror https://m.example.net --mirror https://10.0.0.7:8443/tervalon >/dev/null
+grep -q '^mirror' "$release" && fail "mirrors in the format 1 release: $(cat "$release")"
+[ "$(tail -n +2 "$release" | head -n -1)" = "$(tail -n +2 "$release2" | grep -v '^mirror' | head -n -1)" ] ||
+    fail "release2 is another release than release"
+[ "$(head -1 "$release2"; grep '^mirror' "$release2")" = $'tvl-release 2\nmirror https://m.example.net\nmirror https://10.0.0.7:8443/tervalon' ] ||
+    fail "release2 does not name the mirrors: $(cat "$release2")"
+verify_with_openssl "$release2" || fail "openssl does not verify release2"
+tool refresh --site "$site" --sign "$key" >/dev/null
+grep -q '^mirror https://10.0.0.7:8443/tervalon$' "$release2" && verify_with_openssl "$release2" &&
+    [ "$(sed -n 's/^expires //p' "$release")" = "$(sed -n 's/^expires //p' "$release2")" ] || fail "refresh lost the mirrors"
+tool refresh --site "$site" --sign "$key" --no-mirrors >/dev/null
+[ ! -e "$release2" ] || fail "--no-mirrors left release2"
+
 # Objects no release names go a day after they stopped being named.
 old_sha1=$(sha1sum < "$build/Paks/a.pak" | cut -d' ' -f1)
 head -c 70000 /dev/urandom > "$build/Paks/a.pak"
@@ -97,14 +121,14 @@ PY
 tool publish "$build" --site "$site" --sign "$key" --host play.example.net >/dev/null
 [ ! -e "$(object "$old_sha1")" ] || fail "an object no release names was kept past a day"
 out=$(tool verify --site "$site" --key "$key")
-grep -q "^release: version 6 " <<<"$out" || fail "the collected site no longer verifies: $out"
+grep -q "^release: version 7 " <<<"$out" || fail "the collected site no longer verifies: $out"
 
 # An unsigned publish on a site with a release writes a new one for the same
 # host, signed by no key players hold; files of the old signed documents go.
 touch "$site/launcher/manifest.sig" "$site/launcher/self"
-out=$(tool publish "$build" --site "$site" --version 7)
+out=$(tool publish "$build" --site "$site" --version 8)
 grep -q "writes a new one, not signed" <<<"$out" || fail "an unsigned publish kept the old release: $out"
-grep -q "^version 7$" "$release" && grep -q "^host play.example.net$" "$release" || fail "no new release: $(cat "$release")"
+grep -q "^version 8$" "$release" && grep -q "^host play.example.net$" "$release" || fail "no new release: $(cat "$release")"
 verify_with_openssl && fail "an unsigned release verified under the owner's key"
 [ ! -e "$site/launcher/manifest.sig" ] && [ ! -e "$site/launcher/self" ] || fail "the retired documents were kept"
 tool launcher "$root/TVLLauncher.exe" --site "$site" --sign "$key" --version 9 >/dev/null 2>&1 &&

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "net/sources.h"
 #include "trust/release.h"
 
 namespace {
@@ -83,7 +84,8 @@ TEST_CASE("any other line, order or spelling is malformed") {
         {"a banner after the launcher line", release("launcher 3 " + kHash + " 9\nbanner " + kOther + " 40000\n")},
         {"no expiry", with(good, "expires 1800000000\n", "")},
         {"an expiry past the year 9999", with(good, "1800000000", "253402300800")},
-        {"another format version", with(good, "tvl-release 1", "tvl-release 2")},
+        {"another format version", with(good, "tvl-release 1", "tvl-release 3")},
+        {"mirrors in format 1", with(good, "sig ", "mirror https://m.example.net\nsig ")},
     };
     CHECK(reads(good));
     for (const auto& c : cases) {
@@ -112,4 +114,66 @@ TEST_CASE("the notes object shows as the info's notes did: UTF-8, each LF a line
     const std::string notes = "Version 5\n\xE2\x80\xA2 caf\xC3\xA9\n\xFF!";
     CHECK(releaseNotesText(notes.data(), notes.size()) == L"Version 5\r\n\u2022 caf\u00e9\r\n\uFFFD!");
     CHECK(releaseNotesText("", 0).empty());
+}
+
+TEST_CASE("format 2 names mirrors, each a folder on a host; it matches the format 1 release it adds them to") {
+    const std::string one = release("banner " + kOther + " 40000\n");
+    const std::string two = with(with(one, "tvl-release 1", "tvl-release 2"), "sig ",
+                                 "mirror https://cdn.example.net\nmirror https://10.0.0.7:8443/tervalon/site-2\nsig ");
+    Release r1, r2;
+    REQUIRE(reads(one, &r1));
+    REQUIRE(reads(two, &r2));
+    CHECK(r1.format == 1);
+    CHECK(r2.format == 2);
+    REQUIRE(r2.mirrors.size() == 2);
+    CHECK(r2.mirrors[1] == "https://10.0.0.7:8443/tervalon/site-2");
+    CHECK(r2.signedSize == two.find("sig "));  // the mirrors are signed like every other line
+    CHECK(sameRelease(r1, r2));
+    Release later;
+    REQUIRE(reads(with(two, "version 7", "version 8"), &later));
+    CHECK_FALSE(sameRelease(r1, later));  // a release2 left from another publish adds nothing
+    REQUIRE(reads(with(two, "banner " + kOther, "banner " + kHash), &later));
+    CHECK_FALSE(sameRelease(r1, later));
+
+    SourceBase base;
+    REQUIRE(readSourceBase("https://10.0.0.7:8443/tervalon/site-2", &base));
+    CHECK((base.host == "10.0.0.7" && base.port == 8443 && base.prefix == "/tervalon/site-2"));
+    REQUIRE(readSourceBase("https://cdn.example.net", &base));
+    CHECK((base.port == 443 && base.prefix.empty()));
+    for (const char* bad : {"http://cdn.example.net", "https://", "https://CDN.example.net", "https://cdn.example.net/",
+                            "https://cdn.example.net:0", "https://cdn.example.net:65536", "https://cdn.example.net:0443",
+                            "https://cdn.example.net:", "https://user@cdn.example.net", "https://cdn.example.net/a/../b",
+                            "https://cdn.example.net/a//b", "https://cdn.example.net/a?b", "https://cdn.example.net/%2e",
+                            "https://cdn.example.net/a b", "https://.example.net", "https://cdn..net",
+                            "https://cdn.example.net:443:1"}) {
+        CAPTURE(bad);
+        CHECK_FALSE(readSourceBase(bad, &base));
+        CHECK_FALSE(reads(with(two, "https://cdn.example.net\n", std::string(bad) + "\n")));
+    }
+    CHECK_FALSE(readSourceBase("https://" + std::string(kMirrorAddressLimit, 'a'), &base));
+    std::string nine = two;
+    for (int i = 0; i < 7; ++i) nine = with(nine, "sig ", "mirror https://m" + std::to_string(i) + ".example.net\nsig ");
+    CHECK_FALSE(reads(nine));  // nine mirrors: one too many
+    CHECK(reads(with(nine, "mirror https://m6.example.net\n", "")));
+}
+
+TEST_CASE("the source asked next: in order, past those set aside or lacking the object, and back after a while") {
+    std::vector<SourceState> sources(3);
+    CHECK(chooseSource(sources, "a", 0, {}) == 0);
+    noteSourceFault(sources, 0, "a", kFaultNetwork, 1000);  // the host is down: set aside for every object
+    CHECK(chooseSource(sources, "b", 1000, {}) == 1);
+    noteSourceFault(sources, 1, "b", kFaultMissing, 1000);  // a mirror without b: passed over for b only
+    CHECK(chooseSource(sources, "b", 1000, {}) == 2);
+    CHECK(chooseSource(sources, "c", 1000, {}) == 1);
+    CHECK(chooseSource(sources, "c", 1000, {1}) == 2);
+    CHECK(chooseSource(sources, "c", 1000 + kSourceAsideMs, {}) == 0);  // asked again after a while
+    noteSourceFault(sources, 2, "b", kFaultWrong, 1000);
+    CHECK(chooseSource(sources, "b", 1000, {}) == 0);  // every other source failed b: the host, set aside or not
+    noteSourceFault(sources, 1, "d", kFaultNetwork, 2000);
+    noteSourceFault(sources, 2, "d", kFaultNetwork, 3000);
+    CHECK(chooseSource(sources, "d", 3000, {}) == 0);  // all set aside: the one back soonest
+    CHECK(chooseSource(sources, "d", 3000, {0}) == 1);
+    CHECK(chooseSource(sources, "d", 3000, {0, 1, 2}) == -1);
+    noteSourceFault(sources, 0, "b", kFaultMissing, 3000);
+    CHECK(chooseSource(sources, "b", 3000, {}) == -1);
 }

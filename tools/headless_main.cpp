@@ -6,7 +6,8 @@
 // cycle's release as "Release: <result>", and every look at the
 // launcher's own offer as "Launcher: <result>", and each file brought up to
 // date from its installed copy as "Delta: <path>: reused ..., fetched ...,
-// N request(s)", and before each Ready the connections opened so far as
+// N request(s)", each move to another source of objects as "Source: <the
+// source moved to>: <which failed, at what>", and before each Ready the connections opened so far as
 // "Network: N connection(s) opened". It never replaces itself.
 //
 //   --version         print the launcher's version and exit
@@ -43,6 +44,7 @@
 #include "delta/delta_win.h"
 #include "net/http_client.h"
 #include "net/segment_fetch_win.h"
+#include "net/sources_win.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
 #include "update/launcher_update_win.h"
@@ -85,6 +87,7 @@ std::atomic<unsigned> gStepCount{0};
 constexpr int kReleaseStep = -2;  // a line of its own, not a phase
 constexpr int kLauncherStep = -3;
 constexpr int kDeltaStep = -4;
+constexpr int kSourceStep = -5;
 
 void recordStep(int phase, const wchar_t* text) {
     std::lock_guard<std::mutex> hold(gStepsLock);
@@ -100,6 +103,11 @@ void recordRelease(const wchar_t* result) {
 
 void recordDelta(const wchar_t* result) {
     recordStep(kDeltaStep, result);
+    postStateChanged(0);
+}
+
+void recordSourceMove(const wchar_t* result) {
+    recordStep(kSourceStep, result);
     postStateChanged(0);
 }
 
@@ -159,8 +167,11 @@ void pressIfAsked() {
 }
 
 void showStep(int phase, const std::wstring& text) {
-    if (phase == kReleaseStep || phase == kLauncherStep || phase == kDeltaStep) {
-        const wchar_t* tag = phase == kReleaseStep ? L"Release: " : phase == kLauncherStep ? L"Launcher: " : L"Delta: ";
+    if (phase == kReleaseStep || phase == kLauncherStep || phase == kDeltaStep || phase == kSourceStep) {
+        const wchar_t* tag = phase == kReleaseStep    ? L"Release: "
+                             : phase == kLauncherStep ? L"Launcher: "
+                             : phase == kDeltaStep    ? L"Delta: "
+                                                      : L"Source: ";
         printLine(tag + text);
         return;
     }
@@ -296,6 +307,7 @@ int wmain(int argc, wchar_t** argv) {
     gReleaseObserver = recordRelease;
     gLauncherOfferObserver = recordLauncherOffer;
     gDeltaObserver = recordDelta;
+    gSourceObserver = recordSourceMove;
     {
         LockHolder hold(gStateLock);
         showStep(gState.phase, gState.statusText);  // the first line: Connecting

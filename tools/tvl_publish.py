@@ -3,11 +3,12 @@
 stock web server (tools/nginx/tvl-launcher.conf).
 
   tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE]
-                         [--host HOST [--sign KEYFILE] [--expires DAYS]]
+                         [--host HOST [--sign KEYFILE] [--expires DAYS] [--mirror URL ...] [--no-mirrors]]
   tvl_publish.py counts LOBBIES PLAYERS --site SITE_DIR
   tvl_publish.py keygen KEYFILE
   tvl_publish.py verify --site SITE_DIR --key KEY
-  tvl_publish.py refresh --site SITE_DIR --sign KEYFILE [--expires DAYS]
+  tvl_publish.py verify --site SITE_DIR --mirror URL [--key KEY]
+  tvl_publish.py refresh --site SITE_DIR --sign KEYFILE [--expires DAYS] [--mirror URL ...] [--no-mirrors]
   tvl_publish.py launcher EXE --site SITE_DIR --sign KEYFILE [--version N]
 
 publish writes SITE_DIR/launcher/{info,manifest,banner} in the shapes the
@@ -62,6 +63,17 @@ has a release gets a new one at every publish (its host is kept).
    (TVLLauncher.ini), or a PEM key.
  - Objects no release has named for 24 hours are deleted by a later publish,
    so a launcher in the middle of a download can finish.
+ - --mirror URL (repeatable, at most 8) names other places that serve the
+   site's objects (https://host[:port][/path], where URL/launcher/o/<hex> is
+   the object). Launchers fetch objects from the host first and move on to
+   the mirrors, in this order, when it fails; every object is still checked
+   by its hash. The mirrors go into launcher/release2, the same release in
+   a format launchers before mirrors never ask for. publish, refresh and
+   launcher keep the mirrors a release names; --mirror replaces them, and
+   --no-mirrors drops them.
+ - verify --mirror URL fetches every object the release names from that
+   mirror and lists what is missing or wrong (exit 1), so a mirror can be
+   checked before it is named and after every sync.
 
 launcher publishes a new TVLLauncher.exe as an object and a new signed
 release naming it (same version, new expiry); players' launchers with the
@@ -84,6 +96,7 @@ from publisher.collect import collect_objects, referenced_objects
 from publisher.copying import Progress, place_build, sha1_of
 from publisher.documents import VERSION_MAX, info_document, manifest_document, read_info, site_manifest_version
 from publisher.launcher_build import LAUNCHER_EXE_LIMIT, exe_version
+from publisher.mirrors import MOST_MIRRORS, check_mirror, chosen_mirrors, verify_mirror
 from publisher.names import banner_problem, check_key_place, overlapping, private_keys, refusals, request_name, scan_build, shown
 from publisher import objects
 from publisher.objects import object_path, store_object
@@ -142,6 +155,7 @@ def check_publish(args, build, site):
         check_host(args.host)
     if args.expires < 1:
         sys.exit(f"--expires {args.expires} is not a number of days of 1 or more")
+    check_mirror_options(args)
     if args.sign:
         if not args.host:
             sys.exit("--sign needs --host HOST: a signed release names the one server it is for")
@@ -154,6 +168,15 @@ def check_publish(args, build, site):
         except SigningError as e:
             sys.exit(f"cannot sign: {e}")
     return paths
+
+
+def check_mirror_options(args):
+    for address in args.mirror or []:
+        check_mirror(address)
+    if len(set(args.mirror or [])) > MOST_MIRRORS:
+        sys.exit(f"at most {MOST_MIRRORS} mirrors: launchers read no more")
+    if args.mirror and args.no_mirrors:
+        sys.exit("--mirror and --no-mirrors together: choose one")
 
 
 def next_version(args, site):
@@ -190,6 +213,8 @@ def publish_locked(args, build, site, paths, notes, banner):
         # A release left as it was would go on naming the old version.
         args.host = check_host(read_release(site).get("host"))
         print(f"the site has a release for {args.host}: this publish writes a new one, not signed")
+    if args.mirror and not args.host:
+        sys.exit("--mirror needs --host HOST: the mirrors are named in the release")
     marker = os.path.join(site, MARKER)
     with open(marker, "w") as f:  # from here on the manifest answers 503
         f.write(str(os.getpid()))
@@ -242,6 +267,7 @@ def publish_release(args, site, version, entries, manifest, notes, banner):
         release["banner"] = store_object(site, banner)
     if previous.get("launcher") and os.path.isfile(object_path(site, previous["launcher"][1])):
         release["launcher"] = previous["launcher"]
+    release["mirrors"] = chosen_mirrors(args, previous.get("mirrors", []))
     write_release(site, release, args.sign)
     collect_objects(site, referenced_objects(release, entries))
 
@@ -290,6 +316,7 @@ def refresh(args):
     check_key_place(args.sign, ("site", site))
     if args.expires < 1:
         sys.exit(f"--expires {args.expires} is not a number of days of 1 or more")
+    check_mirror_options(args)
     try:
         xy = decode_key_text(public_key(args.sign))
     except SigningError as e:
@@ -299,10 +326,11 @@ def refresh(args):
         if not release or not release_verifies(release, xy):
             sys.exit(f"refused: {site}/launcher/release is missing or not signed with {args.sign}; publish first")
         release["expires"] = int(time.time()) + args.expires * 86400
+        release["mirrors"] = chosen_mirrors(args, release["mirrors"])
         write_release(site, release, args.sign)
         shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
     print(f"release version {release['version']} for {release['host']} signed again, expires "
-          f"{time.strftime('%Y-%m-%d', time.gmtime(release['expires']))}")
+          f"{time.strftime('%Y-%m-%d', time.gmtime(release['expires']))}, {len(release['mirrors'])} mirror(s)")
     return 0
 
 
@@ -311,10 +339,19 @@ def verify(args):
     every object it names; then the served files, for launchers that
     read the fixed documents alone."""
     site = os.path.abspath(args.site)
+    if not args.key and not args.mirror:
+        sys.exit("verify needs --key KEY (the site as launchers with the key see it) or --mirror URL")
     try:
-        xy = read_key(args.key)
+        xy = read_key(args.key) if args.key else None
     except SigningError as e:
         sys.exit(f"verify: {e}")
+    if args.mirror:
+        release = read_release(site)
+        if not release or "manifest" not in release:
+            sys.exit(f"verify: no release at {site}/launcher/release")
+        if xy and not release_verifies(release, xy):
+            sys.exit("refused: launcher/release is not signed with this key (or is malformed)")
+        return verify_mirror(site, release, args.mirror) or 0
     launcher = os.path.join(site, "launcher")
     try:
         with open(os.path.join(launcher, "manifest"), "rb") as f:
@@ -385,6 +422,13 @@ def publish_launcher(args):
     return 0
 
 
+def add_mirror_options(p):
+    p.add_argument("--mirror", action="append", metavar="URL",
+                   help="a place that also serves the objects, https://host[:port][/path] (repeatable; replaces "
+                        "the release's mirrors)")
+    p.add_argument("--no-mirrors", action="store_true", help="name no mirrors in the release")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     commands = parser.add_subparsers(dest="command", required=True)
@@ -400,18 +444,21 @@ def main():
                    help="write no block maps (players then download every changed large file whole)")
     p.add_argument("--expires", type=int, default=DEFAULT_EXPIRY_DAYS, metavar="DAYS",
                    help=f"days until a signed release expires (default {DEFAULT_EXPIRY_DAYS}; renew with refresh)")
+    add_mirror_options(p)
     p.set_defaults(run=publish)
     k = commands.add_parser("keygen", help="make a signing key and print its manifest_key= line")
     k.add_argument("keyfile", metavar="KEYFILE")
     k.set_defaults(run=keygen)
     v = commands.add_parser("verify", help="check a signed site as players' launchers would")
     v.add_argument("--site", required=True, metavar="SITE_DIR")
-    v.add_argument("--key", required=True, metavar="KEY")
+    v.add_argument("--key", metavar="KEY")
+    v.add_argument("--mirror", metavar="URL", help="fetch every object the release names from this mirror and check it")
     v.set_defaults(run=verify)
     r = commands.add_parser("refresh", help="sign the current release again with a new expiry (from cron)")
     r.add_argument("--site", required=True, metavar="SITE_DIR")
     r.add_argument("--sign", required=True, metavar="KEYFILE")
     r.add_argument("--expires", type=int, default=DEFAULT_EXPIRY_DAYS, metavar="DAYS")
+    add_mirror_options(r)
     r.set_defaults(run=refresh)
     c = commands.add_parser("counts", help="set the open lobbies and the players in matches")
     c.add_argument("lobbies", type=int)

@@ -1,9 +1,11 @@
 #include "trust/release.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
 #include "core/text_utf8.h"
+#include "net/sources.h"
 #include "trust/exact_fields.h"
 
 namespace {
@@ -34,9 +36,16 @@ bool takeHost(std::string_view text, size_t* pos, std::string* host) {
     return true;
 }
 
+bool takeFormat(std::string_view text, size_t* pos, int* format) {
+    if (takeLiteral(text, pos, "tvl-release 1")) return true;
+    if (!takeLiteral(text, pos, "tvl-release 2")) return false;
+    *format = 2;
+    return true;
+}
+
 bool takeHeader(std::string_view text, size_t* pos, Release* r) {
     int64_t version = 0;
-    const bool ok = takeLiteral(text, pos, "tvl-release 1\nhost ") && takeHost(text, pos, &r->host) &&
+    const bool ok = takeFormat(text, pos, &r->format) && takeLiteral(text, pos, "\nhost ") && takeHost(text, pos, &r->host) &&
                     takeLiteral(text, pos, "\nversion ") && takeWholeNumber(text, pos, 1, INT32_MAX, &version) &&
                     takeLiteral(text, pos, "\nexpires ") && takeWholeNumber(text, pos, 1, kLatestExpiry, &r->expires) &&
                     takeLiteral(text, pos, "\n");
@@ -56,6 +65,24 @@ bool takeLauncherLine(std::string_view text, size_t* pos, Release* r) {
     return true;
 }
 
+// "mirror <address>\n" lines, format 2 only, each address well formed.
+bool takeMirrorLines(std::string_view text, size_t* pos, Release* r) {
+    while (r->format == 2 && takeLiteral(text, pos, "mirror ")) {
+        const size_t end = text.find('\n', *pos);
+        SourceBase base;
+        if (end == std::string_view::npos || r->mirrors.size() >= kMostMirrors ||
+            !readSourceBase(text.substr(*pos, end - *pos), &base))
+            return false;
+        r->mirrors.emplace_back(text.substr(*pos, end - *pos));
+        *pos = end + 1;
+    }
+    return true;
+}
+
+bool sameObject(const ObjectRef& a, const ObjectRef& b) {
+    return a.size == b.size && std::equal(a.sha256, a.sha256 + 32, b.sha256);
+}
+
 }  // namespace
 
 bool readRelease(const char* data, size_t size, Release* out) {
@@ -68,6 +95,7 @@ bool readRelease(const char* data, size_t size, Release* out) {
         return false;
     r.hasBanner = takeObjectLine(text, &pos, "banner", &r.banner);
     takeLauncherLine(text, &pos, &r);
+    if (!takeMirrorLines(text, &pos, &r)) return false;
     r.signedSize = pos;
     // "sig " and exactly 88 characters and one LF: nothing may follow.
     if (!takeLiteral(text, &pos, "sig ") || size - pos != kSigningBase64Chars + 1 || text.back() != '\n' ||
@@ -75,6 +103,13 @@ bool readRelease(const char* data, size_t size, Release* out) {
         return false;
     *out = r;
     return true;
+}
+
+bool sameRelease(const Release& a, const Release& b) {
+    return a.host == b.host && a.version == b.version && a.expires == b.expires && sameObject(a.manifest, b.manifest) &&
+           sameObject(a.notes, b.notes) && a.hasBanner == b.hasBanner && (!a.hasBanner || sameObject(a.banner, b.banner)) &&
+           a.hasLauncher == b.hasLauncher &&
+           (!a.hasLauncher || (a.launcherVersion == b.launcherVersion && sameObject(a.launcher, b.launcher)));
 }
 
 ReleaseVerdict judgeRelease(const Release& release, std::string_view host, int64_t now, int32_t floor,

@@ -11,7 +11,11 @@
 //   notes <sha256 hex> <size>
 //   banner <sha256 hex> <size>                (optional)
 //   launcher <version> <sha256 hex> <size>    (optional)
+//   mirror <https://host[:port][/path]>       (format 2 only, 0 to 8 of them)
 //   sig <base64 of r||s, 88 characters>
+// Format 1 ("tvl-release 1") is "/launcher/release", what every launcher
+// reads. Format 2 ("tvl-release 2") adds the mirrors and is kept beside it
+// as "/launcher/release2"; launchers before it never ask for it.
 // The signature is ECDSA P-256 over the SHA-256 of every byte before the
 // sig line. Numbers have one spelling; anything else is malformed. Pure.
 #pragma once
@@ -20,6 +24,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "trust/signing_formats.h"
 
@@ -34,6 +39,7 @@ struct ObjectRef {
 };
 
 struct Release {
+    int format = 1;    // 1 or 2
     std::string host;  // lowercase letters, digits, '.', '-' and ':'
     int32_t version = 0;
     int64_t expires = 0;
@@ -44,12 +50,18 @@ struct Release {
     bool hasLauncher = false;
     int32_t launcherVersion = 0;
     ObjectRef launcher;
+    std::vector<std::string> mirrors;  // format 2: each as readSourceBase reads it
     size_t signedSize = 0;  // the bytes before the sig line: what the signature covers
     ManifestSignature signature;
 };
 
 // The document exactly as the publish tool writes it, or false.
 bool readRelease(const char* data, size_t size, Release* out);
+
+// The same release apart from its format and mirrors: every field a
+// launcher acts on is equal. A format 2 release adds its mirrors to the
+// format 1 release it matches, and to nothing else.
+bool sameRelease(const Release& a, const Release& b);
 
 // What a release that reads well may still be refused for. The signature
 // is checked apart (through CNG); these are the rules around it.

@@ -2,6 +2,7 @@
 // against its SHA-1 and moved into place; and the install record.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,7 +13,9 @@ constexpr int kDownloadAttempts = 3;
 constexpr uint32_t kAttemptPauseMs = 2000;
 constexpr uint32_t kTransferBlock = 256 * 1024;
 
-// Up to three attempts, 2,000 ms apart. True when the target holds the
+// Up to three attempts, 2,000 ms apart; under a release with mirrors, one
+// more for each mirror, and a failed source is left at once for the next
+// that may have the object (the part file stays). True when the target holds the
 // verified file (needsUpdate is then 0). Raises gState.bytesDone as blocks
 // land and posts a repaint notice per block; a failed attempt takes back
 // what it counted. Safe on several threads for files below kDeltaThreshold.
@@ -22,6 +25,10 @@ bool downloadEntry(ManifestEntry& entry);
 // large ones one at a time, each over several connections. Stops starting
 // files after one fails. True when all are in place.
 bool downloadAll(std::vector<ManifestEntry>& entries);
+
+// The number of sources when the last pass stopped at a file every one of
+// them failed; 0 otherwise (one source alone, or a local fault).
+extern std::atomic<int> gSourcesFailed;
 
 // The entry whose verified file could not be moved into place because
 // another program holds its target (empty when none): set by the last

@@ -22,6 +22,7 @@
 #include "net/body_prefetch_win.h"
 #include "net/http_client.h"
 #include "net/segment_fetch_win.h"
+#include "net/sources_win.h"
 #include "update/download.h"
 
 bool gFilesAsObjects = false;
@@ -39,6 +40,19 @@ void countDone(int64_t bytes) {
     gState.bytesDone += bytes;
     tEntryBytes += bytes;
 }
+
+// Why this thread's attempt failed, as far as the source is to blame, and
+// the status that said so (0 for none).
+thread_local SourceFault tFault = kFaultNone;
+thread_local DWORD tFaultStatus = 0;
+
+bool failed(SourceFault fault, DWORD status = 0) {
+    tFault = fault;
+    tFaultStatus = status;
+    return false;
+}
+
+bool failedStatus(DWORD status) { return failed(status >= 400 && status < 500 ? kFaultMissing : kFaultNetwork, status); }
 
 // The manifest's hash is 40 characters of any kind; only hex digits go into
 // the path as they are, so no hash can reach another URL.
@@ -124,19 +138,20 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         const char* block = nullptr;
         DWORD got = 0;
         bool readable = body.next(&block, &got);
-        if (readable && got == 0) return *have == size;
+        if (readable && got == 0) return *have == size || failed(kFaultWrong);  // shorter than its size
         // What arrived before a failure is kept too: the next attempt resumes after it.
         bool tooMuch = static_cast<int64_t>(got) > size - *have;
         DWORD keep = tooMuch ? static_cast<DWORD>(size - *have) : got;
         DWORD done = 0;
-        if (keep > 0 && (!::WriteFile(file, block, keep, &done, nullptr) || done != keep)) return false;
+        if (keep > 0 && (!::WriteFile(file, block, keep, &done, nullptr) || done != keep)) return failed(kFaultNone);
         written.add(block, keep);
         body.release();
         *have += keep;
         countDone(keep);
         gState.bytesFromNetwork += keep;
         if (keep > 0) postStateChanged(0);
-        if (!readable || tooMuch) return false;
+        if (tooMuch) return failed(kFaultWrong);
+        if (!readable) return failed(kFaultNetwork);  // broke off, or stalled
     }
 }
 
@@ -166,9 +181,8 @@ SegmentsEnd fetchInSegments(const std::wstring& requestPath, const ManifestEntry
 // the part file holds already and is counted in bytesDone. *fromZero tells
 // whether the part file was written from its first byte in this call; the
 // part file stays open in `file` for the move.
-bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, Sha1Hash& written,
-               bool* fromZero, KernelHandle& file) {
-    std::wstring requestPath = gFilesAsObjects ? fileObjectAddress(entry) : encodeRequestPath(entry);
+bool fetchRest(const ManifestEntry& entry, const std::wstring& requestPath, const EntryPaths& paths, int64_t* have,
+               Sha1Hash& written, bool* fromZero, KernelHandle& file) {
     const int64_t start = *have;
     *fromZero = start == 0;
     // Objects never change under their name, so their segments may come
@@ -176,13 +190,14 @@ bool fetchRest(const ManifestEntry& entry, const EntryPaths& paths, int64_t* hav
     if (gFilesAsObjects && entry.size - *have > 2 * kSegmentBytes) {
         const SegmentsEnd end = fetchInSegments(requestPath, entry, paths, have, written, file);
         if (end == kSegmentsDone) return *have == entry.size;
-        if (end != kSegmentsUnfit && end != kSegmentsRefused) return false;
+        if (end == kSegmentsFailed) return failed(kFaultNetwork);
+        if (end != kSegmentsUnfit && end != kSegmentsRefused) return failed(kFaultNone);
         file.reset();
     }
     ServerRequest request = openServerRequest(requestPath.c_str(), *have);
-    if (!request) return false;
+    if (!request) return failed(kFaultNetwork);
     DWORD status = requestStatusCode(request);
-    if (status != 200 && status != 206) return false;
+    if (status != 200 && status != 206) return failedStatus(status);
     if (status == 200 && *have > 0) {
         // The server sent the whole file instead of the rest: start over.
         // The stream's hash serves only while nothing went into it yet.
@@ -223,7 +238,7 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
     if (!sha1[0] || std::strcmp(sha1, entry.sha1) != 0) {
         file.reset();
         ::DeleteFileW(paths.part);
-        return false;
+        return failed(sha1[0] ? kFaultWrong : kFaultNone);
     }
     if (file && renameOpenFile(file.get(), paths.target)) return true;
     file.reset();
@@ -261,8 +276,8 @@ bool deltaAllowed(const ManifestEntry& entry, const EntryPaths& paths) {
 // kDeltaUnavailable leaves the file to the whole download.
 // With the part file open in `file` and its hash in `sha1` when it was
 // written from its first byte.
-DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64_t* have, KernelHandle& file,
-                      char* sha1) {
+DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
+                      KernelHandle& file, char* sha1) {
     if (!deltaAllowed(entry, paths)) return kDeltaUnavailable;
     file = openPartFile(paths.part, *have);
     if (!file) return kDeltaFailed;
@@ -271,8 +286,9 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64
     const bool fromZero = *have == 0 && written.ok();
     const int64_t before = *have;
     ++gDeltaTries[entry.sha1];
-    const DeltaOutcome outcome = fetchByDelta(entry, paths.target, file.get(), have, fromZero ? &written : nullptr,
-                                              &stats);
+    const DeltaOutcome outcome = fetchByDelta(entry, address, paths.target, file.get(), have,
+                                              fromZero ? &written : nullptr, &stats);
+    if (outcome == kDeltaFailed) failed(kFaultNetwork);
     tEntryBytes += *have - before;  // counted in bytesDone as written
     if (outcome == kDeltaGaveUp) gWholeOnly.push_back(entry.sha1);  // and the rest comes plainly now
     if (outcome != kDeltaComplete) file.reset();
@@ -283,9 +299,14 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const EntryPaths& paths, int64
     return outcome;
 }
 
-bool attempt(ManifestEntry& entry) {
+// One try at the entry from source `source` (always the host for files
+// outside a release).
+bool attempt(ManifestEntry& entry, int source) {
+    tFault = kFaultNone;
+    tFaultStatus = 0;
     EntryPaths paths;
     if (!buildPaths(entry, &paths)) return false;
+    const std::wstring address = gFilesAsObjects ? sourceAddress(source, fileObjectAddress(entry)) : encodeRequestPath(entry);
     createFolders(paths.target);
     int64_t have = partFileSize(paths.part);
     if (have > entry.size) ::DeleteFileW(paths.part);
@@ -294,14 +315,14 @@ bool attempt(ManifestEntry& entry) {
     countDone(have);
     char sha1[41] = "";
     KernelHandle file;
-    DeltaOutcome delta = have < entry.size ? tryDelta(entry, paths, &have, file, sha1) : kDeltaUnavailable;
+    DeltaOutcome delta = have < entry.size ? tryDelta(entry, address, paths, &have, file, sha1) : kDeltaUnavailable;
     if (delta == kDeltaFailed) return false;
     if (delta == kDeltaComplete) {
         // The part file is whole; verified below.
     } else if (have < entry.size) {
         Sha1Hash written;
         bool fromZero = false;
-        if (!fetchRest(entry, paths, &have, written, &fromZero, file)) return false;
+        if (!fetchRest(entry, address, paths, &have, written, &fromZero, file)) return false;
         if (fromZero && !written.finishHex(sha1)) sha1[0] = 0;
     } else if (!exists) {
         // An empty file needs no request, only creating.
@@ -325,13 +346,49 @@ void forgetDownloadMemory() {
     forgetDeltaState();
 }
 
+namespace {
+
+// What TVLHeadless says of a move: which source failed, at what.
+std::wstring faultReason(int source, const ManifestEntry& entry) {
+    const std::wstring name = sourceName(source), object = fileObjectAddress(entry);
+    if (tFaultStatus) return name + L" answered " + std::to_wstring(tFaultStatus) + L" for " + object;
+    if (tFault == kFaultWrong) return name + L" sent " + object + L" with other bytes than its SHA-1 and size";
+    return name + L" could not be reached, or broke off or stalled, during " + object;
+}
+
+}  // namespace
+
+std::atomic<int> gSourcesFailed{0};
+
 bool downloadEntry(ManifestEntry& entry) {
     showDownloading(entry);
     tEntryBytes = 0;
+    // Each source once more than the host alone would be tried.
+    const int sources = gFilesAsObjects ? sourceCount() : 1;
+    const std::string object = entry.sha1;
+    std::vector<int> tried;  // the sources that failed it since the last pause
+    std::vector<bool> failedOnce(static_cast<size_t>(sources), false);
     for (int attemptNo = 1;; ++attemptNo) {
-        if (attempt(entry)) return true;
+        int source = sources > 1 ? chooseObjectSource(object, tried) : 0;
+        if (source < 0) source = 0;
+        if (attempt(entry, source)) return true;
         countDone(-tEntryBytes);
-        if (attemptNo >= kDownloadAttempts) return false;
+        if (sources > 1) noteObjectFault(source, object, tFault);
+        if (tFault != kFaultNone) {
+            tried.push_back(source);
+            failedOnce[static_cast<size_t>(source)] = true;
+        }
+        const int next = sources > 1 && tFault != kFaultNone ? chooseObjectSource(object, tried) : -1;
+        if (attemptNo >= kDownloadAttempts + sources - 1) {
+            if (sources > 1 && std::count(failedOnce.begin(), failedOnce.end(), true) == sources)
+                gSourcesFailed = sources;
+            return false;
+        }
+        if (next >= 0) {
+            reportSourceMove(next, faultReason(source, entry));  // at once: the part file stays
+            continue;
+        }
+        tried.clear();
         waitMs(kAttemptPauseMs);
     }
 }
@@ -366,6 +423,7 @@ bool downloadSideBySide(const std::vector<ManifestEntry*>& files) {
 
 bool downloadAll(std::vector<ManifestEntry>& entries) {
     gHeldTarget.clear();
+    gSourcesFailed = 0;
     std::vector<ManifestEntry*> small;
     for (ManifestEntry& entry : entries)
         if (entry.needsUpdate && entry.size < kDeltaThreshold) small.push_back(&entry);

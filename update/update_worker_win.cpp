@@ -13,6 +13,7 @@
 #include "files/file_check.h"
 #include "files/game_folder_win.h"
 #include "net/http_client.h"
+#include "net/sources_win.h"
 #include "steam/game_session.h"
 #include "trust/release.h"
 #include "trust/release_fetch_win.h"
@@ -38,6 +39,9 @@ constexpr wchar_t kReadyToInstall[] = L"Ready to install \u2022 version %d \u202
 constexpr wchar_t kNoDiskSpace[] =
     L"Not enough disk space: %.1f GB free space needed. Free some space and press Retry.";
 constexpr wchar_t kDownloading[] = L"Downloading...";
+constexpr wchar_t kNoSourceLeft[] =
+    L"Can't download from any of the %d sources (the server and its mirrors). Check your internet connection, "
+    L"then press Retry.";
 constexpr wchar_t kInterrupted[] = L"Download interrupted. Press Retry to continue where it stopped.";
 constexpr wchar_t kVerifying[] = L"Verifying game files \u2022 %ls of %ls";
 constexpr wchar_t kRepairing[] = L"Repairing %d file(s)";
@@ -252,6 +256,31 @@ bool acceptUncheckedRelease(DWORD status) {
     return true;
 }
 
+// The mirrors of the release in use, from "/launcher/release2" where that
+// is the same release in format 2 (older publishers write none). One that
+// is changed is refused like the release; one of another publish adds
+// nothing. False when the cycle must restart (after its wait).
+bool readReleaseMirrors() {
+    useMirrors({});
+    DWORD status = 0;
+    const ByteBuffer bytes = fetchServerDocument(L"/launcher/release2", &status, kReleaseLimit);
+    if (!bytes || status != 200) return true;
+    Release r;
+    const bool readsWell = readRelease(bytes.data, bytes.size, &r) && r.format == 2;
+    if (keyed() && (!readsWell || !releaseSigned(bytes.data, r))) {
+        reportRelease(L"refused: /launcher/release2 is malformed or not signed with the game's key");
+        return refuse(kNotSigned);
+    }
+    if (!readsWell || !sameRelease(r, gRelease)) {
+        reportRelease(L"/launcher/release2 is not version %d as published: no mirrors", static_cast<int>(gRelease.version));
+        return true;
+    }
+    useMirrors(r.mirrors);
+    if (!r.mirrors.empty()) reportRelease(L"version %d names %d mirror(s)", static_cast<int>(r.version),
+                                          static_cast<int>(r.mirrors.size()));
+    return true;
+}
+
 // Decides where this cycle's documents come from. False when the cycle
 // must restart (after its wait).
 bool readServerRelease() {
@@ -266,6 +295,8 @@ bool readServerRelease() {
     if (keyed() && !acceptSignedRelease(status)) return false;
     gUsingRelease = keyed() || acceptUncheckedRelease(status);
     gFilesAsObjects = gUsingRelease;
+    if (gUsingRelease) return readReleaseMirrors();
+    useMirrors({});
     return true;
 }
 
@@ -275,6 +306,11 @@ bool objectFailed(ObjectFetch outcome, const wchar_t* what) {
         return refuse(kObjectDiffers);
     }
     reportRelease(L"the %ls object could not be fetched", what);
+    if (sourceCount() > 1) {
+        setStatus(ServerError, kNoSourceLeft, sourceCount());  // each source was asked
+        waitForRetry(kUnreachablePauses);
+        return false;
+    }
     setStatus(ServerError, outcome == kObjectNoAnswer ? kUnreachable : kUnexpected);
     waitForRetry(outcome == kObjectNoAnswer ? kUnreachablePauses : kNoTimeout);
     return false;
@@ -526,6 +562,12 @@ void afterPass(bool finished) {
     }
     if (heldByAnotherProgram()) return;
     int before = gState.failedPasses++;
+    if (gSourcesFailed > 1) {
+        // Every source failed the same file: the network's or the servers' fault, retried on its own.
+        setStatus(ServerError, kNoSourceLeft, gSourcesFailed.load());
+        waitForRetry(kUnreachablePauses);
+        return;
+    }
     if (before >= 2) {
         setStatus(LocalError, kInterrupted);
         waitForPlayer();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "net/sources.h"
 #include "trust/release.h"
 #include "trust/signing_formats.h"
 
@@ -28,5 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          std::memcmp(text + release.signedSize, "sig ", 4) != 0 ||
          encodeBase64(release.signature.rs, 64) != std::string(text + size - 89, 88)))
         std::abort();
+    // A mirror the reader took is one the sources take, with nothing but a
+    // host, a port and a path; none in format 1.
+    for (const std::string& mirror : release.mirrors) {
+        SourceBase base;
+        if (release.format != 2 || !readSourceBase(mirror, &base) || mirror.find_first_of("?#@%\\ ") != std::string::npos)
+            std::abort();
+    }
     return 0;
 }

@@ -7,6 +7,7 @@ It serves its root folder:
   /launcher/file?p=X  -> ROOT/files/X  (Range "bytes=N-" answered with 206)
   /launcher/banner    -> ROOT/banner.img
   /launcher/release   -> ROOT/launcher/release
+  /launcher/release2  -> ROOT/launcher/release2
   /launcher/o/<hex>   -> ROOT/launcher/o/<hex>  (40 or 64 lowercase hex digits; <40>.map too)
 A missing file answers 404.
 
@@ -108,7 +109,7 @@ def cache_control(target, status):
         return "no-store"
     if path.startswith("/launcher/o/"):
         return "public, max-age=31536000, immutable"
-    if path in ("/launcher/release", "/launcher/info"):
+    if path in ("/launcher/release", "/launcher/release2", "/launcher/info"):
         return "public, max-age=10, stale-while-revalidate=10"
     return "no-cache"
 
@@ -117,7 +118,7 @@ def file_for(target):
     parsed = urllib.parse.urlsplit(target)
     fixed = {"/launcher/info": "info.json", "/launcher/manifest": "manifest.json", "/launcher/banner": "banner.img",
              # the release, where tvl_publish.py --site ROOT puts it
-             "/launcher/release": "launcher/release"}
+             "/launcher/release": "launcher/release", "/launcher/release2": "launcher/release2"}
     if parsed.path in fixed:
         return os.path.join(ROOT, fixed[parsed.path])
     if re.fullmatch(r"/launcher/o/([0-9a-f]{40}(\.map)?|[0-9a-f]{64})", parsed.path):

@@ -15,6 +15,9 @@ from .site import HASH_CHUNK, write_atomically
 
 
 RELEASE = os.path.join("launcher", "release")
+# The same release with its mirrors, in the format launchers before mirrors
+# never ask for; there only while the release names mirrors.
+RELEASE2 = os.path.join("launcher", "release2")
 DEFAULT_EXPIRY_DAYS = 30
 HOST_CHARACTERS = set("abcdefghijklmnopqrstuvwxyz0123456789.-:")
 
@@ -26,31 +29,34 @@ def check_host(host):
     return host
 
 
-def release_body(release):
+def release_body(release, form=1):
     """Every line before "sig", in the one order launchers read."""
-    lines = ["tvl-release 1", f"host {release['host']}", f"version {release['version']}",
+    lines = [f"tvl-release {form}", f"host {release['host']}", f"version {release['version']}",
              f"expires {release['expires']}", "manifest %s %d" % release["manifest"], "notes %s %d" % release["notes"]]
     if release.get("banner"):
         lines.append("banner %s %d" % release["banner"])
     if release.get("launcher"):
         lines.append("launcher %d %s %d" % release["launcher"])
+    if form == 2:
+        lines += [f"mirror {address}" for address in release.get("mirrors", [])]
     return ("\n".join(lines) + "\n").encode("ascii")
 
 
-def signed_release(release, key_file):
-    body = release_body(release)
+def signed_release(release, key_file, form=1):
+    body = release_body(release, form)
     raw = raw_signature(openssl("dgst", "-sha256", "-sign", key_file, data=body))
     return body + b"sig " + base64.b64encode(raw) + b"\n"
 
 
-def read_release(site):
-    """The site's release as a dict (with "signed_part" and "sig"), or None."""
+def read_release(site, document=RELEASE):
+    """The site's release as a dict (with "signed_part", "sig" and the
+    mirrors of its release2 where that is the same release), or None."""
     try:
-        with open(os.path.join(site, RELEASE), "rb") as f:
+        with open(os.path.join(site, document), "rb") as f:
             text = f.read(8192)
     except OSError:
         return None
-    release, signed = {}, 0
+    release, signed = {"mirrors": []}, 0
     for line in text.decode("ascii", errors="replace").split("\n")[:-1]:
         name, _, value = line.partition(" ")
         parts = value.split(" ")
@@ -62,27 +68,43 @@ def read_release(site):
             release[name] = int(value)
         elif name in ("host", "sig", "tvl-release"):
             release[name] = value
+        elif name == "mirror":
+            release["mirrors"].append(value)
         if name != "sig":
             signed += len(line) + 1
     release["signed_part"] = text[:signed]
+    if document == RELEASE:
+        second = read_release(site, RELEASE2)
+        fields = ("host", "version", "expires", "manifest", "notes", "banner", "launcher")
+        if second and all(second.get(k) == release.get(k) for k in fields):
+            release["mirrors"] = second["mirrors"]
     return release
+
+
+def _write_signed(site, release, key_file):
+    mirrors = release.get("mirrors", [])
+    if mirrors:  # first, so the release it adds mirrors to never comes before it
+        write_atomically(site, os.path.join(site, RELEASE2), signed_release(release, key_file, 2))
+    write_atomically(site, os.path.join(site, RELEASE), signed_release(release, key_file))
+    if not mirrors and os.path.exists(os.path.join(site, RELEASE2)):
+        os.remove(os.path.join(site, RELEASE2))
 
 
 def write_release(site, release, key_file):
     """The release, signed, by one rename: it names only objects in place.
-    Without a key it is signed by a throwaway one: launchers without a key
-    read it as it is, launchers with one refuse it as unsigned."""
+    With mirrors, release2 names them too. Without a key it is signed by a
+    throwaway one: launchers without a key read it as it is, launchers with
+    one refuse it as unsigned."""
     try:
         if key_file:
-            body = signed_release(release, key_file)
+            _write_signed(site, release, key_file)
         else:
             with tempfile.TemporaryDirectory() as scratch:
                 throwaway = os.path.join(scratch, "throwaway.key")
                 with open(throwaway, "wb") as f:
                     os.fchmod(f.fileno(), 0o600)
                     f.write(openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"))
-                body = signed_release(release, throwaway)
-        write_atomically(site, os.path.join(site, RELEASE), body)
+                _write_signed(site, release, throwaway)
     except SigningError as e:
         sys.exit(f"cannot sign the release: {e}")
 
