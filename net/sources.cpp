@@ -84,3 +84,14 @@ void noteSourceFault(std::vector<SourceState>& sources, int index, const std::st
         s.passedOver.push_back(object);
     }
 }
+
+bool farBelow(RateSpan& span, uint64_t nowMs, int64_t got, int64_t otherRate) {
+    if (span.startMs == 0) span.startMs = nowMs;
+    span.bytes += got;
+    const uint64_t elapsed = nowMs - span.startMs;
+    if (elapsed < kRateSpanMs) return false;
+    // bytes / elapsed < otherRate / kRateShare, without division.
+    const bool slow = otherRate > 0 && span.bytes * 1000 * kRateShare < otherRate * static_cast<int64_t>(elapsed);
+    span = RateSpan{nowMs, 0};
+    return slow;
+}

@@ -38,6 +38,7 @@ constexpr uint64_t kSourceAsideMs = 60000;
 
 struct SourceState {
     uint64_t asideUntilMs = 0;
+    int64_t bestRate = 0;  // bytes per second of its fastest verified transfer
     std::vector<std::string> passedOver;  // objects this source lacks or serves wrong
 };
 
@@ -51,3 +52,17 @@ int chooseSource(const std::vector<SourceState>& sources, const std::string& obj
 // Books a fault of source `index` for `object`.
 void noteSourceFault(std::vector<SourceState>& sources, int index, const std::string& object, SourceFault fault,
                      uint64_t nowMs);
+
+// A transfer far below the others: over a span of kRateSpanMs it brought
+// less than 1/kRateShare of what the fastest other source gave in as long.
+// Spans follow one another from the first arrival; a span that kept up
+// starts the next.
+constexpr uint64_t kRateSpanMs = 10000;
+constexpr int64_t kRateShare = 20;
+struct RateSpan {
+    uint64_t startMs = 0;
+    int64_t bytes = 0;
+};
+// Call with each arrival of `got` bytes (0 is fine). `otherRate` is bytes
+// per second, 0 when there is nothing to compare with (never far below).
+bool farBelow(RateSpan& span, uint64_t nowMs, int64_t got, int64_t otherRate);

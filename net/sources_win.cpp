@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "core/launcher_state.h"
@@ -66,6 +67,23 @@ int chooseObjectSource(const std::string& object, const std::vector<int>& tried)
 void noteObjectFault(int source, const std::string& object, SourceFault fault) {
     std::lock_guard<std::mutex> hold(gLock);
     noteSourceFault(gStates, source, object, fault, ::GetTickCount64());
+}
+
+void noteSourceRate(int source, int64_t bytes, uint64_t ms) {
+    std::lock_guard<std::mutex> hold(gLock);
+    if (source < 0 || static_cast<size_t>(source) >= gStates.size() || bytes < kRateSampleBytes) return;
+    const int64_t rate = bytes * 1000 / static_cast<int64_t>(ms ? ms : 1);
+    gStates[static_cast<size_t>(source)].bestRate = std::max(gStates[static_cast<size_t>(source)].bestRate, rate);
+}
+
+int64_t fastestOtherRate(int source) {
+    std::lock_guard<std::mutex> hold(gLock);
+    const uint64_t now = ::GetTickCount64();
+    int64_t fastest = 0;
+    for (size_t i = 0; i < gStates.size(); ++i)
+        if (static_cast<int>(i) != source && gStates[i].asideUntilMs <= now)
+            fastest = std::max(fastest, gStates[i].bestRate);
+    return fastest;
 }
 
 void reportSourceMove(int to, const std::wstring& reason) {

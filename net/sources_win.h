@@ -27,6 +27,13 @@ std::wstring sourceName(int source);
 int chooseObjectSource(const std::string& object, const std::vector<int>& tried);
 void noteObjectFault(int source, const std::string& object, SourceFault fault);
 
+// A verified transfer of `bytes` from `source` in `ms` (those of at least
+// kRateSampleBytes count), and the fastest rate of the other sources not
+// set aside now, in bytes per second (0: none known).
+constexpr int64_t kRateSampleBytes = 1024 * 1024;
+void noteSourceRate(int source, int64_t bytes, uint64_t ms);
+int64_t fastestOtherRate(int source);
+
 // Told of each move to another source ("https://m.example.net: the host
 // answered 503 for /launcher/o/..."), for TVLHeadless; null in the launcher.
 using SourceObserver = void (*)(const wchar_t* line);

@@ -4,6 +4,7 @@
 # nginx or as the test server with faults, and TVLHeadless moving on by
 # itself. The host killed mid-download, a 503 to every object, a mirror
 # lacking an object, one object with a changed byte, one stalled mid-body,
+# one trickled far below a mirror's rate,
 # every source down, a mirror list changed on the way and one left from an
 # earlier publish; then
 # verify --mirror on a complete and a damaged mirror.
@@ -143,9 +144,23 @@ resumed=$(grep "^/launcher/o/$stalled " "$state/mirror-a/access.log" | sed -n 's
 echo "the host stalled; a mirror was asked $(seconds "$stalled_at" "$left_at") s after the stall's request," \
      "from byte $resumed"
 
+echo "--- the host trickles a large file far below a mirror's rate: the mirror takes it over (at ${SECONDS}s)"
+head -c 5000000 /dev/urandom > "$build/Paks/l1.pak"  # large files come one at a time, in order
+head -c 5000000 /dev/urandom > "$build/Paks/l2.pak"
+publish --version 4
+sync_mirrors
+# l1.pak wrong from the host, so the mirror's rate is known; l2.pak at 16 KB/s.
+host_as_test_server "[{\"path\": \"/launcher/o/$(sha Paks/l2.pak)\", \"chunk\": 16384, \"delay_ms\": 1000}]"
+printf 'X' | dd of="$host_server/root/launcher/o/$(sha Paks/l1.pak)" bs=1 seek=1000 conv=notrunc status=none
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "update past a trickling host: $out"
+installed_matches || fail "version 4 differs from the build"
+grep -q "^Source: https://$mirror_a: the host gave less than a twentieth of another source's [0-9]* KB/s during /launcher/o/$(sha Paks/l2.pak)" \
+    <<<"$out" || fail "no move past the trickling host: $out"
+grep "^Source: .*$(sha Paks/l2.pak)" <<<"$out"
+
 echo "--- every source down: ServerError, naming how many were tried (at ${SECONDS}s)"
 head -c 200000 /dev/urandom > "$build/Paks/s1.pak"
-publish --version 4
+publish --version 5
 host_as_test_server "[{\"path\": \"/launcher/o/$(sha Paks/s1.pak)\", \"status\": 503}]"
 nginx_ctl stop "$state/mirror-a"
 server_ctl stop "$b_server"
@@ -165,9 +180,9 @@ grep -q '"/launcher/o/' "$host_server/root/requests.log" && fail "objects were f
 # A release2 left from an earlier publish names no mirrors for this one.
 cp "$state/release2.v1" "$host_server/root/launcher/release2"
 out=$(headless --press-update --exit-on-ready --timeout 60) || fail "update beside a stale release2: $out"
-grep -q "^Release: /launcher/release2 is not version 4 as published: no mirrors" <<<"$out" ||
+grep -q "^Release: /launcher/release2 is not version 5 as published: no mirrors" <<<"$out" ||
     fail "a stale release2 was not set aside: $out"
-installed_matches || fail "version 4 differs from the build"
+installed_matches || fail "version 5 differs from the build"
 
 echo "--- verify --mirror passes a complete mirror and names a missing and a damaged object (at ${SECONDS}s)"
 sync_mirrors

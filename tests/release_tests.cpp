@@ -177,3 +177,21 @@ TEST_CASE("the source asked next: in order, past those set aside or lacking the 
     noteSourceFault(sources, 0, "b", kFaultMissing, 3000);
     CHECK(chooseSource(sources, "b", 3000, {}) == -1);
 }
+
+TEST_CASE("a transfer far below what another source gave is left after a span; a fair one never") {
+    const int64_t other = 20 * 1000 * 1000;  // 20 MB/s elsewhere: a twentieth is 1 MB/s
+    RateSpan trickle, fair, alone;
+    bool left = false;
+    uint64_t at = 1000;
+    for (; at <= 1000 + 2 * kRateSpanMs && !left; at += 500) {
+        left = farBelow(trickle, at, 400 * 1000, other);  // 0.8 MB/s
+        CHECK_FALSE(farBelow(fair, at, 600 * 1000, other));  // 1.2 MB/s: slower, not far below
+        CHECK_FALSE(farBelow(alone, at, 0, 0));             // nothing to compare with
+    }
+    CHECK(left);
+    CHECK(at - 500 == 1000 + kRateSpanMs);  // at the end of the first whole span, not before
+    RateSpan burst;  // a span that kept up says nothing of the next
+    CHECK_FALSE(farBelow(burst, 1, 30 * 1000 * 1000, other));
+    CHECK_FALSE(farBelow(burst, 1 + kRateSpanMs, 0, other));
+    CHECK(farBelow(burst, 1 + 2 * kRateSpanMs, 0, other));
+}

@@ -52,6 +52,31 @@ bool failed(SourceFault fault, DWORD status = 0) {
     return false;
 }
 
+// The source of this thread's attempt; what its verified transfer moved and
+// in how long; and, when it was left for being far below another source,
+// that source's rate.
+thread_local int tSource = 0;
+thread_local int64_t tFetchedBytes = 0;
+thread_local uint64_t tFetchMs = 0;
+thread_local int64_t tOtherRate = 0;
+
+// Arrivals far below what another source gave end the attempt, so the
+// next source takes over from the part file's end.
+class PaceCheck {
+public:
+    PaceCheck() : other_(gFilesAsObjects && sourceCount() > 1 ? fastestOtherRate(tSource) : 0) {}
+    bool farBehind(int64_t got) {
+        if (!farBelow(span_, ::GetTickCount64(), got, other_)) return false;
+        tOtherRate = other_;
+        tFault = kFaultNetwork;
+        return true;
+    }
+
+private:
+    int64_t other_;
+    RateSpan span_;
+};
+
 bool failedStatus(DWORD status) { return failed(status >= 400 && status < 500 ? kFaultMissing : kFaultNetwork, status); }
 
 // The manifest's hash is 40 characters of any kind; only hex digits go into
@@ -134,6 +159,7 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
     // about as much as the request itself on small files.
     BodyPrefetcher body(request.request, kTransferBlock, size - *have > kTransferBlock);
     if (!body.ok()) return false;
+    PaceCheck pace;
     for (;;) {
         const char* block = nullptr;
         DWORD got = 0;
@@ -152,6 +178,7 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         if (keep > 0) postStateChanged(0);
         if (tooMuch) return failed(kFaultWrong);
         if (!readable) return failed(kFaultNetwork);  // broke off, or stalled
+        if (pace.farBehind(keep)) return false;
     }
 }
 
@@ -163,6 +190,7 @@ SegmentsEnd fetchInSegments(const std::wstring& requestPath, const ManifestEntry
     if (!file) return kSegmentsFailed;
     const HANDLE part = file.get();
     int requests = 0;
+    PaceCheck pace;
     return fetchSegments(requestPath.c_str(), cutSegments({{*have, entry.size - 1}}, kSegmentBytes),
                          [&](int64_t, const char* data, size_t size) {
                              DWORD done = 0;
@@ -172,7 +200,7 @@ SegmentsEnd fetchInSegments(const std::wstring& requestPath, const ManifestEntry
                              *have += static_cast<int64_t>(size);
                              countDone(static_cast<int64_t>(size));
                              postStateChanged(0);
-                             return true;
+                             return !pace.farBehind(static_cast<int64_t>(size));
                          },
                          &requests);
 }
@@ -184,13 +212,20 @@ SegmentsEnd fetchInSegments(const std::wstring& requestPath, const ManifestEntry
 bool fetchRest(const ManifestEntry& entry, const std::wstring& requestPath, const EntryPaths& paths, int64_t* have,
                Sha1Hash& written, bool* fromZero, KernelHandle& file) {
     const int64_t start = *have;
+    const uint64_t began = ::GetTickCount64();
     *fromZero = start == 0;
+    auto fetched = [&] {
+        tFetchedBytes = *have - start;
+        tFetchMs = ::GetTickCount64() - began;
+        return *have == entry.size;
+    };
     // Objects never change under their name, so their segments may come
     // from separate requests. A host that will not serve them gets one.
     if (gFilesAsObjects && entry.size - *have > 2 * kSegmentBytes) {
         const SegmentsEnd end = fetchInSegments(requestPath, entry, paths, have, written, file);
-        if (end == kSegmentsDone) return *have == entry.size;
+        if (end == kSegmentsDone) return fetched();
         if (end == kSegmentsFailed) return failed(kFaultNetwork);
+        if (end == kSegmentsDropped && tFault != kFaultNone) return false;  // far behind another source
         if (end != kSegmentsUnfit && end != kSegmentsRefused) return failed(kFaultNone);
         file.reset();
     }
@@ -207,7 +242,7 @@ bool fetchRest(const ManifestEntry& entry, const std::wstring& requestPath, cons
     }
     file = openPartFile(paths.part, *have);
     if (!file) return false;
-    return receiveBody(request, file.get(), entry.size, have, written);
+    return receiveBody(request, file.get(), entry.size, have, written) && fetched();
 }
 
 // The first file found held by another program is the one named.
@@ -304,6 +339,9 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, c
 bool attempt(ManifestEntry& entry, int source) {
     tFault = kFaultNone;
     tFaultStatus = 0;
+    tSource = source;
+    tFetchedBytes = 0;
+    tOtherRate = 0;
     EntryPaths paths;
     if (!buildPaths(entry, &paths)) return false;
     const std::wstring address = gFilesAsObjects ? sourceAddress(source, fileObjectAddress(entry)) : encodeRequestPath(entry);
@@ -334,6 +372,7 @@ bool attempt(ManifestEntry& entry, int source) {
         if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
         return false;
     }
+    if (gFilesAsObjects) noteSourceRate(source, tFetchedBytes, tFetchMs);
     entry.needsUpdate = 0;
     return true;
 }
@@ -353,6 +392,9 @@ std::wstring faultReason(int source, const ManifestEntry& entry) {
     const std::wstring name = sourceName(source), object = fileObjectAddress(entry);
     if (tFaultStatus) return name + L" answered " + std::to_wstring(tFaultStatus) + L" for " + object;
     if (tFault == kFaultWrong) return name + L" sent " + object + L" with other bytes than its SHA-1 and size";
+    if (tOtherRate)
+        return name + L" gave less than a twentieth of another source's " + std::to_wstring(tOtherRate / 1000) +
+               L" KB/s during " + object;
     return name + L" could not be reached, or broke off or stalled, during " + object;
 }
 
