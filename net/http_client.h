@@ -1,5 +1,6 @@
-// The launcher's only way to talk to its server: HTTPS GET on port 443 of
-// gState.serverHost, through the one WinHTTP session of the process.
+// The launcher's only way to talk to its server: HTTPS GET to
+// gState.serverHost on port 443 (and, for objects, to the mirrors the
+// release names), through the one WinHTTP session of the process.
 #pragma once
 
 #include <windows.h>
