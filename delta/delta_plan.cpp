@@ -183,7 +183,8 @@ bool scanCopy(BlockIndex& index, int64_t copySize, size_t piece, const CopyReade
     return true;
 }
 
-std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, int64_t from) {
+std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, int64_t from,
+                                const FineMatches* fine) {
     std::vector<DeltaRun> runs;
     auto add = [&runs](bool copy, int64_t target, int64_t length, int64_t source) {
         if (length <= 0) return;
@@ -202,7 +203,23 @@ std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, in
         const int64_t start = i * map.blockSize, end = start + map.blockLength(i);
         const int64_t begin = std::max(start, from);
         const int64_t source = index.sourceOf(i);
-        add(source >= 0, begin, end - begin, source + (begin - start));
+        const std::vector<int64_t>* subs = nullptr;
+        if (fine && source < 0) {
+            const auto refined = fine->blocks.find(i);
+            if (refined != fine->blocks.end()) subs = &refined->second;
+        }
+        if (!subs) {
+            add(source >= 0, begin, end - begin, source + (begin - start));
+            continue;
+        }
+        // Sub-block by sub-block: what the copy still holds of an edited block.
+        for (size_t j = 0; j < subs->size(); ++j) {
+            const int64_t subStart = start + static_cast<int64_t>(j) * fine->subBlock;
+            const int64_t subEnd = std::min<int64_t>(subStart + fine->subBlock, end);
+            const int64_t subBegin = std::max(subStart, from);
+            const int64_t at = (*subs)[j];
+            if (subBegin < subEnd) add(at >= 0, subBegin, subEnd - subBegin, at + (subBegin - subStart));
+        }
     }
     // A short copy between two fetches costs more as its own range.
     std::vector<DeltaRun> merged;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -72,11 +73,19 @@ struct DeltaRun {
     int64_t source = 0;   // offset in the installed copy, for copies
 };
 
+// Blocks the scan did not find but the fine map rebuilt in part: per block,
+// the copy's offset of each of its sub-blocks, or -1 (fetched).
+struct FineMatches {
+    uint32_t subBlock = 0;
+    std::map<int64_t, std::vector<int64_t>> blocks;
+};
+
 // Runs that cover the new file from `from` (a part file's size) to its end,
 // in file order. Adjacent runs of one kind are joined; a copy shorter than
 // kMergeGap between two fetches is fetched instead (a range costs headers).
 constexpr int64_t kMergeGap = 512;
-std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, int64_t from);
+std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, int64_t from,
+                                const FineMatches* fine = nullptr);
 
 // The fetched runs of `runs`, as byte ranges grouped into requests of at
 // most `perRequest` ranges each. A copy of kLongCopyRun bytes or more ends a

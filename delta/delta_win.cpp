@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/text_utf8.h"
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
+#include "delta/fine_map.h"
 #include "files/sha1_win.h"
 #include "net/body_prefetch_win.h"
 #include "net/http_client.h"
@@ -122,6 +124,7 @@ struct ScannedCopy {
     std::wstring installed;
     BlockMap map;
     std::unique_ptr<BlockIndex> index;
+    FineMatches fine;
 };
 ScannedCopy gLastScan;
 
@@ -356,6 +359,131 @@ void report(const ManifestEntry& entry, const DeltaStats& stats) {
     gDeltaObserver(line);
 }
 
+// Bytes of an object fetched by range, kept by offset: the parts of the
+// fine map a refinement needs.
+class FetchedPieces : public MultipartSink {
+public:
+    bool onPart(int64_t first, int64_t) override {
+        at_ = first;
+        return true;
+    }
+    bool onData(const char* data, size_t size) override {
+        std::string& piece = pieces_[at_];
+        if (piece.size() + size > kFineMapLimit) return false;
+        piece.append(data, size);
+        bytes += static_cast<int64_t>(size);
+        return true;
+    }
+    // In order, as fetchSegments hands them over: a piece continues where one ended.
+    bool take(int64_t at, const char* data, size_t size) {
+        for (auto& [first, piece] : pieces_)
+            if (first + static_cast<int64_t>(piece.size()) == at) return at_ = first, onData(data, size);
+        at_ = at;
+        return onData(data, size);
+    }
+    // `length` bytes at `first`, when one piece holds them.
+    const char* at(int64_t first, size_t length) const {
+        auto it = pieces_.upper_bound(first);
+        if (it == pieces_.begin()) return nullptr;
+        --it;
+        const int64_t offset = first - it->first;
+        if (offset + static_cast<int64_t>(length) > static_cast<int64_t>(it->second.size())) return nullptr;
+        return it->second.data() + offset;
+    }
+    int64_t bytes = 0;
+
+private:
+    static constexpr size_t kFineMapLimit = 16 * 1024 * 1024;
+    std::map<int64_t, std::string> pieces_;
+    int64_t at_ = 0;
+};
+
+// Sums are small and far apart: a gap is joined only where it costs about
+// what a request's headers do.
+constexpr int64_t kFineJoinGap = 1024;
+
+// The ranges of `address` into `pieces`: in one multipart request per
+// kRangesPerRequest where the host serves several ranges at once, else
+// one range per request over several connections. False when the host
+// answered otherwise (learnt for its next request of several ranges).
+bool fetchPieces(const std::wstring& address, const std::vector<ByteRange>& ranges, FetchedPieces& pieces,
+                 DeltaStats* stats) {
+    if (servesOneRange(address)) {
+        const SegmentsEnd end = fetchSegments(address.c_str(), cutSegments(joinNeighbours(ranges, kFineJoinGap), kSegmentBytes),
+                                              [&pieces](int64_t at, const char* data, size_t size) {
+                                                  return pieces.take(at, data, size);
+                                              },
+                                              &stats->requests);
+        stats->fetched += pieces.bytes;
+        return end == kSegmentsDone;
+    }
+    for (size_t from = 0; from < ranges.size(); from += kRangesPerRequest) {
+        const std::vector<ByteRange> group(ranges.begin() + static_cast<std::ptrdiff_t>(from),
+                                           ranges.begin() + static_cast<std::ptrdiff_t>(std::min(ranges.size(), from + kRangesPerRequest)));
+        ++stats->requests;
+        ServerRequest request = openRangeRequest(address.c_str(), rangeHeaderValue(group));
+        if (!request) return false;
+        std::string boundary;
+        const DWORD status = requestStatusCode(request);
+        if (status != 206 || !multipartBoundary(responseHeader(request, WINHTTP_QUERY_CONTENT_TYPE), &boundary)) {
+            if (group.size() > 1 && status != 404 && status != 410) learnOneRange(address);
+            return false;  // a single part (one range asked) is rare enough to go without
+        }
+        const int64_t before = pieces.bytes;
+        const ByteBuffer raw = readResponseBody(request, kBodyChunk, 16 * 1024 * 1024);
+        MultipartReader reader(boundary);
+        if (!raw || !reader.feed(raw.data, raw.size, pieces) || !reader.complete()) return false;
+        gState.bytesFromNetwork += pieces.bytes - before;
+        stats->fetched += pieces.bytes - before;
+    }
+    return true;
+}
+
+// At most this many blocks are refined per file: each costs its sums
+// (perBlock x 4 bytes) and a read of one or two blocks of the copy.
+constexpr size_t kMostRefined = 4096;
+constexpr int64_t kRefineWorth = 64 * 1024;
+
+// Where the scan left blocks unfound beside found ones (a small edit), the
+// fine map's sums of just those blocks, and the sub-blocks the copy still
+// holds at the neighbours' places. Nothing when the host has no fine map.
+FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, const BlockIndex& index, HANDLE copy,
+                              DeltaStats* stats) {
+    FineMatches matches;
+    const std::vector<FineCandidate> candidates = fineCandidates(map, index, 0, kMostRefined);
+    // Another request pays off only where the blocks it may save are worth more.
+    if (static_cast<int64_t>(candidates.size()) * map.blockSize < kRefineWorth) return matches;
+    FineMapShape shape;
+    shape.subBlock = chooseSubBlock(map.blockSize);
+    shape.perBlock = map.blockSize / shape.subBlock;
+    std::vector<ByteRange> ranges{{0, static_cast<int64_t>(kFineMapHeader) - 1}};
+    for (const FineCandidate& c : candidates) ranges.push_back(fineSumsOf(shape, c.block));
+    FetchedPieces pieces;
+    const std::wstring address = object + L".fine";
+    const char* header = nullptr;
+    if (!fetchPieces(address, joinNeighbours(ranges, 0), pieces, stats) ||
+        !(header = pieces.at(0, kFineMapHeader)) || !readFineMapHeader(header, kFineMapHeader, map, &shape))
+        return matches;
+    matches.subBlock = shape.subBlock;
+    const CopyReader read = [copy](int64_t at, uint8_t* out, size_t want) {
+        DWORD got = 0;
+        return readAt(copy, at, out, static_cast<DWORD>(want), &got) ? static_cast<size_t>(got) : size_t{0};
+    };
+    std::vector<uint32_t> sums(shape.perBlock);
+    for (const FineCandidate& c : candidates) {
+        const ByteRange range = fineSumsOf(shape, c.block);
+        const char* bytes = pieces.at(range.first, sums.size() * 4);
+        if (!bytes) continue;
+        for (size_t j = 0; j < sums.size(); ++j) {
+            const auto* b = reinterpret_cast<const uint8_t*>(bytes + 4 * j);
+            sums[j] = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+        }
+        std::vector<int64_t> found = matchSubBlocks(map, shape, sums.data(), c, read);
+        if (!found.empty()) matches.blocks[c.block] = std::move(found);
+    }
+    return matches;
+}
+
 // The map and the scan of the installed copy for `entry`: this run's
 // earlier one when there is one, else fetched and made now.
 BlockIndex* scannedCopy(const ManifestEntry& entry, const std::wstring& object, const wchar_t* installed, HANDLE copy,
@@ -367,7 +495,8 @@ BlockIndex* scannedCopy(const ManifestEntry& entry, const std::wstring& object, 
     if (!fetchMap(entry, object, &map, stats)) return nullptr;
     auto index = std::make_unique<BlockIndex>(map);
     if (!scanInstalledCopy(entry, copy, *index)) return nullptr;
-    gLastScan = {entry.sha1, installed, std::move(map), std::move(index)};
+    FineMatches fine = refineWithFineMap(object, map, *index, copy, stats);
+    gLastScan = {entry.sha1, installed, std::move(map), std::move(index), std::move(fine)};
     return gLastScan.index.get();
 }
 
@@ -392,7 +521,7 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& addres
     } forgotten;
     bool warmed = false;
     while (*have < entry.size) {
-        const std::vector<DeltaRun> runs = planDelta(map, *index, *have);
+        const std::vector<DeltaRun> runs = planDelta(map, *index, *have, &gLastScan.fine);
         int64_t copies = 0;
         for (const DeltaRun& run : runs) copies += run.copy ? run.length : 0;
         gState.copyBytesLeft = copies;

@@ -11,6 +11,7 @@
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
 #include "delta/block_map.h"
+#include "delta/fine_map.h"
 #include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
@@ -84,6 +85,44 @@ TEST_CASE("a patched pak comes as its map, its last byte and one request of rang
     CHECK(gState.bytesDone == static_cast<int64_t>(f.pak.v2.size()));
     CHECK(gState.bytesFromNetwork < 200000);  // the new bytes and a few blocks, not 6 MB
     CHECK_FALSE(sandbox::exists(sandbox::gamePath("Paks/Tervalon.pak.part")));
+}
+
+TEST_CASE("small edits cost their sub-blocks: the fine sums of just the edited blocks, then what changed") {
+    DeltaFixture f("delta-fine");
+    // 40 edits of 100 bytes, each inside one block, in a copy of version 1.
+    std::string edited = f.pak.v1;
+    for (int i = 0; i < 40; ++i) edited.replace(static_cast<size_t>(i) * 150000 + 5000, 100, testsrv::randomBytes(100, 40 + i));
+    f.entry = sandbox::makeEntry("Paks/Tervalon.pak", edited);
+    const std::string object = "launcher/o/" + std::string(f.entry.sha1);
+    testsrv::putFile(object, edited);
+    f.putMap(edited);
+    uint8_t sha1[20];
+    std::memcpy(sha1, f.map.data() + 8, 20);
+    const std::string fine = makeFineMap(reinterpret_cast<const uint8_t*>(edited.data()), edited.size(), sha1);
+    testsrv::removeFile(object + ".fine");
+    const int64_t block = chooseBlockSize(static_cast<int64_t>(edited.size()));
+    const int64_t sub = chooseSubBlock(static_cast<uint32_t>(block));
+    int64_t most = 40 * (2 * sub + 400);  // a sub-block or two per edit, and a part's headers
+    bool whole = false;
+    SUBCASE("the fine map is there") { testsrv::putFile(object + ".fine", fine); }
+    SUBCASE("a site from before fine maps: the edited blocks whole") { most = 40 * (block + 400); }
+    SUBCASE("a fine map that lies (made for version 1): one wrong delta, then the file whole") {
+        testsrv::putFile(object + ".fine", makeFineMap(reinterpret_cast<const uint8_t*>(f.pak.v1.data()), f.pak.v1.size(), sha1));
+        whole = true;
+    }
+    gState.bytesFromNetwork = 0;
+    REQUIRE(downloadEntry(f.entry));
+    CHECK(sandbox::readFile(sandbox::gamePath("Paks/Tervalon.pak")) == edited);
+    const auto requests = testsrv::requests();
+    CHECK(requests[1].target == "/" + object + ".fine");
+    CHECK(requests[1].range.find(',') != std::string::npos);  // just the edited blocks' sums
+    if (whole) {
+        CHECK(gState.bytesFromNetwork > static_cast<int64_t>(edited.size()));
+        return;
+    }
+    CHECK(requests.size() == 4);  // the map, the fine sums, the last byte, the ranges
+    CHECK(gState.bytesFromNetwork < most);
+    CHECK(gState.bytesFromNetwork > 40 * 100);
 }
 
 TEST_CASE("every answer a server or a cache may give to ranges ends in the right file") {

@@ -2,7 +2,8 @@
 # Patches that move only what changed, with the real parts: the publish tool
 # writing block maps, Debian's stock nginx with the shipped config answering
 # several ranges in one request, and TVLHeadless updating installed games.
-# Each kind of change installs byte for byte; a kill -9 mid-delta resumes; a
+# Each kind of change installs byte for byte; small edits cost their
+# sub-blocks (the fine map); a kill -9 mid-delta resumes; a
 # map that lies ends in one verified whole download (in one answer or in segments).
 #   delta_story.sh BUILD_DIR STATE_DIR ADDRESS
 source "$(dirname "$0")/support/nginx_story_env.sh" "delta story" "$@"
@@ -39,6 +40,7 @@ head -c 30000 /dev/urandom > "$build/Tervalon.exe"
 publish
 [ -f "$site/launcher/o/$(sha1sum < "$build/Paks/shifted.pak" | cut -d' ' -f1).map" ] || fail "no map for a large file"
 [ ! -e "$site/launcher/o/$(sha1sum < "$build/Tervalon.exe" | cut -d' ' -f1).map" ] || fail "a map for a small file"
+[ -f "$site/launcher/o/$(sha1sum < "$build/Paks/shifted.pak" | cut -d' ' -f1).fine" ] || fail "no fine map for a large file"
 nginx_ctl start "$state/nginx" "$address" "$site"
 rm -rf "$data"
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "install: $out"
@@ -118,6 +120,23 @@ before=$(requests)
 out=$(headless --press-update --exit-on-ready --timeout 180) || fail "the next start: $out"
 installed_matches || fail "the next start's update differs"
 log_since "$before" | grep -q "^/launcher/o/[0-9a-f]* 206 bytes=[0-9-]*," && fail "several ranges asked again: $(log_since "$before")"
+
+echo "--- small edits in place cost about what changed, through the publish tool's fine map (at ${SECONDS}s)"
+python3 - "$build/Paks/shifted.pak" <<'PY'
+import random, sys
+d = bytearray(open(sys.argv[1], "rb").read())
+rng = random.Random(30)
+for at in range(100000, len(d) - 100, len(d) // 30):
+    d[at:at + 100] = rng.randbytes(100)
+open(sys.argv[1], "wb").write(d)
+PY
+publish
+[ -f "$site/launcher/o/$(sha1sum < "$build/Paks/shifted.pak" | cut -d' ' -f1).fine" ] || fail "no fine map for a large file"
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "small edits: $out"
+installed_matches || fail "the small edits' update differs"
+edits=$(delta_line shifted.pak "$out")
+echo "30 edits of 100 bytes: $edits"
+[ "$(figure fetched "$edits")" -lt 40000 ] || fail "small edits cost whole blocks: $edits"  # 30 blocks of 4 KiB: 122880
 
 echo "--- a map that lies ends in one verified whole download (at ${SECONDS}s)"
 python3 -c "import os, sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[5000000] ^= 1; open(sys.argv[1], 'wb').write(d)" \

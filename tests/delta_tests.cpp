@@ -3,6 +3,7 @@
 // byte from the old copy plus the fetched ranges.
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
+#include "delta/fine_map.h"
 #include "files/sha1_fast.h"
 #include "net/multipart.h"
 #include "net/rate_limit.h"
@@ -34,9 +36,34 @@ struct Outcome {
     size_t requests = 0;
 };
 
+// The sub-blocks the fine map finds of the blocks the scan did not, as the
+// launcher does it: only the candidates' sums are read.
+FineMatches refine(const BlockMap& map, const BlockIndex& index, const Bytes& old, const Bytes& fresh) {
+    const std::string fine = makeFineMap(fresh.data(), fresh.size(), kSha1);
+    FineMapShape shape;
+    REQUIRE(readFineMapHeader(fine.data(), fine.size(), map, &shape));
+    FineMatches matches;
+    matches.subBlock = shape.subBlock;
+    const CopyReader read = [&](int64_t at, uint8_t* out, size_t size) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), std::max<int64_t>(0, static_cast<int64_t>(old.size()) - at)));
+        if (n) std::memcpy(out, old.data() + at, n);
+        return n;
+    };
+    for (const FineCandidate& c : fineCandidates(map, index, 0, 100000)) {
+        const ByteRange sums = fineSumsOf(shape, c.block);
+        REQUIRE(sums.last < static_cast<int64_t>(fine.size()));
+        std::vector<uint32_t> values(shape.perBlock);
+        std::memcpy(values.data(), fine.data() + sums.first, values.size() * 4);  // little-endian here
+        std::vector<int64_t> found = matchSubBlocks(map, shape, values.data(), c, read);
+        if (!found.empty()) matches.blocks[c.block] = std::move(found);
+    }
+    return matches;
+}
+
 // What the launcher does, in memory: map the new file, scan the old one in
-// pieces of an odd size (so windows cross every seam), plan, and rebuild.
-Outcome update(const Bytes& old, const Bytes& fresh, int64_t from = 0) {
+// pieces of an odd size (so windows cross every seam), plan (refined by the
+// fine map, or not), and rebuild.
+Outcome update(const Bytes& old, const Bytes& fresh, int64_t from = 0, bool fine = false) {
     const std::string text = makeBlockMap(fresh.data(), fresh.size(), kSha1);
     BlockMap map;
     REQUIRE(readBlockMap(text.data(), text.size(), kSha1Hex, static_cast<int64_t>(fresh.size()), &map));
@@ -45,16 +72,17 @@ Outcome update(const Bytes& old, const Bytes& fresh, int64_t from = 0) {
         std::memcpy(out, old.data() + at, size);
         return size;
     }));
+    const FineMatches matches = fine ? refine(map, index, old, fresh) : FineMatches();
     Outcome o;
     o.rebuilt.assign(fresh.begin(), fresh.begin() + from);
-    for (const DeltaRun& run : planDelta(map, index, from)) {
+    for (const DeltaRun& run : planDelta(map, index, from, fine ? &matches : nullptr)) {
         REQUIRE(run.target == static_cast<int64_t>(o.rebuilt.size()));
         const Bytes& source = run.copy ? old : fresh;
         const int64_t at = run.copy ? run.source : run.target;
         o.rebuilt.insert(o.rebuilt.end(), source.begin() + at, source.begin() + at + run.length);
         if (!run.copy) o.fetched += run.length;
     }
-    o.requests = rangeRequests(planDelta(map, index, from), 200).size();
+    o.requests = rangeRequests(planDelta(map, index, from, fine ? &matches : nullptr), 200).size();
     return o;
 }
 
@@ -95,12 +123,27 @@ TEST_CASE("patches to a pak rebuild byte for byte, fetching little more than the
         v2[50][v2[50].size() - 1] ^= 1;
         fresh = 2;
     }
+    SUBCASE("small edits in place and small inserts") {
+        for (int i = 0; i < 12; ++i) {
+            Bytes& e = v2[static_cast<size_t>(i * 5)];
+            for (size_t k = 0; k < 40; ++k) e[1000 + k] ^= 0x5a;
+        }
+        v2[33].insert(v2[33].begin() + 2000, 60, 0x11);
+        fresh = 12 * 40 + 60;
+    }
     const Bytes target = join(v2);
     const Outcome o = update(old, target);
     CHECK(o.rebuilt == target);
     const int64_t block = chooseBlockSize(static_cast<int64_t>(target.size()));
-    CHECK(o.fetched <= fresh + 12 * block);  // each changed spot costs at most a block or two more
+    CHECK(o.fetched <= fresh + 26 * block);  // each changed spot costs at most a block or two more
     CHECK(o.requests == 1);
+    // The fine map: each changed spot costs a sub-block or two instead.
+    const Outcome f = update(old, target, 0, true);
+    CHECK(f.rebuilt == target);
+    CHECK(f.fetched <= o.fetched);
+    CHECK(f.fetched <= fresh + 26 * int64_t{chooseSubBlock(static_cast<uint32_t>(block))} + 2 * block);
+    const Outcome resumed = update(old, target, static_cast<int64_t>(target.size()) / 2 + 333, true);
+    CHECK(resumed.rebuilt == target);
 }
 
 TEST_CASE("copies that help nothing or little still rebuild: a truncated copy, nothing in common, zero padding") {

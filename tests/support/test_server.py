@@ -8,7 +8,7 @@ It serves its root folder:
   /launcher/banner    -> ROOT/banner.img
   /launcher/release   -> ROOT/launcher/release
   /launcher/release2  -> ROOT/launcher/release2
-  /launcher/o/<hex>   -> ROOT/launcher/o/<hex>  (40 or 64 lowercase hex digits; <40>.map too)
+  /launcher/o/<hex>   -> ROOT/launcher/o/<hex>  (40 or 64 lowercase hex digits; <40>.map and .fine too)
 A missing file answers 404.
 
 Faults are scripted in ROOT/rules.json, read again on every request: a list of
@@ -121,7 +121,7 @@ def file_for(target):
              "/launcher/release": "launcher/release", "/launcher/release2": "launcher/release2"}
     if parsed.path in fixed:
         return os.path.join(ROOT, fixed[parsed.path])
-    if re.fullmatch(r"/launcher/o/([0-9a-f]{40}(\.map)?|[0-9a-f]{64})", parsed.path):
+    if re.fullmatch(r"/launcher/o/([0-9a-f]{40}(\.map|\.fine)?|[0-9a-f]{64})", parsed.path):
         return os.path.join(ROOT, "launcher", "o", parsed.path.rsplit("/", 1)[1])
     if parsed.path == "/launcher/file":
         rel = urllib.parse.parse_qs(parsed.query).get("p", [""])[0]

@@ -18,7 +18,7 @@ def referenced_objects(release, manifest_entries):
     if release.get("launcher"):
         names.add(release["launcher"][1])
     return names | {sha1 for _, _, sha1 in manifest_entries} | {
-        sha1 + ".map" for _, size, sha1 in manifest_entries if size >= MAP_THRESHOLD}
+        sha1 + suffix for _, size, sha1 in manifest_entries if size >= MAP_THRESHOLD for suffix in (".map", ".fine")}
 
 
 def collect_objects(site, referenced, now=None):

@@ -9,7 +9,7 @@ import time
 
 from .names import request_name
 from . import objects
-from .objects import BlockMapper, MAP_THRESHOLD, ensure_map, keep_as_object, map_path, object_path, serve_object
+from .objects import BlockMapper, MAP_THRESHOLD, ensure_map, keep_as_object, object_path, serve_object, write_maps
 from .site import HASH_CHUNK, clear_path, make_folders, temp_file, write_atomically
 
 
@@ -117,9 +117,8 @@ def place_file(site, source, target):
         clear_path(obj)
         os.replace(temp, obj)
     serve_object(site, obj, target)
-    block_map = mapper.finish(sha1) if mapper else None
-    if block_map is not None and not os.path.isfile(map_path(site, sha1)):
-        write_atomically(site, map_path(site, sha1), block_map)
+    if mapper:
+        write_maps(site, mapper, sha1)
     return size, sha1
 
 

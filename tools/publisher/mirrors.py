@@ -4,6 +4,7 @@ and verify --mirror checks one holds every object the release names."""
 
 import hashlib
 import json
+import os
 import re
 import ssl
 import sys
@@ -58,6 +59,12 @@ def named_objects(site, release):
         named.append((e["p"], e["h"], e["s"], "sha1"))
         if e.get("m"):
             named.append((e["p"] + " (its block map)", e["h"] + ".map", None, ("sha256", e["m"])))
+        fine = object_path(site, e["h"] + ".fine")
+        if os.path.isfile(fine):  # named by no document: the site's copy is the reference
+            with open(fine, "rb") as f:
+                data = f.read()
+            named.append((e["p"] + " (its fine map)", e["h"] + ".fine", len(data),
+                          ("sha256", hashlib.sha256(data).hexdigest())))
     return named
 
 

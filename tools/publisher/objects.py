@@ -79,22 +79,48 @@ def map_check_bytes(size, block):
     return 4
 
 
+FINE_MAGIC = b"TVLFIN1\n"
+
+
+def fine_sub_block(block):
+    """A sixteenth of the block, at least 256 bytes."""
+    return max(block // 16, 256)
+
+
 class BlockMapper:
     """Fed a file's bytes in order (pieces a whole number of blocks long,
-    but the last); gives its map."""
+    but the last); gives its map, and its fine map (sums through each
+    block's sub-blocks, fetched by range for blocks a small edit changed)."""
 
     def __init__(self, size):
         self.size, self.block = size, map_block_size(size)
         self.check_bytes = map_check_bytes(size, self.block)
-        self.weak, self.check, self.seen = [], [], 0
+        self.sub = fine_sub_block(self.block)
+        self.weak, self.check, self.fine, self.seen = [], [], [], 0
 
     def add(self, piece):
-        # List comprehensions: the per-block cost is most of a map's price.
-        view, block, crc = memoryview(piece), self.block, zlib.crc32
-        starts = range(0, len(view), block)
-        self.weak += [crc(view[at:at + block]) for at in starts]
-        self.check += [crc(view[at:at + min(CHECK_SPAN, block)]) for at in starts]
+        # List comprehensions: the per-sum cost is most of a map's price.
+        # The fine sums chain through each block (the CRC of its bytes up to
+        # the end of each sub-block), so a block's last one is its weak sum.
+        view, block, sub, crc = memoryview(piece), self.block, self.sub, zlib.crc32
+        c = 0
+        fine = [c := crc(view[at:at + sub], c if at % block else 0) for at in range(0, len(view), sub)]
+        per = block // sub
+        self.weak += fine[per - 1::per]
+        if len(fine) % per:  # a short last block: its sums end early, the rest are 0
+            self.weak.append(fine[-1])
+            fine += [0] * (per - len(fine) % per)
+        self.fine += fine
+        self.check += [crc(view[at:at + min(CHECK_SPAN, block)]) for at in range(0, len(view), block)]
         self.seen += len(piece)
+
+    def finish_fine(self, sha1):
+        """The fine map, or None when the bytes seen are not the size announced."""
+        if self.seen != self.size:
+            return None
+        header = (FINE_MAGIC + bytes.fromhex(sha1) + self.size.to_bytes(8, "little") +
+                  self.block.to_bytes(4, "little") + self.sub.to_bytes(4, "little") + bytes(4))
+        return header + struct.pack(f"<{len(self.fine)}I", *self.fine)
 
     def finish(self, sha1):
         """The map, or None when the bytes seen are not the size announced."""
@@ -115,20 +141,31 @@ def map_path(site, sha1):
     return object_path(site, sha1 + ".map")
 
 
+def fine_path(site, sha1):
+    return object_path(site, sha1 + ".fine")
+
+
+def write_maps(site, mapper, sha1):
+    """The map and the fine map beside the object, each unless it is there."""
+    for path, data in ((map_path(site, sha1), mapper.finish(sha1)), (fine_path(site, sha1), mapper.finish_fine(sha1))):
+        if data is not None and not os.path.isfile(path):
+            write_atomically(site, path, data)
+
+
 gMaps = True  # --no-maps turns them off
 
 
 def ensure_map(site, served, sha1, size):
-    """A kept file from before maps existed gets one, read from its object."""
-    if not gMaps or size < MAP_THRESHOLD or os.path.isfile(map_path(site, sha1)):
+    """A kept file from before maps (or fine maps) existed gets them, read
+    from its object."""
+    if not gMaps or size < MAP_THRESHOLD or (os.path.isfile(map_path(site, sha1)) and
+                                             os.path.isfile(fine_path(site, sha1))):
         return
     mapper = BlockMapper(size)
     with open(served, "rb") as f:
         for block in iter(lambda: f.read(HASH_CHUNK), b""):
             mapper.add(block)
-    data = mapper.finish(sha1)
-    if data is not None:
-        write_atomically(site, map_path(site, sha1), data)
+    write_maps(site, mapper, sha1)
 
 
 def map_digest(site, sha1, size):

@@ -1,0 +1,96 @@
+#include "delta/fine_map.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr char kMagic[8] = {'T', 'V', 'L', 'F', 'I', 'N', '1', '\n'};
+
+uint64_t readLe(const uint8_t* p, int bytes) {
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+void appendLe(std::string* out, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+}  // namespace
+
+uint32_t chooseSubBlock(uint32_t blockSize) { return std::max<uint32_t>(blockSize / 16, 256); }
+
+bool readFineMapHeader(const char* data, size_t size, const BlockMap& map, FineMapShape* out) {
+    if (size < kFineMapHeader || map.blockSize == 0) return false;
+    const auto* p = reinterpret_cast<const uint8_t*>(data);
+    const uint32_t sub = static_cast<uint32_t>(readLe(p + 40, 4));
+    if (std::memcmp(p, kMagic, 8) != 0 || std::memcmp(p + 8, map.sha1, 20) != 0 ||
+        static_cast<int64_t>(readLe(p + 28, 8)) != map.fileSize || readLe(p + 36, 4) != map.blockSize ||
+        sub != chooseSubBlock(map.blockSize) || readLe(p + 44, 4) != 0)
+        return false;
+    out->subBlock = sub;
+    out->perBlock = map.blockSize / sub;
+    return true;
+}
+
+ByteRange fineSumsOf(const FineMapShape& shape, int64_t block) {
+    const int64_t bytes = int64_t{shape.perBlock} * 4;
+    const int64_t first = static_cast<int64_t>(kFineMapHeader) + block * bytes;
+    return {first, first + bytes - 1};
+}
+
+std::vector<FineCandidate> fineCandidates(const BlockMap& map, const BlockIndex& index, int64_t from, size_t most) {
+    std::vector<FineCandidate> out;
+    const int64_t block = map.blockSize;
+    for (int64_t i = from / block; i < map.blocks() && out.size() < most; ++i) {
+        if (index.sourceOf(i) >= 0 || map.blockLength(i) != map.blockSize) continue;
+        FineCandidate c;
+        c.block = i;
+        const int64_t before = i > 0 ? index.sourceOf(i - 1) : -1;
+        const int64_t after = i + 1 < map.blocks() ? index.sourceOf(i + 1) : -1;
+        if (before >= 0) c.places[0] = before + block;
+        if (after >= block && after - block != c.places[0]) c.places[1] = after - block;
+        if (c.places[0] >= 0 || c.places[1] >= 0) out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<int64_t> matchSubBlocks(const BlockMap& map, const FineMapShape& shape, const uint32_t* sums,
+                                    const FineCandidate& candidate, const CopyReader& read) {
+    std::vector<int64_t> sources(shape.perBlock, -1);
+    std::vector<uint8_t> bytes(map.blockSize);
+    bool any = false;
+    for (int64_t place : candidate.places) {
+        if (place < 0) continue;
+        const size_t got = read(place, bytes.data(), bytes.size());
+        for (uint32_t j = 0; j < shape.perBlock; ++j) {
+            const size_t at = size_t{j} * shape.subBlock;
+            if (sources[j] >= 0 || at + shape.subBlock > got) continue;
+            // The sums chain: sub-block j continues the new file's sum before it.
+            if (crc32Update(j ? sums[j - 1] : 0, bytes.data() + at, shape.subBlock) != sums[j]) continue;
+            sources[j] = place + static_cast<int64_t>(at);
+            any = true;
+        }
+    }
+    return any ? sources : std::vector<int64_t>();
+}
+
+std::string makeFineMap(const uint8_t* data, size_t size, const uint8_t sha1[20]) {
+    const uint32_t block = chooseBlockSize(static_cast<int64_t>(size));
+    const uint32_t sub = chooseSubBlock(block);
+    std::string out(kMagic, 8);
+    out.append(reinterpret_cast<const char*>(sha1), 20);
+    appendLe(&out, size, 8);
+    appendLe(&out, block, 4);
+    appendLe(&out, sub, 4);
+    appendLe(&out, 0, 4);
+    for (size_t start = 0; start < size; start += block) {
+        uint32_t sum = 0;
+        for (size_t at = start; at < start + block; at += sub) {
+            if (at < size) sum = crc32Update(sum, data + at, std::min<size_t>(sub, size - at));
+            appendLe(&out, at < size ? sum : 0, 4);
+        }
+    }
+    return out;
+}
