@@ -21,16 +21,6 @@ struct CrcTable {
 };
 const CrcTable kCrc;
 
-uint64_t readLe(const uint8_t* p, int bytes) {
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-void appendLe(std::string* out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -40,6 +30,16 @@ int hexDigit(char c) {
 uint32_t lowBytes(uint32_t v, int bytes) { return bytes >= 4 ? v : v & ((1u << (8 * bytes)) - 1); }
 
 }  // namespace
+
+uint64_t readLittleEndian(const uint8_t* p, int bytes) {
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+void appendLittleEndian(std::string* out, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
 
 uint32_t BlockMap::blockLength(int64_t i) const {
     const int64_t start = i * blockSize;
@@ -73,8 +73,8 @@ bool readBlockMap(const char* data, size_t size, const char* sha1Hex, int64_t fi
         if (lo < 0 || p[8 + i] != (hi << 4 | lo)) return false;
         m.sha1[i] = p[8 + i];
     }
-    m.fileSize = static_cast<int64_t>(readLe(p + 28, 8));
-    m.blockSize = static_cast<uint32_t>(readLe(p + 36, 4));
+    m.fileSize = static_cast<int64_t>(readLittleEndian(p + 28, 8));
+    m.blockSize = static_cast<uint32_t>(readLittleEndian(p + 36, 4));
     m.weakBytes = p[40];
     m.checkBytes = p[41];
     const bool sane = m.fileSize == fileSize && fileSize > 0 && fileSize <= kLargestMappedFile && m.blockSize >= 1024 && m.blockSize <= (1u << 20) &&
@@ -88,8 +88,8 @@ bool readBlockMap(const char* data, size_t size, const char* sha1Hex, int64_t fi
     m.check.resize(static_cast<size_t>(blocks));
     for (int64_t i = 0; i < blocks; ++i) {
         const uint8_t* e = p + kBlockMapHeader + static_cast<size_t>(i) * entry;
-        m.weak[i] = static_cast<uint32_t>(readLe(e, m.weakBytes));
-        m.check[i] = static_cast<uint32_t>(readLe(e + m.weakBytes, m.checkBytes));
+        m.weak[i] = static_cast<uint32_t>(readLittleEndian(e, m.weakBytes));
+        m.check[i] = static_cast<uint32_t>(readLittleEndian(e + m.weakBytes, m.checkBytes));
     }
     *out = std::move(m);
     return true;
@@ -119,15 +119,15 @@ std::string makeBlockMap(const uint8_t* data, size_t size, const uint8_t sha1[20
     const uint8_t checkBytes = chooseCheckBytes(static_cast<int64_t>(size), block);
     std::string out(kMagic, 8);
     out.append(reinterpret_cast<const char*>(sha1), 20);
-    appendLe(&out, size, 8);
-    appendLe(&out, block, 4);
+    appendLittleEndian(&out, size, 8);
+    appendLittleEndian(&out, block, 4);
     out.push_back(4);
     out.push_back(static_cast<char>(checkBytes));
     out.append(2, '\0');
     for (size_t at = 0; at < size; at += block) {
         const size_t length = size - at < block ? size - at : block;
-        appendLe(&out, crc32Update(0, data + at, length), 4);
-        appendLe(&out, lowBytes(crc32Update(0, data + at, length < kCheckSpan ? length : kCheckSpan), checkBytes),
+        appendLittleEndian(&out, crc32Update(0, data + at, length), 4);
+        appendLittleEndian(&out, lowBytes(crc32Update(0, data + at, length < kCheckSpan ? length : kCheckSpan), checkBytes),
                  checkBytes);
     }
     return out;

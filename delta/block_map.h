@@ -44,6 +44,10 @@ bool readBlockMap(const char* data, size_t size, const char* sha1Hex, int64_t fi
 // The largest map a file of `fileSize` bytes can have: a fetch stops there.
 size_t blockMapLimit(int64_t fileSize);
 
+// Little-endian fields of the map formats.
+uint64_t readLittleEndian(const uint8_t* p, int bytes);
+void appendLittleEndian(std::string* out, uint64_t v, int bytes);
+
 // zlib's CRC-32, continued from `crc` (0 to start).
 uint32_t crc32Update(uint32_t crc, const uint8_t* data, size_t size);
 

@@ -7,16 +7,6 @@ namespace {
 
 constexpr char kMagic[8] = {'T', 'V', 'L', 'F', 'I', 'N', '1', '\n'};
 
-uint64_t readLe(const uint8_t* p, int bytes) {
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-void appendLe(std::string* out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 }  // namespace
 
 uint32_t chooseSubBlock(uint32_t blockSize) { return std::max<uint32_t>(blockSize / 16, 256); }
@@ -24,10 +14,10 @@ uint32_t chooseSubBlock(uint32_t blockSize) { return std::max<uint32_t>(blockSiz
 bool readFineMapHeader(const char* data, size_t size, const BlockMap& map, FineMapShape* out) {
     if (size < kFineMapHeader || map.blockSize == 0) return false;
     const auto* p = reinterpret_cast<const uint8_t*>(data);
-    const uint32_t sub = static_cast<uint32_t>(readLe(p + 40, 4));
+    const uint32_t sub = static_cast<uint32_t>(readLittleEndian(p + 40, 4));
     if (std::memcmp(p, kMagic, 8) != 0 || std::memcmp(p + 8, map.sha1, 20) != 0 ||
-        static_cast<int64_t>(readLe(p + 28, 8)) != map.fileSize || readLe(p + 36, 4) != map.blockSize ||
-        sub != chooseSubBlock(map.blockSize) || readLe(p + 44, 4) != 0)
+        static_cast<int64_t>(readLittleEndian(p + 28, 8)) != map.fileSize || readLittleEndian(p + 36, 4) != map.blockSize ||
+        sub != chooseSubBlock(map.blockSize) || readLittleEndian(p + 44, 4) != 0)
         return false;
     out->subBlock = sub;
     out->perBlock = map.blockSize / sub;
@@ -81,15 +71,15 @@ std::string makeFineMap(const uint8_t* data, size_t size, const uint8_t sha1[20]
     const uint32_t sub = chooseSubBlock(block);
     std::string out(kMagic, 8);
     out.append(reinterpret_cast<const char*>(sha1), 20);
-    appendLe(&out, size, 8);
-    appendLe(&out, block, 4);
-    appendLe(&out, sub, 4);
-    appendLe(&out, 0, 4);
+    appendLittleEndian(&out, size, 8);
+    appendLittleEndian(&out, block, 4);
+    appendLittleEndian(&out, sub, 4);
+    appendLittleEndian(&out, 0, 4);
     for (size_t start = 0; start < size; start += block) {
         uint32_t sum = 0;
         for (size_t at = start; at < start + block; at += sub) {
             if (at < size) sum = crc32Update(sum, data + at, std::min<size_t>(sub, size - at));
-            appendLe(&out, at < size ? sum : 0, 4);
+            appendLittleEndian(&out, at < size ? sum : 0, 4);
         }
     }
     return out;

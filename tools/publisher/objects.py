@@ -103,7 +103,7 @@ class BlockMapper:
         # The fine sums chain through each block (the CRC of its bytes up to
         # the end of each sub-block), so a block's last one is its weak sum.
         view, block, sub, crc = memoryview(piece), self.block, self.sub, zlib.crc32
-        c = 0
+        c = 0  # each block's chain starts from 0 (pieces start at a block's start)
         fine = [c := crc(view[at:at + sub], c if at % block else 0) for at in range(0, len(view), sub)]
         per = block // sub
         self.weak += fine[per - 1::per]
