@@ -51,7 +51,7 @@ best_publish() {
 cat "$v2" >/dev/null
 with=$(best_publish) without=$(best_publish --no-maps)
 rm -rf "$sites/p"
-echo "publish with maps ${with} s, without ${without} s: ratio $(ratio "$with" "$without") (target at most 2.0: the fine map's sums are most of the maps' cost)"
+echo "publish with maps ${with} s, without ${without} s: ratio $(ratio "$with" "$without") (target at most 2.0: the fine map's sums, one per sub-block, cost about as much as the map)"
 
 echo "== the scan against sha1sum, on the installed copy, warm page cache"
 python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" >/dev/null

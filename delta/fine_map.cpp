@@ -79,7 +79,7 @@ std::string makeFineMap(const uint8_t* data, size_t size, const uint8_t sha1[20]
         uint32_t sum = 0;
         for (size_t at = start; at < start + block; at += sub) {
             if (at < size) sum = crc32Update(sum, data + at, std::min<size_t>(sub, size - at));
-            appendLittleEndian(&out, at < size ? sum : 0, 4);
+            appendLittleEndian(&out, sum, 4);
         }
     }
     return out;

@@ -13,7 +13,8 @@
 //   per block, in file order, block/sub-block sums of 4 bytes: sum j is
 //   the CRC-32 of the block's bytes up to the end of its sub-block j, so
 //   each sub-block is checked on its own as the CRC continued from sum j-1
-//   (past the file's end 0; a full block's last sum is its map's weak sum)
+//   (past the file's end a sum carries on unchanged; a block's last sum is
+//   its map's weak sum)
 // Nothing in it is trusted: a sum that lies makes a wrong copy, which the
 // file's SHA-1 catches, as for a map that lies. Pure.
 #pragma once

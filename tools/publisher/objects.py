@@ -102,14 +102,13 @@ class BlockMapper:
         # List comprehensions: the per-sum cost is most of a map's price.
         # The fine sums chain through each block (the CRC of its bytes up to
         # the end of each sub-block), so a block's last one is its weak sum.
+        # Past the file's end a sum carries on unchanged, so every block's
+        # last sum is its weak sum, the short last one's too.
         view, block, sub, crc = memoryview(piece), self.block, self.sub, zlib.crc32
-        c = 0  # each block's chain starts from 0 (pieces start at a block's start)
-        fine = [c := crc(view[at:at + sub], c if at % block else 0) for at in range(0, len(view), sub)]
-        per = block // sub
-        self.weak += fine[per - 1::per]
-        if len(fine) % per:  # a short last block: its sums end early, the rest are 0
-            self.weak.append(fine[-1])
-            fine += [0] * (per - len(fine) % per)
+        c = 0
+        fine = [c := crc(view[at:at + sub], c) for start in range(0, len(view), block) if not (c := 0)
+                for at in range(start, start + block, sub)]
+        self.weak += fine[block // sub - 1::block // sub]
         self.fine += fine
         self.check += [crc(view[at:at + min(CHECK_SPAN, block)]) for at in range(0, len(view), block)]
         self.seen += len(piece)
