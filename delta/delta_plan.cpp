@@ -52,34 +52,47 @@ uint32_t BlockIndex::slotOf(uint32_t weak) const {
     return h & mask_;
 }
 
-BlockIndex::BlockIndex(const BlockMap& map) : block_(map.blockSize), checkBytes_(map.checkBytes) {
-    const int64_t blocks = map.blocks();
-    distinctOf_.assign(static_cast<size_t>(blocks), kNone);
+BlockIndex::BlockIndex(const BlockMap& map) : BlockIndex(std::vector<const BlockMap*>{&map}) {}
+
+BlockIndex::BlockIndex(const std::vector<const BlockMap*>& maps)
+    : block_(maps.empty() ? 0 : maps.front()->blockSize), checkBytes_(maps.empty() ? 4 : maps.front()->checkBytes) {
+    size_t blocks = 0;
+    for (const BlockMap* map : maps) {
+        firstOf_.push_back(blocks);
+        blocks += static_cast<size_t>(map->blocks());
+    }
+    distinctOf_.assign(blocks, kNone);
     size_t tableSize = 16;
-    while (tableSize < static_cast<size_t>(blocks) * 2) tableSize *= 2;
+    while (tableSize < blocks * 2) tableSize *= 2;
     table_.assign(tableSize, 0);
     mask_ = static_cast<uint32_t>(tableSize - 1);
     slotKey_ = randomKey();
-    for (int64_t i = 0; i < blocks; ++i) {
-        if (map.blockLength(i) != block_) continue;  // a short last block is always fetched
-        // Distinct blocks only: padding makes many identical ones.
-        uint32_t slot = slotOf(map.weak[i]);
-        int sameWeak = 0;
-        for (; table_[slot]; slot = (slot + 1) & mask_) {
-            const uint32_t d = table_[slot] - 1;
-            if (weak_[d] != map.weak[i]) continue;
-            if (check_[d] == map.check[i]) break;
-            ++sameWeak;
+    for (size_t m = 0; m < maps.size(); ++m) {
+        const BlockMap& map = *maps[m];
+        // One block size and one check width for all, or the map is left out.
+        if (map.blockSize != block_ || map.checkBytes != checkBytes_) continue;
+        for (int64_t i = 0; i < map.blocks(); ++i) {
+            if (map.blockLength(i) != block_) continue;  // a short last block is always fetched
+            // Distinct blocks only: padding makes many identical ones.
+            uint32_t slot = slotOf(map.weak[i]);
+            int sameWeak = 0;
+            for (; table_[slot]; slot = (slot + 1) & mask_) {
+                const uint32_t d = table_[slot] - 1;
+                if (weak_[d] != map.weak[i]) continue;
+                if (check_[d] == map.check[i]) break;
+                ++sameWeak;
+            }
+            if (!table_[slot]) {
+                if (sameWeak >= kPerWeakSum) continue;  // fetched instead
+                weak_.push_back(map.weak[i]);
+                check_.push_back(map.check[i]);
+                table_[slot] = static_cast<uint32_t>(weak_.size());
+            }
+            distinctOf_[firstOf_[m] + static_cast<size_t>(i)] = table_[slot] - 1;
         }
-        if (!table_[slot]) {
-            if (sameWeak >= kPerWeakSum) continue;  // fetched instead
-            weak_.push_back(map.weak[i]);
-            check_.push_back(map.check[i]);
-            table_[slot] = static_cast<uint32_t>(weak_.size());
-        }
-        distinctOf_[i] = table_[slot] - 1;
     }
     found_.assign(weak_.size(), -1);
+    foundIn_.assign(weak_.size(), -1);
     falseMatches_.assign(weak_.size(), 0);
     // One bit per weak sum, 64 bits per distinct block or more: most windows
     // of a changed region are turned away by one load.
@@ -110,7 +123,7 @@ BlockIndex::BlockIndex(const BlockMap& map) : block_(map.blockSize), checkBytes_
 
 uint32_t BlockIndex::roll(uint32_t raw, uint8_t out, uint8_t in) const { return rawStep(raw, in) ^ outgoing_[out]; }
 
-bool BlockIndex::match(uint32_t weak, const uint8_t* window, int64_t offset) {
+bool BlockIndex::match(uint32_t weak, const uint8_t* window, int64_t offset, int32_t seed) {
     const uint32_t bit = filterBit(weak, filterBits_);
     if (!(filter_[bit >> 6] >> (bit & 63) & 1)) return false;
     uint32_t check = 0;
@@ -126,19 +139,22 @@ bool BlockIndex::match(uint32_t weak, const uint8_t* window, int64_t offset) {
             ++falseMatches_[d];
             continue;
         }
-        if (found_[d] < 0) found_[d] = offset;
+        if (found_[d] < 0) {
+            found_[d] = offset;
+            foundIn_[d] = seed;
+        }
         matched = true;
     }
     return matched;
 }
 
-size_t BlockIndex::scan(const uint8_t* data, size_t size, int64_t base) {
+size_t BlockIndex::scan(const uint8_t* data, size_t size, int64_t base, int32_t seed) {
     if (weak_.empty()) return size;
     size_t p = 0;
     if (size < block_) return p;
     uint32_t raw = crc32Update(0, data, block_) ^ lengthConstant_;
     for (;;) {
-        if (match(raw ^ lengthConstant_, data + p, base + static_cast<int64_t>(p))) {
+        if (match(raw ^ lengthConstant_, data + p, base + static_cast<int64_t>(p), seed)) {
             // A block found: the next one most likely follows it.
             p += block_;
             if (p + block_ > size) return p;
@@ -151,10 +167,14 @@ size_t BlockIndex::scan(const uint8_t* data, size_t size, int64_t base) {
     }
 }
 
-int64_t BlockIndex::sourceOf(int64_t block) const {
-    if (block < 0 || block >= static_cast<int64_t>(distinctOf_.size())) return -1;
-    const uint32_t d = distinctOf_[static_cast<size_t>(block)];
-    return d == kNone ? -1 : found_[d];
+SeedPlace BlockIndex::placeOf(int64_t block, size_t which) const {
+    if (which >= firstOf_.size() || block < 0) return {};
+    const size_t end = which + 1 < firstOf_.size() ? firstOf_[which + 1] : distinctOf_.size();
+    const size_t at = firstOf_[which] + static_cast<size_t>(block);
+    if (at >= end) return {};
+    const uint32_t d = distinctOf_[at];
+    if (d == kNone || found_[d] < 0) return {};
+    return {foundIn_[d], found_[d]};
 }
 
 bool scanCopy(BlockIndex& index, int64_t copySize, size_t piece, const CopyReader& read) {
@@ -183,42 +203,71 @@ bool scanCopy(BlockIndex& index, int64_t copySize, size_t piece, const CopyReade
     return true;
 }
 
+bool scanSeed(const std::vector<BlockIndex*>& indexes, int32_t seed, int64_t size, size_t piece,
+              const CopyReader& read) {
+    // Each index rolls its own window: it keeps the bytes it has not looked
+    // at yet, and the rest of the seed comes after them.
+    struct Lane {
+        BlockIndex* index;
+        std::vector<uint8_t> held;
+        int64_t base = 0;
+    };
+    std::vector<Lane> lanes;
+    for (BlockIndex* index : indexes) lanes.push_back({index, {}, 0});
+    std::vector<uint8_t> chunk(piece);
+    for (int64_t at = 0; at < size;) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(piece), size - at));
+        if (read(at, chunk.data(), want) != want) return false;
+        at += static_cast<int64_t>(want);
+        for (Lane& lane : lanes) {
+            lane.held.insert(lane.held.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(want));
+            if (lane.held.size() < lane.index->blockSize() && at < size) continue;
+            const size_t next = std::min(lane.index->scan(lane.held.data(), lane.held.size(), lane.base, seed),
+                                         lane.held.size());
+            lane.held.erase(lane.held.begin(), lane.held.begin() + static_cast<std::ptrdiff_t>(next));
+            lane.base += static_cast<int64_t>(next);
+        }
+    }
+    return true;
+}
+
 std::vector<DeltaRun> planDelta(const BlockMap& map, const BlockIndex& index, int64_t from,
-                                const FineMatches* fine) {
+                                const FineMatches* fine, size_t which) {
     std::vector<DeltaRun> runs;
-    auto add = [&runs](bool copy, int64_t target, int64_t length, int64_t source) {
+    auto add = [&runs](const SeedPlace& place, int64_t target, int64_t length) {
         if (length <= 0) return;
+        const bool copy = place.found();
         if (!runs.empty()) {
             DeltaRun& last = runs.back();
             const bool joins = last.copy == copy && last.target + last.length == target &&
-                               (!copy || last.source + last.length == source);
+                               (!copy || (last.seed == place.seed && last.source + last.length == place.offset));
             if (joins) {
                 last.length += length;
                 return;
             }
         }
-        runs.push_back({copy, target, length, source});
+        runs.push_back({copy, target, length, copy ? place.offset : 0, copy ? place.seed : 0});
     };
     for (int64_t i = from / map.blockSize; i < map.blocks(); ++i) {
         const int64_t start = i * map.blockSize, end = start + map.blockLength(i);
         const int64_t begin = std::max(start, from);
-        const int64_t source = index.sourceOf(i);
-        const std::vector<int64_t>* subs = nullptr;
-        if (fine && source < 0) {
+        const SeedPlace place = index.placeOf(i, which);
+        const std::vector<SeedPlace>* subs = nullptr;
+        if (fine && !place.found()) {
             const auto refined = fine->blocks.find(i);
             if (refined != fine->blocks.end()) subs = &refined->second;
         }
         if (!subs) {
-            add(source >= 0, begin, end - begin, source + (begin - start));
+            add({place.seed, place.offset + (begin - start)}, begin, end - begin);
             continue;
         }
-        // Sub-block by sub-block: what the copy still holds of an edited block.
+        // Sub-block by sub-block: what the seeds still hold of an edited block.
         for (size_t j = 0; j < subs->size(); ++j) {
             const int64_t subStart = start + static_cast<int64_t>(j) * fine->subBlock;
             const int64_t subEnd = std::min<int64_t>(subStart + fine->subBlock, end);
             const int64_t subBegin = std::max(subStart, from);
-            const int64_t at = (*subs)[j];
-            if (subBegin < subEnd) add(at >= 0, subBegin, subEnd - subBegin, at + (subBegin - subStart));
+            const SeedPlace& at = (*subs)[j];
+            if (subBegin < subEnd) add({at.seed, at.offset + (subBegin - subStart)}, subBegin, subEnd - subBegin);
         }
     }
     // A short copy between two fetches costs more as its own range.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -117,22 +118,74 @@ bool fetchMap(const ManifestEntry& entry, const std::wstring& object, BlockMap* 
     return body && status == 200 && mapNamed(entry, body) && readBlockMap(body.data, body.size, entry.sha1, entry.size, map);
 }
 
-// The last file's map and scan, kept for the next attempt on it: a failed
-// request never costs another pass over a multi-GB installed copy.
-struct ScannedCopy {
-    std::string sha1;
-    std::wstring installed;
-    BlockMap map;
-    std::unique_ptr<BlockIndex> index;
-    FineMatches fine;
+// Installed files a new file's bytes are copied from, by number, each
+// opened when first read and closed with the set.
+class SeedSet {
+public:
+    void add(const std::wstring& path, const std::string& name) {
+        paths_.push_back(path);
+        names_.push_back(name);
+        handles_.emplace_back();
+    }
+    size_t size() const { return paths_.size(); }
+    const std::wstring& path(int32_t seed) const { return paths_[static_cast<size_t>(seed)]; }
+    const std::string& name(int32_t seed) const { return names_[static_cast<size_t>(seed)]; }
+    HANDLE handle(int32_t seed) {
+        if (seed < 0 || static_cast<size_t>(seed) >= handles_.size()) return nullptr;
+        KernelHandle& h = handles_[static_cast<size_t>(seed)];
+        // Shared for deleting too: a file the update replaces may still be open here.
+        if (!h)
+            h = KernelHandle(::CreateFileW(paths_[static_cast<size_t>(seed)].c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        return h.get();
+    }
+    size_t read(int32_t seed, int64_t at, uint8_t* out, size_t size) {
+        const HANDLE h = handle(seed);
+        DWORD got = 0;
+        return h && readAt(h, at, out, static_cast<DWORD>(size), &got) ? static_cast<size_t>(got) : size_t{0};
+    }
+
+private:
+    std::vector<std::wstring> paths_;
+    std::vector<std::string> names_;
+    std::vector<KernelHandle> handles_;
 };
-ScannedCopy gLastScan;
+
+// A new file's map, where it sits in an index, and what the fine map found.
+struct PlannedFile {
+    std::string sha1;
+    BlockMap map;
+    BlockIndex* index = nullptr;
+    size_t which = 0;
+    bool refined = false;
+    FineMatches fine;
+    int mapRequests = 0;  // the map's, counted in the file's figures
+};
+
+// Maps, indexes (one per block size) and seeds, scanned once: for every
+// large file of a pass (prepareSeeds), or for the last file alone (its
+// installed copy its one seed), kept for the next attempt on it so a
+// failed request never costs another pass over the seeds.
+struct PlannedSet {
+    SeedSet seeds;
+    std::vector<std::unique_ptr<BlockIndex>> indexes;
+    std::vector<PlannedFile> files;
+    PlannedFile* find(const char* sha1) {
+        for (PlannedFile& f : files)
+            if (f.sha1 == sha1) return &f;
+        return nullptr;
+    }
+};
+PlannedSet gPass;    // the pass's: every installed file a seed
+PlannedSet gSingle;  // the last file planned alone
+std::wstring gSingleInstalled;
 
 // The part file grows only at its end, in the new file's order.
 class PartWriter {
 public:
-    PartWriter(HANDLE part, HANDLE copy, int64_t* have, Sha1Hash* written, DeltaStats* stats)
-        : part_(part), copy_(copy), have_(have), written_(written), stats_(stats) {}
+    PartWriter(HANDLE part, SeedSet& seeds, int64_t* have, Sha1Hash* written, DeltaStats* stats)
+        : part_(part), seeds_(seeds), have_(have), written_(written), stats_(stats) {}
 
     bool write(const void* data, DWORD size) {
         DWORD done = 0;
@@ -145,18 +198,18 @@ public:
         return true;
     }
 
-    // `length` bytes of the installed copy from `source`.
-    bool copy(int64_t source, int64_t length) {
-        std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(length, kCopyPiece)));
+    // `length` bytes of seed `seed` from `source`.
+    bool copy(int32_t seed, int64_t source, int64_t length) {
+        std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kCopyPiece)));
         while (length > 0) {
-            DWORD got = 0;
-            const DWORD want = static_cast<DWORD>(std::min<int64_t>(length, kCopyPiece));
-            if (!readAt(copy_, source, buffer.data(), want, &got) || got != want || !write(buffer.data(), got))
-                return false;
-            stats_->reused += got;
-            gState.copyBytesLeft -= got;
-            source += got;
-            length -= got;
+            const size_t want = static_cast<size_t>(std::min<int64_t>(length, kCopyPiece));
+            const size_t got = seeds_.read(seed, source, buffer.data(), want);
+            if (got != want || !write(buffer.data(), static_cast<DWORD>(got))) return false;
+            stats_->reused += static_cast<int64_t>(got);
+            stats_->reusedFrom[seeds_.name(seed)] += static_cast<int64_t>(got);
+            gState.copyBytesLeft -= static_cast<int64_t>(got);
+            source += static_cast<int64_t>(got);
+            length -= static_cast<int64_t>(got);
         }
         return true;
     }
@@ -164,7 +217,8 @@ public:
     int64_t have() const { return *have_; }
 
 private:
-    HANDLE part_, copy_;
+    HANDLE part_;
+    SeedSet& seeds_;
     int64_t* have_;
     Sha1Hash* written_;
     DeltaStats* stats_;
@@ -210,7 +264,7 @@ private:
             if (run.target >= offset) break;
             if (!run.copy) return false;
             const int64_t from = writer_.have(), to = std::min(runEnd, offset);
-            if (!writer_.copy(run.source + (from - run.target), to - from)) return false;
+            if (!writer_.copy(run.seed, run.source + (from - run.target), to - from)) return false;
         }
         return writer_.have() == offset;
     }
@@ -227,7 +281,7 @@ private:
 bool copyLeading(PartWriter& writer, const std::vector<DeltaRun>& runs) {
     for (const DeltaRun& run : runs) {
         if (!run.copy) return true;
-        if (!writer.copy(run.source + (writer.have() - run.target), run.target + run.length - writer.have()))
+        if (!writer.copy(run.seed, run.source + (writer.have() - run.target), run.target + run.length - writer.have()))
             return false;
     }
     return true;
@@ -339,23 +393,45 @@ Answer fetchRanges(const std::wstring& address, const std::vector<DeltaRun>& run
     return fromSegments(end);
 }
 
-bool scanInstalledCopy(const ManifestEntry& entry, HANDLE copy, BlockIndex& index) {
-    setStatus(-1, L"Comparing %ls with the installed copy", shownName(entry).c_str());
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(copy, &size)) return false;
-    const bool scanned = scanCopy(index, size.QuadPart, kScanPiece, [copy](int64_t at, uint8_t* out, size_t want) {
-        DWORD got = 0;
-        return readAt(copy, at, out, static_cast<DWORD>(want), &got) ? static_cast<size_t>(got) : 0;
-    });
-    setStatus(-1, L"Downloading %ls", shownName(entry).c_str());
-    return scanned;
+// Reads every seed once, for the blocks of every index. A seed that cannot
+// be read is passed over (its blocks are fetched); false only when none could.
+bool scanSeeds(PlannedSet& set) {
+    std::vector<BlockIndex*> indexes;
+    for (auto& index : set.indexes) indexes.push_back(index.get());
+    bool any = false;
+    for (int32_t seed = 0; static_cast<size_t>(seed) < set.seeds.size(); ++seed) {
+        const HANDLE h = set.seeds.handle(seed);
+        LARGE_INTEGER size;
+        if (!h || !::GetFileSizeEx(h, &size)) continue;
+        const std::string& name = set.seeds.name(seed);
+        const size_t slash = name.rfind('/');
+        wchar_t shown[200];
+        const std::string base = name.substr(slash == std::string::npos ? 0 : slash + 1);
+        utf8ToUtf16(base.data(), base.size(), shown, 200);
+        setStatus(-1, L"Comparing the update with %ls", shown);
+        any = scanSeed(indexes, seed, size.QuadPart, kScanPiece,
+                       [&set, seed](int64_t at, uint8_t* out, size_t want) { return set.seeds.read(seed, at, out, want); }) ||
+              any;
+    }
+    return any;
 }
 
+// "Paks/b.pak: reused 53 bytes (41 from Paks/a.pak, 12 from Paks/b.pak),
+// fetched 1 bytes, 3 request(s)": which installed files it was built from.
 void report(const ManifestEntry& entry, const DeltaStats& stats) {
     if (!gDeltaObserver) return;
+    std::wstring from;
+    for (const auto& [name, bytes] : stats.reusedFrom) {
+        wchar_t part[600];
+        std::swprintf(part, 600, L"%ls%lld from %hs", from.empty() ? L" (" : L", ", static_cast<long long>(bytes),
+                      name.c_str());
+        from += part;
+    }
+    if (!from.empty()) from += L")";
     wchar_t line[600];
-    std::swprintf(line, 600, L"%hs: reused %lld bytes, fetched %lld bytes, %d request(s)", entry.path,
-                  static_cast<long long>(stats.reused), static_cast<long long>(stats.fetched), stats.requests);
+    std::swprintf(line, 600, L"%hs: reused %lld bytes%ls, fetched %lld bytes, %d request(s)", entry.path,
+                  static_cast<long long>(stats.reused), from.c_str(), static_cast<long long>(stats.fetched),
+                  stats.requests);
     gDeltaObserver(line);
 }
 
@@ -447,10 +523,10 @@ constexpr int64_t kRefineWorth = 64 * 1024;
 // Where the scan left blocks unfound beside found ones (a small edit), the
 // fine map's sums of just those blocks, and the sub-blocks the copy still
 // holds at the neighbours' places. Nothing when the host has no fine map.
-FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, const BlockIndex& index, HANDLE copy,
-                              DeltaStats* stats) {
+FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, const BlockIndex& index, size_t which,
+                              SeedSet& seeds, DeltaStats* stats) {
     FineMatches matches;
-    const std::vector<FineCandidate> candidates = fineCandidates(map, index, 0, kMostRefined);
+    const std::vector<FineCandidate> candidates = fineCandidates(map, index, 0, kMostRefined, which);
     // Another request pays off only where the blocks it may save are worth more.
     if (static_cast<int64_t>(candidates.size()) * map.blockSize < kRefineWorth) return matches;
     FineMapShape shape;
@@ -465,9 +541,8 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
         !(header = pieces.at(0, kFineMapHeader)) || !readFineMapHeader(header, kFineMapHeader, map, &shape))
         return matches;
     matches.subBlock = shape.subBlock;
-    const CopyReader read = [copy](int64_t at, uint8_t* out, size_t want) {
-        DWORD got = 0;
-        return readAt(copy, at, out, static_cast<DWORD>(want), &got) ? static_cast<size_t>(got) : size_t{0};
+    const SeedReader read = [&seeds](int32_t seed, int64_t at, uint8_t* out, size_t want) {
+        return seeds.read(seed, at, out, want);
     };
     std::vector<uint32_t> sums(shape.perBlock);
     for (const FineCandidate& c : candidates) {
@@ -478,50 +553,122 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
             const auto* b = reinterpret_cast<const uint8_t*>(bytes + 4 * j);
             sums[j] = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
         }
-        std::vector<int64_t> found = matchSubBlocks(map, shape, sums.data(), c, read);
+        std::vector<SeedPlace> found = matchSubBlocks(map, shape, sums.data(), c, read);
         if (!found.empty()) matches.blocks[c.block] = std::move(found);
     }
     return matches;
 }
 
-// The map and the scan of the installed copy for `entry`: this run's
-// earlier one when there is one, else fetched and made now.
-BlockIndex* scannedCopy(const ManifestEntry& entry, const std::wstring& object, const wchar_t* installed, HANDLE copy,
-                        DeltaStats* stats) {
-    if (gLastScan.index && gLastScan.sha1 == entry.sha1 && gLastScan.installed == installed)
-        return gLastScan.index.get();
-    gLastScan = ScannedCopy();
-    BlockMap map;
-    if (!fetchMap(entry, object, &map, stats)) return nullptr;
-    auto index = std::make_unique<BlockIndex>(map);
-    if (!scanInstalledCopy(entry, copy, *index)) return nullptr;
-    FineMatches fine = refineWithFineMap(object, map, *index, copy, stats);
-    gLastScan = {entry.sha1, installed, std::move(map), std::move(index), std::move(fine)};
-    return gLastScan.index.get();
+// The plan of `entry`: the pass's, where prepareSeeds made one, else this
+// run's earlier one for the same installed copy, else its map fetched and
+// the installed copy at its path scanned now, as its one seed.
+PlannedSet* plannedSet(const ManifestEntry& entry, const std::wstring& object, const wchar_t* installed,
+                       DeltaStats* stats) {
+    if (gPass.find(entry.sha1)) return &gPass;
+    if (gSingle.find(entry.sha1) && gSingleInstalled == installed) return &gSingle;
+    gSingle = PlannedSet();
+    gSingleInstalled = installed;
+    if (::GetFileAttributesW(installed) == INVALID_FILE_ATTRIBUTES) return nullptr;
+    PlannedFile file;
+    file.sha1 = entry.sha1;
+    if (!fetchMap(entry, object, &file.map, stats)) return nullptr;
+    gSingle.seeds.add(installed, entry.path);
+    gSingle.indexes.push_back(std::make_unique<BlockIndex>(file.map));
+    file.index = gSingle.indexes.back().get();
+    gSingle.files.push_back(std::move(file));
+    if (!scanSeeds(gSingle)) {
+        gSingle = PlannedSet();
+        return nullptr;
+    }
+    setStatus(-1, L"Downloading %ls", shownName(entry).c_str());
+    return &gSingle;
 }
 
 }  // namespace
 
+void prepareSeeds(const std::vector<DeltaTarget>& targets, const std::vector<Seed>& seeds) {
+    gPass = PlannedSet();
+    for (const DeltaTarget& t : targets) {
+        if (t.entry->size < kDeltaThreshold || !hexHash(t.entry->sha1) || gPass.find(t.entry->sha1)) continue;
+        PlannedFile file;
+        file.sha1 = t.entry->sha1;
+        DeltaStats stats;
+        if (!fetchMap(*t.entry, t.address, &file.map, &stats)) continue;  // planned alone at its turn, if at all
+        file.mapRequests = stats.requests;
+        gPass.files.push_back(std::move(file));
+    }
+    if (gPass.files.empty()) return;
+    // One index per block size, over the maps of that size.
+    for (PlannedFile& file : gPass.files) {
+        if (file.index) continue;
+        std::vector<const BlockMap*> same;
+        for (PlannedFile& other : gPass.files)
+            if (!other.index && other.map.blockSize == file.map.blockSize && other.map.checkBytes == file.map.checkBytes)
+                same.push_back(&other.map);
+        gPass.indexes.push_back(std::make_unique<BlockIndex>(same));
+        size_t which = 0;
+        for (PlannedFile& other : gPass.files)
+            if (!other.index && other.map.blockSize == file.map.blockSize && other.map.checkBytes == file.map.checkBytes) {
+                other.index = gPass.indexes.back().get();
+                other.which = which++;
+            }
+    }
+    for (const Seed& seed : seeds) gPass.seeds.add(seed.path, seed.name);
+    if (!scanSeeds(gPass)) gPass = PlannedSet();
+    setStatus(-1, L"Downloading...");
+}
+
+bool isSeed(const wchar_t* path) {
+    for (size_t i = 0; i < gPass.seeds.size(); ++i)
+        if (_wcsicmp(gPass.seeds.path(static_cast<int32_t>(i)).c_str(), path) == 0) return true;
+    return false;
+}
+
+bool plannedForPass(const char* sha1) { return gPass.find(sha1) != nullptr; }
+
+void forgetSeeds() { gPass = PlannedSet(); }
+
 void forgetDeltaState() {
-    gLastScan = ScannedCopy();
+    gPass = PlannedSet();
+    gSingle = PlannedSet();
+    gSingleInstalled.clear();
     forgetRangeHosts();
 }
 
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& address, const wchar_t* installed,
                           HANDLE part, int64_t* have, Sha1Hash* written, DeltaStats* stats) {
     if (entry.size < kDeltaThreshold || !hexHash(entry.sha1)) return kDeltaUnavailable;
-    KernelHandle copy(::CreateFileW(installed, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BlockIndex* index = copy ? scannedCopy(entry, address, installed, copy.get(), stats) : nullptr;
-    if (!index) return kDeltaUnavailable;
-    const BlockMap& map = gLastScan.map;
-    PartWriter writer(part, copy.get(), have, written, stats);
+    PlannedSet* set = plannedSet(entry, address, installed, stats);
+    PlannedFile* file = set ? set->find(entry.sha1) : nullptr;
+    if (!file) return kDeltaUnavailable;
+    stats->requests += file->mapRequests;
+    file->mapRequests = 0;
+    if (!file->refined) {
+        file->fine = refineWithFineMap(address, file->map, *file->index, file->which, set->seeds, stats);
+        file->refined = true;
+    }
+    const BlockMap& map = file->map;
+    BlockIndex* index = file->index;
+    PartWriter writer(part, set->seeds, have, written, stats);
+    // Forgets the plan when this ends for good: an index can be large.
+    auto forget = [set, &entry] {
+        if (set == &gSingle) {
+            gSingle = PlannedSet();
+        } else {
+            auto& files = set->files;
+            for (auto it = files.begin(); it != files.end(); ++it)
+                if (it->sha1 == entry.sha1) {
+                    it->fine = FineMatches();
+                    break;
+                }
+        }
+    };
     struct CopiesForgotten {
         ~CopiesForgotten() { gState.copyBytesLeft = 0; }  // however this ends
     } forgotten;
     bool warmed = false;
     while (*have < entry.size) {
-        const std::vector<DeltaRun> runs = planDelta(map, *index, *have, &gLastScan.fine);
+        const std::vector<DeltaRun> runs = planDelta(map, *index, *have, &file->fine, file->which);
         int64_t copies = 0;
         for (const DeltaRun& run : runs) copies += run.copy ? run.length : 0;
         gState.copyBytesLeft = copies;
@@ -554,10 +701,10 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& addres
         if (several && answer == kAnswerUnfit) continue;  // now one range at a time
         // One range refused or misanswered, or another 4xx: ranges are no use here.
         report(entry, *stats);
-        gLastScan = ScannedCopy();
+        forget();
         return kDeltaGaveUp;
     }
     report(entry, *stats);
-    gLastScan = ScannedCopy();  // kept only for a retry: an index can be large
+    forget();  // kept only for a retry
     return kDeltaComplete;
 }

@@ -8,12 +8,15 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "core/game_files.h"
 
 struct DeltaStats {
-    int64_t reused = 0;   // bytes copied from the installed copy
+    int64_t reused = 0;   // bytes copied from installed files
+    std::map<std::string, int64_t> reusedFrom;  // of those, per installed file (its manifest path)
     int64_t fetched = 0;  // body bytes that came over the network
     int requests = 0;     // the map's included
 };
@@ -37,11 +40,38 @@ class Sha1Hash;
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& address, const wchar_t* installed,
                           HANDLE part, int64_t* have, Sha1Hash* written, DeltaStats* stats);
 
-// Told each file's figures ("Tervalon.pak: reused 500000000 bytes, fetched
-// 12000000 bytes, 2 requests"), for TVLHeadless; null in the launcher.
+// Told each file's figures ("Paks/b.pak: reused 53000000 bytes (41000000
+// from Paks/a.pak, 12000000 from Paks/b.pak), fetched 1100000 bytes, 3
+// request(s)"), for TVLHeadless; null in the launcher.
 using DeltaObserver = void (*)(const wchar_t* line);
 extern DeltaObserver gDeltaObserver;
 
-// Forgets what this run learned: the last scan, and the hosts that answer
+// Every installed file a seed. Before a pass, the maps of every large file
+// it may fetch (each from `address`, its object at a source) are fetched
+// and indexed together, and each installed file in `seeds` is read once
+// for the blocks of all of them; fetchByDelta then plans each such file
+// from any seed. The others are planned alone, from their installed copy.
+struct DeltaTarget {
+    const ManifestEntry* entry;
+    std::wstring address;
+};
+struct Seed {
+    std::wstring path;  // on disk
+    std::string name;   // its manifest path, as the figures name it
+};
+void prepareSeeds(const std::vector<DeltaTarget>& targets, const std::vector<Seed>& seeds);
+
+// Whether `path` is a seed of the pass: it must not be replaced before the
+// pass's deltas are done.
+bool isSeed(const wchar_t* path);
+
+// Whether the file of that SHA-1 has a plan in the pass (it needs no
+// installed copy at its own path).
+bool plannedForPass(const char* sha1);
+
+// Closes the seeds and drops the pass's plans, after its last delta.
+void forgetSeeds();
+
+// Forgets what this run learned: the plans, and the hosts that answer
 // one range per request. Tests start each case from nothing.
 void forgetDeltaState();

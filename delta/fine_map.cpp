@@ -30,40 +30,43 @@ ByteRange fineSumsOf(const FineMapShape& shape, int64_t block) {
     return {first, first + bytes - 1};
 }
 
-std::vector<FineCandidate> fineCandidates(const BlockMap& map, const BlockIndex& index, int64_t from, size_t most) {
+std::vector<FineCandidate> fineCandidates(const BlockMap& map, const BlockIndex& index, int64_t from, size_t most,
+                                          size_t which) {
     std::vector<FineCandidate> out;
     const int64_t block = map.blockSize;
     for (int64_t i = from / block; i < map.blocks() && out.size() < most; ++i) {
-        if (index.sourceOf(i) >= 0 || map.blockLength(i) != map.blockSize) continue;
+        if (index.placeOf(i, which).found() || map.blockLength(i) != map.blockSize) continue;
         FineCandidate c;
         c.block = i;
-        const int64_t before = i > 0 ? index.sourceOf(i - 1) : -1;
-        const int64_t after = i + 1 < map.blocks() ? index.sourceOf(i + 1) : -1;
-        if (before >= 0) c.places[0] = before + block;
-        if (after >= block && after - block != c.places[0]) c.places[1] = after - block;
-        if (c.places[0] >= 0 || c.places[1] >= 0) out.push_back(c);
+        const SeedPlace before = i > 0 ? index.placeOf(i - 1, which) : SeedPlace();
+        const SeedPlace after = i + 1 < map.blocks() ? index.placeOf(i + 1, which) : SeedPlace();
+        if (before.found()) c.places[0] = {before.seed, before.offset + block};
+        if (after.found() && after.offset >= block &&
+            !(after.seed == c.places[0].seed && after.offset - block == c.places[0].offset))
+            c.places[1] = {after.seed, after.offset - block};
+        if (c.places[0].found() || c.places[1].found()) out.push_back(c);
     }
     return out;
 }
 
-std::vector<int64_t> matchSubBlocks(const BlockMap& map, const FineMapShape& shape, const uint32_t* sums,
-                                    const FineCandidate& candidate, const CopyReader& read) {
-    std::vector<int64_t> sources(shape.perBlock, -1);
+std::vector<SeedPlace> matchSubBlocks(const BlockMap& map, const FineMapShape& shape, const uint32_t* sums,
+                                      const FineCandidate& candidate, const SeedReader& read) {
+    std::vector<SeedPlace> sources(shape.perBlock);
     std::vector<uint8_t> bytes(map.blockSize);
     bool any = false;
-    for (int64_t place : candidate.places) {
-        if (place < 0) continue;
-        const size_t got = read(place, bytes.data(), bytes.size());
+    for (const SeedPlace& place : candidate.places) {
+        if (!place.found()) continue;
+        const size_t got = read(place.seed, place.offset, bytes.data(), bytes.size());
         for (uint32_t j = 0; j < shape.perBlock; ++j) {
             const size_t at = size_t{j} * shape.subBlock;
-            if (sources[j] >= 0 || at + shape.subBlock > got) continue;
+            if (sources[j].found() || at + shape.subBlock > got) continue;
             // The sums chain: sub-block j continues the new file's sum before it.
             if (crc32Update(j ? sums[j - 1] : 0, bytes.data() + at, shape.subBlock) != sums[j]) continue;
-            sources[j] = place + static_cast<int64_t>(at);
+            sources[j] = {place.seed, place.offset + static_cast<int64_t>(at)};
             any = true;
         }
     }
-    return any ? sources : std::vector<int64_t>();
+    return any ? sources : std::vector<SeedPlace>();
 }
 
 std::string makeFineMap(const uint8_t* data, size_t size, const uint8_t sha1[20]) {

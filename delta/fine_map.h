@@ -50,16 +50,20 @@ ByteRange fineSumsOf(const FineMapShape& shape, int64_t block);
 // after the block before it, right before the block after it.
 struct FineCandidate {
     int64_t block = 0;
-    int64_t places[2] = {-1, -1};
+    SeedPlace places[2];
 };
-// At most `most` of them, from the block holding `from` on, in file order.
-std::vector<FineCandidate> fineCandidates(const BlockMap& map, const BlockIndex& index, int64_t from, size_t most);
+// At most `most` of them, from the block holding `from` on, in file order;
+// `which` is the map's number in the index.
+std::vector<FineCandidate> fineCandidates(const BlockMap& map, const BlockIndex& index, int64_t from, size_t most,
+                                          size_t which = 0);
 
-// Which sub-blocks of a candidate the copy holds at one of its places.
-// `sums` are the block's perBlock sums; read(offset, out, size) gives the
-// copy's bytes (fewer at its end). Empty when none matched.
-std::vector<int64_t> matchSubBlocks(const BlockMap& map, const FineMapShape& shape, const uint32_t* sums,
-                                    const FineCandidate& candidate, const CopyReader& read);
+// read(seed, offset, out, size): a seed's bytes (fewer at its end).
+using SeedReader = std::function<size_t(int32_t seed, int64_t offset, uint8_t* out, size_t size)>;
+
+// Which sub-blocks of a candidate a seed holds at one of its places.
+// `sums` are the block's perBlock sums. Empty when none matched.
+std::vector<SeedPlace> matchSubBlocks(const BlockMap& map, const FineMapShape& shape, const uint32_t* sums,
+                                      const FineCandidate& candidate, const SeedReader& read);
 
 // A fine map of `data` as the publish tool writes it (tests and the fuzzer).
 std::string makeFineMap(const uint8_t* data, size_t size, const uint8_t sha1[20]);

@@ -138,6 +138,61 @@ edits=$(delta_line shifted.pak "$out")
 echo "30 edits of 100 bytes: $edits"
 [ "$(figure fetched "$edits")" -lt 40000 ] || fail "small edits cost whole blocks: $edits"  # 30 blocks of 4 KiB: 122880
 
+echo "--- every installed file a seed: entries moved between paks, a pak renamed, a patch pak folded in (at ${SECONDS}s)"
+python3 - "$build/Paks" "$state/moved" <<'PY'
+import os, random, sys
+paks, later = sys.argv[1:]
+os.makedirs(later, exist_ok=True)
+rng = random.Random(7)
+def entries(n):
+    return [rng.randbytes(rng.randrange(20000, 400000)) for _ in range(n)]
+def pak(parts):
+    return b"".join(p + bytes(-len(p) % 2048) for p in parts)  # padded to 2 KiB, as UE's paks
+a, b = entries(40), entries(30)
+fixes = {4: rng.randbytes(len(a[4])), 10: rng.randbytes(len(a[10]))}
+open(f"{paks}/a.pak", "wb").write(pak(a))
+open(f"{paks}/b.pak", "wb").write(pak(b))
+open(f"{paks}/a_P.pak", "wb").write(pak(fixes.values()))
+# Later: a third of a's entries move into b, b gains one new entry, and the
+# patch pak's entries are folded into a.
+a2 = [fixes.get(i, e) for i, e in enumerate(a) if i % 3]
+b2 = b + [e for i, e in enumerate(a) if i % 3 == 0 and i not in fixes] + [rng.randbytes(100000)]
+open(f"{later}/a.pak", "wb").write(pak(a2))
+open(f"{later}/b.pak", "wb").write(pak(b2))
+PY
+publish
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "installing a.pak, b.pak and a_P.pak: $out"
+installed_matches || fail "the new paks differ"
+cp "$state/moved/a.pak" "$state/moved/b.pak" "$build/Paks/"
+mv "$build/Paks/other.pak" "$build/Paks/renamed.pak"
+rm "$build/Paks/a_P.pak"
+publish
+new_bytes=100000
+seed_bytes=$(stat -c %s "$game/Paks/a.pak" "$game/Paks/b.pak" "$game/Paks/a_P.pak" "$game/Paks/other.pak" | paste -sd+ | bc)
+nginx_ctl start "$state/nginx" "$address" "$site" 1m  # slowed, so a kill lands mid-delta
+"$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" --press-update --timeout 120 2>/dev/null |
+    tr -d '\r' > "$state/killed.out" &
+headless_pid=$!
+parts() { find "$game/Paks" -name '*.part' -size +0 | wc -l; }
+for _ in $(seq 600); do [ "$(parts)" -gt 0 ] && break; sleep 0.1; done
+pkill -9 -f "delta_story.app.TVLHeadless" 2>/dev/null || true
+wait "$headless_pid" 2>/dev/null || true
+headless_pid=""
+[ "$(parts)" -gt 0 ] || fail "no part file to kill the delta in"
+nginx_ctl start "$state/nginx" "$address" "$site"
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 180) || fail "moved entries, after a kill: $out"
+installed_matches || fail "moved entries, a renamed pak, a folded patch pak: the files differ"
+echo "$out" | grep '^Delta:'
+# A file the kill left whole was built before it: its line is the killed run's.
+both="$(cat "$state/killed.out")"$'\n'"$out"
+grep -q "^Delta: Paks/b.pak: .*from Paks/a.pak" <<<"$both" || fail "b.pak took nothing from a.pak: $both"
+grep -q "^Delta: Paks/renamed.pak: .*from Paks/other.pak" <<<"$both" || fail "renamed.pak took nothing from other.pak: $both"
+grep -q "^Delta: Paks/a.pak: .*from Paks/a_P.pak" <<<"$both" || fail "a.pak took nothing from a_P.pak: $both"
+sent=$(log_since "$before" | grep '^/launcher/o/' | awk '{ b += $NF } END { print b + 0 }')
+echo "after the kill: ${sent} bytes over the wire (new bytes ${new_bytes}, maps and headers included); the restart read the ${seed_bytes} bytes of the 4 seeds once"
+[ "$sent" -lt $((new_bytes * 3)) ] || fail "moved content cost ${sent} bytes: $(log_since "$before")"
+
 echo "--- a map that lies ends in one verified whole download (at ${SECONDS}s)"
 python3 -c "import os, sys; d = bytearray(open(sys.argv[1], 'rb').read()); d[5000000] ^= 1; open(sys.argv[1], 'wb').write(d)" \
     "$build/Paks/shifted.pak"

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -44,7 +45,7 @@ FineMatches refine(const BlockMap& map, const BlockIndex& index, const Bytes& ol
     REQUIRE(readFineMapHeader(fine.data(), fine.size(), map, &shape));
     FineMatches matches;
     matches.subBlock = shape.subBlock;
-    const CopyReader read = [&](int64_t at, uint8_t* out, size_t size) {
+    const SeedReader read = [&](int32_t, int64_t at, uint8_t* out, size_t size) {
         const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(size), std::max<int64_t>(0, static_cast<int64_t>(old.size()) - at)));
         if (n) std::memcpy(out, old.data() + at, n);
         return n;
@@ -54,7 +55,7 @@ FineMatches refine(const BlockMap& map, const BlockIndex& index, const Bytes& ol
         REQUIRE(sums.last < static_cast<int64_t>(fine.size()));
         std::vector<uint32_t> values(shape.perBlock);
         std::memcpy(values.data(), fine.data() + sums.first, values.size() * 4);  // little-endian here
-        std::vector<int64_t> found = matchSubBlocks(map, shape, values.data(), c, read);
+        std::vector<SeedPlace> found = matchSubBlocks(map, shape, values.data(), c, read);
         if (!found.empty()) matches.blocks[c.block] = std::move(found);
     }
     return matches;
@@ -144,6 +145,72 @@ TEST_CASE("patches to a pak rebuild byte for byte, fetching little more than the
     CHECK(f.fetched <= fresh + 26 * int64_t{chooseSubBlock(static_cast<uint32_t>(block))} + 2 * block);
     const Outcome resumed = update(old, target, static_cast<int64_t>(target.size()) / 2 + 333, true);
     CHECK(resumed.rebuilt == target);
+}
+
+TEST_CASE("every installed file is a seed: entries moved between paks, a pak renamed, a patch pak folded in") {
+    // Installed: a.pak, b.pak and a patch pak, a_P.pak (new versions of a few of a's entries).
+    const std::vector<Bytes> a = entries(40, 21), b = entries(40, 22);
+    std::vector<Bytes> patch;
+    for (int i : {3, 9, 17}) patch.push_back(randomBytes(a[static_cast<size_t>(i)].size(), 23 + i));
+    const std::vector<Bytes> seeds = {join(a), join(b), join(patch)};
+    std::vector<Bytes> a2, b2 = b;
+    int64_t fresh = 0;
+    SUBCASE("30 % of a's entries move into b, and b gains a new one") {
+        for (size_t i = 0; i < a.size(); ++i) (i % 3 == 0 ? b2 : a2).push_back(a[i]);
+        b2.push_back(randomBytes(7000, 30));
+        fresh = 7000;
+    }
+    SUBCASE("a renamed: its new path is new, its old one only a seed") { a2 = a; }
+    SUBCASE("the patch pak folded into a") {
+        a2 = a;
+        for (size_t k = 0; k < patch.size(); ++k) a2[std::vector<size_t>{3, 9, 17}[k]] = patch[k];
+    }
+    const std::vector<Bytes> targets = {join(a2), join(b2)};
+    std::vector<std::string> texts;
+    std::vector<BlockMap> maps(targets.size());
+    for (size_t t = 0; t < targets.size(); ++t) {
+        texts.push_back(makeBlockMap(targets[t].data(), targets[t].size(), kSha1));
+        REQUIRE(readBlockMap(texts[t].data(), texts[t].size(), kSha1Hex, static_cast<int64_t>(targets[t].size()), &maps[t]));
+    }
+    // Maps of one block size share an index; each seed is read once for all.
+    std::vector<std::unique_ptr<BlockIndex>> groups;
+    std::vector<std::pair<BlockIndex*, size_t>> where;
+    for (size_t t = 0; t < maps.size(); ++t) {
+        std::vector<const BlockMap*> same;
+        size_t which = 0;
+        for (size_t u = 0; u < maps.size(); ++u)
+            if (maps[u].blockSize == maps[t].blockSize) {
+                if (u == t) which = same.size();
+                same.push_back(&maps[u]);
+            }
+        groups.push_back(std::make_unique<BlockIndex>(same));
+        where.push_back({groups.back().get(), which});
+    }
+    std::vector<BlockIndex*> all;
+    for (auto& g : groups) all.push_back(g.get());
+    for (size_t seed = 0; seed < seeds.size(); ++seed) {
+        const Bytes& bytes = seeds[seed];
+        REQUIRE(scanSeed(all, static_cast<int32_t>(seed), static_cast<int64_t>(bytes.size()), 70001,
+                         [&](int64_t at, uint8_t* out, size_t size) {
+                             std::memcpy(out, bytes.data() + at, size);
+                             return size;
+                         }));
+    }
+    int64_t fetched = 0;
+    for (size_t t = 0; t < targets.size(); ++t) {
+        Bytes rebuilt;
+        for (const DeltaRun& run : planDelta(maps[t], *where[t].first, 0, nullptr, where[t].second)) {
+            REQUIRE(run.target == static_cast<int64_t>(rebuilt.size()));
+            const Bytes& source = run.copy ? seeds[static_cast<size_t>(run.seed)] : targets[t];
+            const int64_t at = run.copy ? run.source : run.target;
+            rebuilt.insert(rebuilt.end(), source.begin() + at, source.begin() + at + run.length);
+            if (!run.copy) fetched += run.length;
+        }
+        CHECK(rebuilt == targets[t]);
+    }
+    // Each moved entry's seams cost a block or two; nothing moved is fetched again.
+    const int64_t block = maps[0].blockSize;
+    CHECK(fetched <= fresh + 2 * 40 * block / 3 + 4 * block);
 }
 
 TEST_CASE("copies that help nothing or little still rebuild: a truncated copy, nothing in common, zero padding") {

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,6 +20,7 @@
 #include "files/file_check.h"
 #include "files/manifest_paths.h"
 #include "files/sha1_win.h"
+#include "files/file_cache.h"
 #include "net/body_prefetch_win.h"
 #include "net/http_client.h"
 #include "net/segment_fetch_win.h"
@@ -122,8 +124,8 @@ void createFolders(const wchar_t* target) {
     }
 }
 
-// The size of the part file, or -1 when there is none.
-int64_t partFileSize(const wchar_t* part) {
+// The size of a file (the part file, a seed), or -1 when there is none.
+int64_t fileSizeAt(const wchar_t* part) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(part, GetFileExInfoStandard, &data)) return -1;
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -264,22 +266,11 @@ bool renameOpenFile(HANDLE file, const wchar_t* target) {
     return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != 0;
 }
 
-// `sha1` holds the part file's hash when it is already known from the
-// transfer, with the part file still open in `file`; otherwise (resumed or
-// found complete) the file is closed and hashed now.
-bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file) {
-    if (!sha1[0]) file.reset();
-    if (!sha1[0] && !sha1OfFile(paths.part, sha1, false)) sha1[0] = 0;
-    if (!sha1[0] || std::strcmp(sha1, entry.sha1) != 0) {
-        file.reset();
-        ::DeleteFileW(paths.part);
-        return failed(sha1[0] ? kFaultWrong : kFaultNone);
-    }
-    if (file && renameOpenFile(file.get(), paths.target)) return true;
-    file.reset();
-    // Most targets are missing or writable, so the move is tried first; a
-    // read-only one is made writable only when the move is refused. When the
-    // target is in use the verified part file stays for the next attempt.
+// Moves the verified part file over the target. Most targets are missing
+// or writable, so the move is tried first; a read-only one is made writable
+// only when the move is refused. When the target is in use the verified
+// part file stays for the next attempt.
+bool moveIntoPlace(const ManifestEntry& entry, const EntryPaths& paths) {
     if (::MoveFileExW(paths.part, paths.target, MOVEFILE_REPLACE_EXISTING)) return true;
     DWORD error = ::GetLastError();
     if (error == ERROR_ACCESS_DENIED) {
@@ -290,6 +281,37 @@ bool verifyAndMove(const ManifestEntry& entry, const EntryPaths& paths, char* sh
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION)
         heldBy(entry);
     return false;
+}
+
+// Verified files whose targets are seeds of the pass: moved at its end.
+struct Waiting {
+    ManifestEntry* entry;
+    EntryPaths paths;
+};
+std::vector<Waiting> gWaiting;
+
+// `sha1` holds the part file's hash when it is already known from the
+// transfer, with the part file still open in `file`; otherwise (resumed or
+// found complete) the file is closed and hashed now.
+bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file) {
+    if (!sha1[0]) file.reset();
+    if (!sha1[0] && !sha1OfFile(paths.part, sha1, false)) sha1[0] = 0;
+    if (!sha1[0] || std::strcmp(sha1, entry.sha1) != 0) {
+        file.reset();
+        ::DeleteFileW(paths.part);
+        return failed(sha1[0] ? kFaultWrong : kFaultNone);
+    }
+    // An installed file other deltas of this pass copy from keeps its old
+    // bytes until they are done; the verified part file waits beside it.
+    if (isSeed(paths.target)) {
+        file.reset();
+        std::lock_guard<std::mutex> hold(gHeldLock);
+        gWaiting.push_back({&entry, paths});
+        return true;
+    }
+    if (file && renameOpenFile(file.get(), paths.target)) return true;
+    file.reset();
+    return moveIntoPlace(entry, paths);
 }
 
 // Files whose delta ended in a file that failed its SHA-1 (a map that lied,
@@ -304,7 +326,8 @@ std::map<std::string, int> gDeltaTries;
 bool deltaAllowed(const ManifestEntry& entry, const EntryPaths& paths) {
     return gFilesAsObjects && entry.size >= kDeltaThreshold &&
            std::find(gWholeOnly.begin(), gWholeOnly.end(), entry.sha1) == gWholeOnly.end() &&
-           gDeltaTries[entry.sha1] < kDeltaTries && ::GetFileAttributesW(paths.target) != INVALID_FILE_ATTRIBUTES;
+           gDeltaTries[entry.sha1] < kDeltaTries &&
+           (plannedForPass(entry.sha1) || ::GetFileAttributesW(paths.target) != INVALID_FILE_ATTRIBUTES);
 }
 
 // The part file from the installed copy and ranges, where a map allows it.
@@ -346,7 +369,7 @@ bool attempt(ManifestEntry& entry, int source) {
     if (!buildPaths(entry, &paths)) return false;
     const std::wstring address = gFilesAsObjects ? sourceAddress(source, fileObjectAddress(entry)) : encodeRequestPath(entry);
     createFolders(paths.target);
-    int64_t have = partFileSize(paths.part);
+    int64_t have = fileSizeAt(paths.part);
     if (have > entry.size) ::DeleteFileW(paths.part);
     bool exists = have >= 0 && have <= entry.size;
     if (!exists) have = 0;
@@ -463,9 +486,60 @@ bool downloadSideBySide(const std::vector<ManifestEntry*>& files) {
 
 }  // namespace
 
-bool downloadAll(std::vector<ManifestEntry>& entries) {
-    gHeldTarget.clear();
-    gSourcesFailed = 0;
+namespace {
+
+bool localPathOf(const char* manifestPath, wchar_t* out) {
+    ManifestEntry probe{};
+    const size_t n = std::strlen(manifestPath);
+    if (n >= sizeof probe.path) return false;
+    std::memcpy(probe.path, manifestPath, n + 1);
+    return entryLocalPath(gState.gameFolder, probe, out, kFilePathUnits);
+}
+
+// Smaller files are not worth opening as seeds (a patch pak is often small).
+constexpr int64_t kSeedMinimum = 64 * 1024;
+
+bool fileAt(const wchar_t* path) { return fileSizeAt(path) > 0; }
+bool seedSized(const wchar_t* path) { return fileSizeAt(path) >= kSeedMinimum; }
+
+// The large files to fetch are planned from every installed file they may
+// share bytes with: the installed copies of the files that change, and the
+// files the new manifest drops (a renamed pak, a patch pak folded into its
+// base). Files that stay as they are are not read: a patch of one pak must
+// not cost a read of the whole game.
+void prepareDeltas(std::vector<ManifestEntry>& entries) {
+    if (!gFilesAsObjects) return;
+    std::vector<DeltaTarget> targets;
+    std::vector<Seed> seeds;
+    wchar_t local[kFilePathUnits];
+    for (ManifestEntry& entry : entries) {
+        if (!entry.needsUpdate) continue;
+        const bool target = entry.size >= kDeltaThreshold;
+        if (target) targets.push_back({&entry, fileObjectAddress(entry)});
+        // A target's own installed copy is a seed whatever its size (a cut one too).
+        if (localPathOf(entry.path, local) && (target ? fileAt(local) : seedSized(local)))
+            seeds.push_back({local, entry.path});
+    }
+    std::unordered_set<std::string> listed;
+    for (const ManifestEntry& entry : entries) listed.insert(entry.path);
+    for (const FileCacheEntry& row : gState.fileCache)
+        if (!listed.count(row.path) && localPathOf(row.path, local) && seedSized(local)) seeds.push_back({local, row.path});
+    if (!targets.empty() && !seeds.empty()) prepareSeeds(targets, seeds);
+}
+
+// The verified files that waited for the pass's deltas, now moved into place.
+bool moveWaiting() {
+    bool moved = true;
+    for (Waiting& w : gWaiting) {
+        if (moveIntoPlace(*w.entry, w.paths)) continue;
+        w.entry->needsUpdate = 1;
+        moved = false;
+    }
+    gWaiting.clear();
+    return moved;
+}
+
+bool downloadPass(std::vector<ManifestEntry>& entries) {
     std::vector<ManifestEntry*> small;
     for (ManifestEntry& entry : entries)
         if (entry.needsUpdate && entry.size < kDeltaThreshold) small.push_back(&entry);
@@ -474,6 +548,18 @@ bool downloadAll(std::vector<ManifestEntry>& entries) {
     for (ManifestEntry& entry : entries)
         if (entry.needsUpdate && !downloadEntry(entry)) return false;
     return true;
+}
+
+}  // namespace
+
+bool downloadAll(std::vector<ManifestEntry>& entries) {
+    gHeldTarget.clear();
+    gSourcesFailed = 0;
+    gWaiting.clear();
+    prepareDeltas(entries);
+    const bool done = downloadPass(entries);
+    forgetSeeds();  // closes them: a file waiting to replace one can now
+    return moveWaiting() && done;
 }
 
 void writeInstallRecord() {
