@@ -152,6 +152,138 @@ cp "$v2" "$sites/z/x.pak"
 (cd "$sites/z" && zsyncmake -u x.pak -o x.pak.zsync x.pak >/dev/null 2>&1)
 compare "60 edits of 200 bytes in place"
 
+echo "== every installed file a seed: content moved between paks, a pak renamed, a patch pak folded into its base"
+# Moved and renamed: bytes over the wire at most 1.15 times the new bytes and at
+# most zsync's with every pak a seed; folded: at most zsync's.
+command -v casync >/dev/null || apt-get install -y casync >/dev/null
+# Installed: a.pak and b.pak (96 MiB each), c.pak (64 MiB), a_P.pak (a patch
+# pak: new versions of 3 of a's entries). Each case is one new version.
+python3 - "$work/seeds" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rng = random.Random(37)
+def entries(mib):
+    out, left = [], mib << 20
+    while left > 0:
+        size = min(int(4096 * (1024 ** rng.random())), left)  # 4 KiB .. 4 MiB
+        out.append(rng.randbytes(size))
+        left -= size
+    return out
+def pak(parts):
+    return b"".join(p + bytes(-len(p) % 2048) for p in parts)
+def write(case, files):
+    os.makedirs(f"{root}/{case}/Paks", exist_ok=True)
+    for name, data in files.items():
+        open(f"{root}/{case}/Paks/{name}", "wb").write(data)
+a, b, c = entries(96), entries(96), entries(64)
+fixed = sorted(rng.sample(range(len(a)), 3))
+fixes = {i: rng.randbytes(len(a[i])) for i in fixed}
+v1 = {"a.pak": pak(a), "b.pak": pak(b), "c.pak": pak(c), "a_P.pak": pak(fixes.values())}
+write("v1", v1)
+# 30 % of a's entries move into b, which also gains 4 MiB of new entries.
+moved = {i for i in range(len(a)) if rng.random() < 0.3}
+write("moved", {**v1, "a.pak": pak([e for i, e in enumerate(a) if i not in moved]),
+                "b.pak": pak(b + [a[i] for i in sorted(moved)] + entries(4))})
+# c.pak renamed c2.pak, with 4 MiB of new entries.
+renamed = dict(v1)
+del renamed["c.pak"]
+renamed["c2.pak"] = pak(c + entries(4))
+write("renamed", renamed)
+folded = dict(v1)
+del folded["a_P.pak"]
+folded["a.pak"] = pak([fixes.get(i, e) for i, e in enumerate(a)])
+write("folded", folded)
+PY
+seeds_row() { printf '%-30s %14s %9s %9s\n' "$@"; }
+changed_files() {  # changed_files CASE: the files of CASE that v1 lacks or has otherwise
+    (cd "$work/seeds/$1/Paks" && for f in *; do cmp -s "$f" "$work/seeds/v1/Paks/$f" || echo "$f"; done)
+}
+update_ours_seeds() {  # update_ours_seeds CASE -> "bytes requests seconds", at 20 MB/s
+    rm -rf "$sites/seeds" "$data" && mkdir -p "$data"
+    python3 tools/tvl_publish.py publish "$work/seeds/v1" --site "$sites/seeds" --version 1 --host "$ours" >/dev/null
+    bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/seeds"
+    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 600 >/dev/null
+    python3 tools/tvl_publish.py publish "$work/seeds/$1" --site "$sites/seeds" --version 2 --host "$ours" >/dev/null
+    bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/seeds" 20m
+    local before t0 t1
+    before=$(wc -l < "$work/nginx/access.log")
+    t0=$(date +%s.%N)
+    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 900 | tr -d '\r' |
+        grep '^Delta:' >&2 || true
+    t1=$(date +%s.%N)
+    for f in $(changed_files "$1"); do
+        cmp -s "$data/Game/Paks/$f" "$work/seeds/$1/Paks/$f" || { echo "our $1 update differs at $f" >&2; exit 1; }
+    done
+    tail -n +"$((before + 1))" "$work/nginx/access.log" | grep "^/launcher/o/" > "$work/ours.log" || true
+    echo "$(sum_log "$work/ours.log") $(echo "$t1 - $t0" | bc -l)"
+}
+every_seed() { for f in "$work/seeds/v1/Paks/"*; do printf -- "$1 %s " "$f"; done; }
+update_zsync_seeds() {  # update_zsync_seeds CASE -> "bytes requests seconds": each changed file, every v1 pak a seed
+    rm -rf "$sites/z/seeds" "$work/zsync-out" && mkdir -p "$sites/z/seeds" "$work/zsync-out"
+    for f in $(changed_files "$1"); do
+        cp "$work/seeds/$1/Paks/$f" "$sites/z/seeds/"
+        (cd "$sites/z/seeds" && zsyncmake -u "$f" -o "$f.zsync" "$f" >/dev/null 2>&1)
+    done
+    zsync_nginx 20m
+    local t0 t1
+    t0=$(date +%s.%N)
+    for f in $(changed_files "$1"); do
+        # shellcheck disable=SC2046
+        (cd "$work/zsync-out" && zsync -q $(every_seed -i) -o "$f" "http://$theirs/z/seeds/$f.zsync" >/dev/null 2>&1)
+        cmp -s "$work/zsync-out/$f" "$work/seeds/$1/Paks/$f" || { echo "zsync's $1 result differs at $f" >&2; exit 1; }
+    done
+    t1=$(date +%s.%N)
+    echo "$(sum_log "$work/znginx/access.log") $(echo "$t1 - $t0" | bc -l)"
+}
+update_casync_seeds() {  # update_casync_seeds CASE -> "bytes requests seconds": each changed file, every v1 pak a seed
+    rm -rf "$sites/z/cas" "$work/cas-out" && mkdir -p "$sites/z/cas/store" "$work/cas-out"
+    for f in $(changed_files "$1"); do
+        casync make --store="$sites/z/cas/store" "$sites/z/cas/$f.caibx" "$work/seeds/$1/Paks/$f" >/dev/null
+    done
+    chmod -R a+rX "$sites/z/cas"
+    zsync_nginx 20m
+    local t0 t1
+    t0=$(date +%s.%N)
+    for f in $(changed_files "$1"); do
+        # shellcheck disable=SC2046
+        casync extract --store="http://$theirs/z/cas/store" $(every_seed --seed) "http://$theirs/z/cas/$f.caibx" \
+            "$work/cas-out/$f" >/dev/null 2>&1
+        cmp -s "$work/cas-out/$f" "$work/seeds/$1/Paks/$f" || { echo "casync's $1 result differs at $f" >&2; exit 1; }
+    done
+    t1=$(date +%s.%N)
+    echo "$(sum_log "$work/znginx/access.log") $(echo "$t1 - $t0" | bc -l)"
+}
+for case in moved renamed folded; do
+    fresh_case=$(python3 - "$work/seeds/v1/Paks" "$work/seeds/$case/Paks" <<'PY'
+import hashlib, os, sys
+# The new bytes: 2 KiB-aligned pieces of the new files found in no installed pak.
+old, new = sys.argv[1:]
+have = set()
+for f in os.listdir(old):
+    d = open(os.path.join(old, f), "rb").read()
+    have.update(hashlib.sha1(d[at:at + 2048]).digest() for at in range(0, len(d), 2048))
+fresh = 0
+for f in os.listdir(new):
+    d = open(os.path.join(new, f), "rb").read()
+    if os.path.exists(os.path.join(old, f)) and open(os.path.join(old, f), "rb").read() == d:
+        continue
+    fresh += sum(min(2048, len(d) - at) for at in range(0, len(d), 2048) if hashlib.sha1(d[at:at + 2048]).digest() not in have)
+print(fresh)
+PY
+)
+    echo "-- $case: changed $(changed_files "$case" | tr '\n' ' '), at 20 MB/s"
+    read -r ob on os < <(update_ours_seeds "$case")
+    read -r zb zn zs < <(update_zsync_seeds "$case")
+    read -r cb cn cs < <(update_casync_seeds "$case")
+    seeds_row "" "bytes" "requests" "seconds"
+    seeds_row "this launcher (TVLHeadless)" "$ob" "$on" "$(printf %.2f "$os")"
+    seeds_row "zsync 0.6.2, every pak -i" "$zb" "$zn" "$(printf %.2f "$zs")"
+    seeds_row "casync, every pak --seed" "$cb" "$cn" "$(printf %.2f "$cs")"
+    seeds_row "new bytes (the floor)" "$fresh_case" "" ""
+    echo "ours/zsync bytes $(ratio "$ob" "$zb"), ours/casync $(ratio "$ob" "$cb"), over the new bytes" \
+         "$(ratio "$ob" "$(( fresh_case > 0 ? fresh_case : 1 ))")"
+done
+
 echo "== the scan's peak memory for an 8 GiB file (a sparse one; the map is what grows)"
 big="$work/big8g.bin"
 rm -f "$big" && truncate -s 8G "$big"
@@ -171,3 +303,21 @@ peak=$( { /usr/bin/time -f '%M' scripts/wine-run.sh "$prefix" build/windows/benc
     "$(winpath "$work/big8g.map")" "$(winpath "$big")" "$(printf '0%.0s' {1..40})" $((8 << 30)) >/dev/null; } 2>&1 | tail -1)
 echo "map $(stat -c %s "$work/big8g.map") bytes; peak resident memory of the scanning process ${peak} KiB (target under 131072)"
 rm -f "$big" "$work/big8g.map"
+
+echo "== the index's peak memory for a 50 GiB release (a map of random sums: every block distinct)"
+python3 - "$work/release50g.map" <<'PY'
+import os, sys
+sys.path.insert(0, "tools")
+import publisher.objects as t
+size = 50 << 30
+block = t.map_block_size(size)
+check = t.map_check_bytes(size, block)
+blocks = -(-size // block)
+header = (t.MAP_MAGIC + bytes(20) + size.to_bytes(8, "little") + block.to_bytes(4, "little") + bytes([4, check, 0, 0]))
+open(sys.argv[1], "wb").write(header + os.urandom(blocks * (4 + check)))
+PY
+head -c $((64 << 20)) /dev/urandom > "$work/seed64m.bin"
+peak=$( { /usr/bin/time -f '%M' scripts/wine-run.sh "$prefix" build/windows/bench_update.exe scan \
+    "$(winpath "$work/release50g.map")" "$(winpath "$work/seed64m.bin")" "$(printf '0%.0s' {1..40})" $((50 << 30)) >/dev/null; } 2>&1 | tail -1)
+echo "map $(stat -c %s "$work/release50g.map") bytes; peak resident memory with its index built and a seed scanned ${peak} KiB (target under 131072)"
+rm -f "$work/release50g.map" "$work/seed64m.bin"

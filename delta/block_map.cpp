@@ -98,7 +98,7 @@ bool readBlockMap(const char* data, size_t size, const char* sha1Hex, int64_t fi
 // Near sqrt(size / 3): a map of about a two-thousandth of a 500 MB file, and
 // little over-fetch where a changed entry ends inside a block.
 uint32_t chooseBlockSize(int64_t fileSize) {
-    const double ideal = std::sqrt(static_cast<double>(fileSize) / 3.0);
+    const double ideal = 2.0 * std::sqrt(static_cast<double>(fileSize) / 3.0);
     uint32_t block = 4096;
     while (block < 65536 && block * 1.5 < ideal) block *= 2;
     return block;

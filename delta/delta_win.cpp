@@ -593,7 +593,10 @@ void prepareSeeds(const std::vector<DeltaTarget>& targets, const std::vector<See
         PlannedFile file;
         file.sha1 = t.entry->sha1;
         DeltaStats stats;
-        if (!fetchMap(*t.entry, t.address, &file.map, &stats)) continue;  // planned alone at its turn, if at all
+        // A failure ends the fetching here: a source that is down must not
+        // cost a time-out per file before anything downloads. The rest are
+        // planned alone at their turn, from the source chosen then.
+        if (!fetchMap(*t.entry, t.address, &file.map, &stats)) break;
         file.mapRequests = stats.requests;
         gPass.files.push_back(std::move(file));
     }

@@ -515,7 +515,10 @@ void prepareDeltas(std::vector<ManifestEntry>& entries) {
     for (ManifestEntry& entry : entries) {
         if (!entry.needsUpdate) continue;
         const bool target = entry.size >= kDeltaThreshold;
-        if (target) targets.push_back({&entry, fileObjectAddress(entry)});
+        if (target) {
+            const int source = sourceCount() > 1 ? std::max(chooseObjectSource(entry.sha1, {}), 0) : 0;
+            targets.push_back({&entry, sourceAddress(source, fileObjectAddress(entry))});
+        }
         // A target's own installed copy is a seed whatever its size (a cut one too).
         if (localPathOf(entry.path, local) && (target ? fileAt(local) : seedSized(local)))
             seeds.push_back({local, entry.path});
