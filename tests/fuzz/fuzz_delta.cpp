@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
+#include "delta/fine_map.h"
 #include "net/multipart.h"
 
 namespace {
@@ -32,13 +35,37 @@ void fuzzMap(const uint8_t* data, size_t size) {
         std::memcpy(out, data + at, want);
         return want;
     });
-    int64_t covered = 0;
-    for (const DeltaRun& run : planDelta(map, index, 0)) {
-        if (run.target != covered || run.length <= 0 || (run.copy && (run.source < 0 || run.source + run.length > static_cast<int64_t>(size))))
-            std::abort();
-        covered += run.length;
+    // The same bytes as sums of a fine map (nothing in one is trusted): the
+    // sub-blocks it matches lie within the seed, and the plan still covers
+    // the file once, in order.
+    FineMatches fine;
+    fine.subBlock = chooseSubBlock(map.blockSize);
+    const uint32_t perBlock = map.blockSize / fine.subBlock;
+    const SeedReader read = [data, size](int32_t, int64_t at, uint8_t* out, size_t want) {
+        const size_t n = at < 0 || static_cast<size_t>(at) >= size ? 0 : std::min(want, size - static_cast<size_t>(at));
+        if (n) std::memcpy(out, data + at, n);
+        return n;
+    };
+    std::vector<uint32_t> sums(perBlock);
+    for (const FineCandidate& c : fineCandidates(map, index, 0, 64)) {
+        for (uint32_t j = 0; j < perBlock; ++j) std::memcpy(&sums[j], data + (c.block * 4 + j * 4) % (size - 3), 4);
+        FineMapShape shape{fine.subBlock, perBlock};
+        std::vector<SeedPlace> found = matchSubBlocks(map, shape, sums.data(), c, read);
+        for (const SeedPlace& p : found)
+            if (p.found() && (p.offset < 0 || p.offset + fine.subBlock > static_cast<int64_t>(size))) std::abort();
+        if (!found.empty()) fine.blocks[c.block] = std::move(found);
     }
-    if (covered != map.fileSize) std::abort();
+    const FineMatches* const plans[] = {nullptr, &fine};
+    for (const FineMatches* with : plans) {
+        int64_t covered = 0;
+        for (const DeltaRun& run : planDelta(map, index, 0, with)) {
+            if (run.target != covered || run.length <= 0 ||
+                (run.copy && (run.source < 0 || run.source + run.length > static_cast<int64_t>(size))))
+                std::abort();
+            covered += run.length;
+        }
+        if (covered != map.fileSize) std::abort();
+    }
 }
 
 struct Checked : MultipartSink {
