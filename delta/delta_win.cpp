@@ -418,21 +418,25 @@ bool scanSeeds(PlannedSet& set) {
 
 // "Paks/b.pak: reused 53 bytes (41 from Paks/a.pak, 12 from Paks/b.pak),
 // fetched 1 bytes, 3 request(s)": which installed files it was built from.
+std::wstring utf16(const std::string& text) {
+    std::wstring out(text.size() + 1, L'\0');
+    const long n = utf8ToUtf16(text.data(), text.size(), out.data(), out.size());
+    out.resize(static_cast<size_t>(n > 0 ? n : 0));
+    return out;
+}
+
 void report(const ManifestEntry& entry, const DeltaStats& stats) {
     if (!gDeltaObserver) return;
-    std::wstring from;
+    std::wstring line = utf16(entry.path) + L": reused " + std::to_wstring(stats.reused) + L" bytes";
+    const char* separator = " (";
     for (const auto& [name, bytes] : stats.reusedFrom) {
-        wchar_t part[600];
-        std::swprintf(part, 600, L"%ls%lld from %hs", from.empty() ? L" (" : L", ", static_cast<long long>(bytes),
-                      name.c_str());
-        from += part;
+        line += utf16(separator) + std::to_wstring(bytes) + L" from " + utf16(name);
+        separator = ", ";
     }
-    if (!from.empty()) from += L")";
-    wchar_t line[600];
-    std::swprintf(line, 600, L"%hs: reused %lld bytes%ls, fetched %lld bytes, %d request(s)", entry.path,
-                  static_cast<long long>(stats.reused), from.c_str(), static_cast<long long>(stats.fetched),
-                  stats.requests);
-    gDeltaObserver(line);
+    if (!stats.reusedFrom.empty()) line += L")";
+    line += L", fetched " + std::to_wstring(stats.fetched) + L" bytes, " + std::to_wstring(stats.requests) +
+            L" request(s)";
+    gDeltaObserver(line.c_str());
 }
 
 // Bytes of an object fetched by range, kept by offset: the parts of the
