@@ -88,6 +88,19 @@ cp "$v2" "$sites/z/x.pak"
 (cd "$sites/z" && zsyncmake -u x.pak -o x.pak.zsync x.pak >/dev/null 2>&1)
 sum_log() { awk '{ bytes += $NF; n += 1 } END { printf "%d %d", bytes, n }' "$1"; }
 
+# The launcher's update, timed: prints its seconds, and leaves the requests
+# it caused whose line matches PATTERN in $work/ours.log.
+timed_update() {  # timed_update PATTERN
+    local before t0 t1
+    before=$(wc -l < "$work/nginx/access.log")
+    t0=$(date +%s.%N)
+    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 900 | tr -d '\r' |
+        grep '^Delta:' >&2 || true
+    t1=$(date +%s.%N)
+    tail -n +"$((before + 1))" "$work/nginx/access.log" | grep "$1" > "$work/ours.log" || true
+    echo "$t1 - $t0" | bc -l
+}
+
 update_ours() {  # update_ours RATE -> "bytes requests seconds"
     bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/ours" ${1:+"$1"}
     rm -rf "$data" && mkdir -p "$data/Game/Paks"
@@ -95,15 +108,10 @@ update_ours() {  # update_ours RATE -> "bytes requests seconds"
     python3 tools/tvl_publish.py publish "$work/v1" --site "$sites/ours" --version 1 --host "$ours" >/dev/null
     scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --timeout 600 >/dev/null  # hashes version 1
     python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" >/dev/null
-    local before t0 t1
-    before=$(wc -l < "$work/nginx/access.log")
-    t0=$(date +%s.%N)
-    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 900 | tr -d '\r' |
-        grep '^Delta:' >&2 || true
-    t1=$(date +%s.%N)
+    local took
+    took=$(timed_update "^/launcher/o/$sha2")
     cmp -s "$data/Game/Paks/x.pak" "$v2" || { echo "our update differs from version 2" >&2; exit 1; }
-    tail -n +"$((before + 1))" "$work/nginx/access.log" | grep "^/launcher/o/$sha2" > "$work/ours.log" || true
-    echo "$(sum_log "$work/ours.log") $(echo "$t1 - $t0" | bc -l)"
+    echo "$(sum_log "$work/ours.log") $took"
 }
 
 update_zsync() {  # update_zsync RATE -> "bytes requests seconds"
@@ -205,17 +213,12 @@ update_ours_seeds() {  # update_ours_seeds CASE -> "bytes requests seconds", at 
     scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 600 >/dev/null
     python3 tools/tvl_publish.py publish "$work/seeds/$1" --site "$sites/seeds" --version 2 --host "$ours" >/dev/null
     bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/seeds" 20m
-    local before t0 t1
-    before=$(wc -l < "$work/nginx/access.log")
-    t0=$(date +%s.%N)
-    scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 900 | tr -d '\r' |
-        grep '^Delta:' >&2 || true
-    t1=$(date +%s.%N)
+    local took
+    took=$(timed_update "^/launcher/o/")
     for f in $(changed_files "$1"); do
         cmp -s "$data/Game/Paks/$f" "$work/seeds/$1/Paks/$f" || { echo "our $1 update differs at $f" >&2; exit 1; }
     done
-    tail -n +"$((before + 1))" "$work/nginx/access.log" | grep "^/launcher/o/" > "$work/ours.log" || true
-    echo "$(sum_log "$work/ours.log") $(echo "$t1 - $t0" | bc -l)"
+    echo "$(sum_log "$work/ours.log") $took"
 }
 every_seed() { for f in "$work/seeds/v1/Paks/"*; do printf -- "$1 %s " "$f"; done; }
 update_zsync_seeds() {  # update_zsync_seeds CASE -> "bytes requests seconds": each changed file, every v1 pak a seed

@@ -179,6 +179,11 @@ pkill -9 -f "delta_story.app.TVLHeadless" 2>/dev/null || true
 wait "$headless_pid" 2>/dev/null || true
 headless_pid=""
 [ "$(parts)" -gt 0 ] || fail "no part file to kill the delta in"
+# Every part file the kill left is a prefix of its new file (a whole one waits to move in).
+for part in "$game"/Paks/*.part; do
+    new="$build/Paks/$(basename "$part" .part)"
+    cmp -s -n "$(stat -c %s "$part")" "$part" "$new" || fail "$(basename "$part") is not a prefix of its new file"
+done
 nginx_ctl start "$state/nginx" "$address" "$site"
 before=$(requests)
 out=$(headless --press-update --exit-on-ready --timeout 180) || fail "moved entries, after a kill: $out"
