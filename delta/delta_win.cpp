@@ -523,7 +523,7 @@ bool fetchPieces(const std::wstring& address, const std::vector<ByteRange>& rang
 // (perBlock x 4 bytes) and a read of one or two blocks of the copy.
 constexpr size_t kMostRefined = 4096;
 constexpr int64_t kRefineWorth = 64 * 1024;
-constexpr int64_t kRefineShare = 8;  // the candidates are at least an eighth of what is fetched
+constexpr int64_t kRefineShare = 8;  // one range a request: at least an eighth of what is fetched
 
 // Where the scan left blocks unfound beside found ones (a small edit), the
 // fine map's sums of just those blocks, and the sub-blocks the copy still
@@ -532,13 +532,17 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
                               SeedSet& seeds, DeltaStats* stats) {
     FineMatches matches;
     const std::vector<FineCandidate> candidates = fineCandidates(map, index, 0, kMostRefined, which);
-    // Another round of requests pays off only where the blocks it may save
-    // are worth more than it, and a fair share of what is fetched anyway:
-    // at 100 ms of round trip, a few seams of a large patch are not.
+    // Another request pays off only where the blocks it may save are worth
+    // more. From a host of one range per request the sums take a request
+    // each, several rounds at 100 ms of round trip: there they must also be
+    // a fair share of what the file fetches anyway.
     const int64_t worth = static_cast<int64_t>(candidates.size()) * map.blockSize;
-    int64_t fetched = 0;
-    for (const DeltaRun& run : planDelta(map, index, 0, nullptr, which)) fetched += run.copy ? 0 : run.length;
-    if (worth < kRefineWorth || worth * kRefineShare < fetched) return matches;
+    if (worth < kRefineWorth) return matches;
+    if (servesOneRange(object + L".fine")) {
+        int64_t fetched = 0;
+        for (const DeltaRun& run : planDelta(map, index, 0, nullptr, which)) fetched += run.copy ? 0 : run.length;
+        if (worth * kRefineShare < fetched) return matches;
+    }
     FineMapShape shape;
     shape.subBlock = chooseSubBlock(map.blockSize);
     shape.perBlock = map.blockSize / shape.subBlock;

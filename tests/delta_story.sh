@@ -174,7 +174,9 @@ nginx_ctl start "$state/nginx" "$address" "$site" 1m  # slowed, so a kill lands 
     tr -d '\r' > "$state/killed.out" &
 headless_pid=$!
 parts() { find "$game/Paks" -name '*.part' -size +0 | wc -l; }
-for _ in $(seq 600); do [ "$(parts)" -gt 0 ] && break; sleep 0.1; done
+# The kill lands in b.pak's delta: a.pak is built and waits beside its old
+# copy, which b.pak still copies from.
+for _ in $(seq 600); do [ -s "$game/Paks/b.pak.part" ] && break; sleep 0.1; done
 pkill -9 -f "delta_story.app.TVLHeadless" 2>/dev/null || true
 wait "$headless_pid" 2>/dev/null || true
 headless_pid=""
