@@ -6,9 +6,11 @@
 #include "app/built_in_key.h"
 #include "app/startup.h"
 #include "core/config_file.h"
+#include "core/event_log_win.h"
 #include "core/folders_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
+#include "core/launcher_version.h"
 #include "core/player_settings_win.h"
 #include "files/file_check.h"
 #include "net/http_client.h"
@@ -76,6 +78,36 @@ void readConfiguration() {
     if (n > 0 && n < kFilePathUnits) gLauncherExePath.assign(exe, n);  // the exe kept current
 }
 
+// "Windows 10.0.19045", and under Wine its version too: a support person
+// reads that first.
+std::string windowsVersion() {
+    using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    using WineVersion = const char*(CDECL*)();
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    OSVERSIONINFOW v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    auto getVersion = reinterpret_cast<GetVersion>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")));
+    char text[96] = "Windows (version unknown)";
+    if (getVersion && getVersion(&v) == 0)
+        std::snprintf(text, sizeof text, "Windows %lu.%lu.%lu", v.dwMajorVersion, v.dwMinorVersion, v.dwBuildNumber);
+    std::string out = text;
+    auto wine = reinterpret_cast<WineVersion>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version")));
+    if (wine) out += std::string(" under Wine ") + wine();
+    return out;
+}
+
+void logStart() {
+    openEventLog(gState.dataFolder);
+    logEvent("TVL UE4 Launcher version %d on %s", static_cast<int>(kLauncherVersion), windowsVersion().c_str());
+    logEvent("server %s, manifest key %s, game folder %s", logUtf8(gState.serverHost).c_str(),
+             gState.manifestKey.state == kManifestKeyValid       ? "set"
+             : gState.manifestKey.state == kManifestKeyMalformed ? "malformed"
+                                                                 : "none",
+             logUtf8(gState.gameFolder).c_str());
+    if (gState.configProblem != kConfigFine)
+        logEvent("TVLLauncher.ini: %s", logUtf8(configProblemText(gState.configProblem)).c_str());
+}
+
 }  // namespace
 
 void restrictDllSearch() {
@@ -88,11 +120,13 @@ void restrictDllSearch() {
 }
 
 void prepareLauncher() {
+    setLogThread("window");
     enableDpiAwareness();
     // stateLock and imageLock are ready from the program's first instruction.
     startGdiplus();
     prepareFolders();
     readConfiguration();
+    logStart();
     loadFileCache();
     // Without a trusted configuration there is no session: nothing can reach a server.
     if (gState.configProblem == kConfigFine) openHttpSession();  // the pictures come with the image loader
@@ -100,6 +134,6 @@ void prepareLauncher() {
 
 void startBackgroundThreads() {
     gBannerWanted = requestBanner;
-    startDetachedThread(runUpdateWorker);
+    startDetachedThread(runUpdateWorker);  // names itself in the log
     startDetachedThread(imageLoader);
 }

@@ -1,15 +1,19 @@
 #include "app/window_menu_win.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 #include <shobjidl.h>
 
 #include <string>
 
+#include "core/event_log_win.h"
 #include "core/launcher_state.h"
 #include "core/player_settings_win.h"
 #include "core/window_title.h"
 #include "render/display_win.h"
 #include "render/window_controls.h"
+#include "steam/game_session.h"
+#include "update/offline_play_win.h"
 
 namespace {
 
@@ -99,6 +103,38 @@ void chooseFolderAndMove(HWND window) {
     askWorker(kCommandMove);  // the worker checks the folder and says why it refuses one
 }
 
+// The data folder with launcher.log selected, so a player can attach it.
+void openLogFolder(HWND window) {
+    const std::wstring log = eventLogPath();
+    if (!log.empty() && ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (PIDLIST_ABSOLUTE item = ::ILCreateFromPathW(log.c_str())) {
+            const HRESULT shown = ::SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+            ::ILFree(item);
+            if (SUCCEEDED(shown)) return;
+        }
+        const std::wstring select = L"/select,\"" + log + L"\"";
+        if (reinterpret_cast<INT_PTR>(::ShellExecuteW(window, L"open", L"explorer.exe", select.c_str(), nullptr,
+                                                      SW_SHOWNORMAL)) > 32)
+            return;
+    }
+    ::ShellExecuteW(window, L"open", gState.dataFolder, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+bool offlinePhase() {
+    return playOfflineEnabled(gState.phase, gState.serverFault != 0, gState.gameRunning != 0, true);
+}
+
+// Judged again at the click: a file may have changed since the menu opened.
+void playOffline(HWND window) {
+    const OfflinePlay play = judgeOfflinePlay();
+    if (!play.playable) {
+        logEvent("play offline refused: %s", logUtf8(play.reason).c_str());
+        ::MessageBoxW(window, play.reason.c_str(), kWindowTitle, MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    launchGameOffline();
+}
+
 bool confirmUninstall(HWND window) {
     wchar_t question[kFolderPathUnits + 200];
     _snwprintf_s(question, _TRUNCATE, kUninstallQuestion, gameFolderNow().c_str());
@@ -117,8 +153,10 @@ void addMenuToSystemMenu(HWND window) {
 void refreshMenu(HMENU menu) {
     const int32_t phase = gState.phase;
     const bool running = gState.gameRunning != 0;
-    for (uint32_t command : {kMenuVerify, kMenuMove, kMenuOpenFolder, kMenuUninstall})
+    for (uint32_t command : {kMenuVerify, kMenuMove, kMenuOpenFolder, kMenuOpenLog, kMenuUninstall})
         enable(menu, command, menuItemEnabled(command, phase, running));
+    // The files' sizes and times are read only where the item could act.
+    enable(menu, kMenuPlayOffline, offlinePhase() && judgeOfflinePlay().playable);
     enable(menu, kMenuSpeedSubmenu, menuItemEnabled(kMenuLimitFirst, phase, running));
     const int64_t limit = gState.speedLimit;
     for (int32_t mbps : kSpeedLimitChoices)
@@ -147,11 +185,16 @@ uint32_t openMenuPopup(HWND window) {
 bool runMenuCommand(HWND window, uint32_t command) {
     const int32_t limit = speedLimitOfCommand(command);
     const bool ours = limit >= 0 || command == kMenuVerify || command == kMenuMove || command == kMenuOpenFolder ||
-                      command == kMenuUninstall;
+                      command == kMenuUninstall || command == kMenuOpenLog || command == kMenuPlayOffline;
     if (!ours) return false;
     // The phase may have moved on while the menu was open.
+    if (command == kMenuPlayOffline) {
+        if (offlinePhase()) playOffline(window);
+        return true;
+    }
     if (!menuItemEnabled(command, gState.phase, gState.gameRunning != 0)) return true;
     if (limit >= 0) setSpeedLimit(limit);
+    else if (command == kMenuOpenLog) openLogFolder(window);
     else if (command == kMenuOpenFolder) openGameFolder(window);
     else if (command == kMenuVerify) askWorker(kCommandVerify);
     else if (command == kMenuMove) chooseFolderAndMove(window);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/event_log_win.h"
 #include "core/launcher_state.h"
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
@@ -135,10 +136,15 @@ bool readManifestFrom(const char* host) {
 }
 
 // Every file of the manifest through downloadEntry, as a first install does.
+// Logs as the launcher does, to launcher.log beside the game folder, unless
+// TVL_BENCH_NO_LOG is set: the baseline for logging's cost.
 int benchInstall(const char* host, const char* game) {
     if (!readManifestFrom(host)) return 1;
     if (std::getenv("TVL_BENCH_INLINE")) gReadAheadAvailable = false;
     wcscpy(gState.gameFolder, widen(game).c_str());
+    wcscpy(gState.dataFolder, (widen(game) + L"\\..").c_str());
+    gLogOff = std::getenv("TVL_BENCH_NO_LOG") != nullptr;
+    openEventLog(gState.dataFolder);
     double t0 = now();
     int ok = 0;
     for (ManifestEntry& e : gState.manifestEntries) {

@@ -13,6 +13,7 @@ field() { grep "^$1 " | cut -d' ' -f2; }
 seconds() { local t0 t1; t0=$(date +%s.%N); "$@" >/dev/null; t1=$(date +%s.%N); echo "$t1 - $t0" | bc -l; }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
 min() { printf '%s\n' "$@" | sort -g | head -1; }
+max() { printf '%s\n' "$@" | sort -g | tail -1; }
 # plain_nginx STATE_DIR ADDRESS:PORT ROOT [RATE]: stock nginx on plain HTTP
 # (zsync has no TLS) serving ROOT, its /z/ slowed to RATE when given, every
 # request logged to STATE_DIR/access.log as "uri status range bytes".

@@ -72,3 +72,25 @@ echo "curl ${curl_many}s; WinHTTP requests alone ${requests}s; downloadEntry for
 echo "per file: curl $(echo "scale=2; 1000 * $curl_many / 2000" | bc -l) ms, WinHTTP $(echo "scale=2; 1000 * $requests / 2000" | bc -l) ms," \
      "downloadEntry $(echo "scale=2; 1000 * $install / 2000" | bc -l) ms"
 echo "install: $(ratio "$install" "$curl_many") x curl's time (target 3 or less)"
+
+echo "== logging's cost: the same install with launcher.log and without, alternately, 4 each"
+with=() without=()
+for _ in 1 2 3 4; do
+    for mode in with without; do
+        rm -rf "$work/game" "$work/launcher.log" "$work/launcher.1.log" && mkdir -p "$work/game"
+        if [ "$mode" = with ]; then
+            out=$(run install "$address" "$(winpath "$work/game")")
+            with+=("$(echo "$out" | field install_seconds)")
+            lines=$(wc -l < "$work/launcher.log")
+        else
+            out=$(TVL_BENCH_NO_LOG=1 run install "$address" "$(winpath "$work/game")")
+            without+=("$(echo "$out" | field install_seconds)")
+        fi
+        [ "$(echo "$out" | field install_ok)" = 2000 ] || { echo "install failed: $out" >&2; exit 1; }
+    done
+done
+with_s=$(min "${with[@]}") without_s=$(min "${without[@]}")
+spread=$(ratio "$(max "${without[@]}")" "$(min "${without[@]}")")
+echo "with the log ${with[*]} s ($lines lines); without ${without[*]} s"
+echo "logging: $(ratio "$with_s" "$without_s") x the install's time without it (best of each);" \
+     "noise: the runs without it spread $spread x (target: within the noise)"

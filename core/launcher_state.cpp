@@ -5,6 +5,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "core/event_log_win.h"
+
 LauncherState gState;
 StateMutex gStateLock;
 StateMutex gImageLock;
@@ -49,6 +51,7 @@ void resetLauncherState() {
     s.moveTarget[0] = 0;
     s.verifyRequested = 0;
     s.gameRunning = 0;
+    s.serverFault = 0;
     std::memset(&s.steamStats, 0, sizeof(s.steamStats));
     s.bannerImage.reset();
     s.backgroundImage.reset();
@@ -60,11 +63,23 @@ void resetLauncherState() {
     s.failedPasses = 0;
 }
 
+namespace {
+
+// What the player was shown. Within Checking and Downloading the text
+// counts files as they go ("Downloading a.pak"): the requests say that.
+void logStatus(int before, int phase, const wchar_t* text) {
+    if (phase == before && (phase == Checking || phase == Downloading)) return;
+    logEvent("%s: %s", logUtf8(phaseInfo(phase).name).c_str(), logUtf8(text).c_str());
+}
+
+}  // namespace
+
 void setStatus(int phase, const wchar_t* format, ...) {
     wchar_t seen[kStatusTextUnits];
-    int seenPhase;
+    int seenPhase, previousPhase;
     {
         LockHolder hold(gStateLock);
+        previousPhase = gState.phase;
         if (phase >= 0) gState.phase = phase;
         if (format) {
             va_list args;
@@ -76,8 +91,9 @@ void setStatus(int phase, const wchar_t* format, ...) {
             gState.statusText[kStatusTextUnits - 1] = 0;
         }
         seenPhase = gState.phase;
-        if (gStatusObserver) std::wmemcpy(seen, gState.statusText, kStatusTextUnits);
+        std::wmemcpy(seen, gState.statusText, kStatusTextUnits);
     }
+    logStatus(previousPhase, seenPhase, seen);
     if (gStatusObserver) gStatusObserver(seenPhase, seen);
     postStateChanged(0);
 }

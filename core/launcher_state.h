@@ -93,6 +93,7 @@ struct LauncherState {
     std::atomic<int64_t> bytesAtLastTick;  // window's speed timer only
     std::atomic<double> downloadSpeed;     // window's speed timer only
     std::atomic<int32_t> gameRunning;      // set by one atomic test-and-set
+    std::atomic<int32_t> serverFault;      // worker: this LocalError is the server's, not the files'
 
     SteamStats steamStats;
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/event_log_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/text_utf8.h"
@@ -426,7 +427,6 @@ std::wstring utf16(const std::string& text) {
 }
 
 void report(const ManifestEntry& entry, const DeltaStats& stats) {
-    if (!gDeltaObserver) return;
     std::wstring line = utf16(entry.path) + L": reused " + std::to_wstring(stats.reused) + L" bytes";
     const char* separator = " (";
     for (const auto& [name, bytes] : stats.reusedFrom) {
@@ -436,7 +436,8 @@ void report(const ManifestEntry& entry, const DeltaStats& stats) {
     if (!stats.reusedFrom.empty()) line += L")";
     line += L", fetched " + std::to_wstring(stats.fetched) + L" bytes, " + std::to_wstring(stats.requests) +
             L" request(s)";
-    gDeltaObserver(line.c_str());
+    logEvent("delta %s", logUtf8(line).c_str());
+    if (gDeltaObserver) gDeltaObserver(line.c_str());
 }
 
 // Bytes of an object fetched by range, kept by offset: the parts of the

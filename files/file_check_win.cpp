@@ -39,23 +39,35 @@ const FileCacheEntry* findCacheRow(const ManifestEntry& entry, const FileFacts& 
 
 }  // namespace
 
-void loadFileCache() {
-    gState.fileCache.clear();
+std::vector<FileCacheEntry> readFileCacheRows() {
+    std::vector<FileCacheEntry> rows;
     wchar_t path[kFilePathUnits];
-    if (!cachePath(path, L"")) return;
+    if (!cachePath(path, L"")) return rows;
     FILE* f = ::_wfopen(path, L"r");
-    if (!f) return;
+    if (!f) return rows;
     try {
-        gState.fileCache.reserve(kFileCacheRows);
+        rows.reserve(kFileCacheRows);
     } catch (const std::bad_alloc&) {
         std::fclose(f);
-        return;  // no table: every file of the right size gets hashed
+        return rows;  // no table: every file of the right size gets hashed
     }
     char line[kFileCacheLineBytes];
     FileCacheEntry row;
-    while (gState.fileCache.size() < kFileCacheRows && std::fgets(line, sizeof line, f))
-        if (parseCacheLine(line, std::strlen(line), row)) gState.fileCache.push_back(row);
+    while (rows.size() < kFileCacheRows && std::fgets(line, sizeof line, f))
+        if (parseCacheLine(line, std::strlen(line), row)) rows.push_back(row);
     std::fclose(f);
+    return rows;
+}
+
+void loadFileCache() { gState.fileCache = readFileCacheRows(); }
+
+bool installedFileFacts(const std::wstring& gameFolder, const ManifestEntry& entry, int64_t* size, int64_t* mtime) {
+    wchar_t local[kFilePathUnits];
+    FileFacts facts;
+    if (!entryLocalPath(gameFolder.c_str(), entry, local, kFilePathUnits) || !readFacts(local, &facts)) return false;
+    *size = facts.size;
+    *mtime = facts.mtime;
+    return true;
 }
 
 void saveFileCache() {

@@ -1,5 +1,7 @@
 #include "net/body_prefetch_win.h"
 
+#include "core/event_log_win.h"
+
 #include <new>
 #include <system_error>
 
@@ -79,7 +81,10 @@ BodyPrefetcher::BodyPrefetcher(WinHttpHandle& request, uint32_t blockSize, bool 
     shared_ = shared;
     if (!readAhead || !gReadAheadAvailable) return;
     try {
-        reader_ = std::thread([shared] { shared->readLoop(); });
+        reader_ = std::thread([shared] {
+            setLogThread("read-ahead");
+            shared->readLoop();
+        });
         readAhead_ = true;
     } catch (const std::system_error&) {
         // No thread to be had: next() reads inline.

@@ -16,9 +16,27 @@
 inline void closeWinHttpHandle(HINTERNET h) { ::WinHttpCloseHandle(h); }
 using WinHttpHandle = Owned<NullableTraits<HINTERNET, closeWinHttpHandle>>;
 
+// The log line of one request, written when the request is done with:
+// its address, source, status, bytes, time and connection. Move-only.
+class RequestLogLine {
+public:
+    RequestLogLine() = default;
+    explicit RequestLogLine(uint64_t id) : id_(id) {}
+    RequestLogLine(RequestLogLine&& other) noexcept : id_(other.id_) { other.id_ = 0; }
+    RequestLogLine& operator=(RequestLogLine&& other) noexcept;
+    RequestLogLine(const RequestLogLine&) = delete;
+    RequestLogLine& operator=(const RequestLogLine&) = delete;
+    ~RequestLogLine();
+    uint64_t id() const { return id_; }
+
+private:
+    uint64_t id_ = 0;
+};
+
 // The open response of one GET. Members close in reverse order: the request,
-// then the connection it was opened on.
+// then the connection it was opened on, then the log line with all it read.
 struct ServerRequest {
+    RequestLogLine logLine;
     WinHttpHandle connection;
     WinHttpHandle request;
     uint64_t sentMs = 0;  // GetTickCount64 when the request went out

@@ -6,7 +6,10 @@
 #include <cwchar>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
+#include "core/event_log.h"
+#include "core/event_log_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/wait_seam.h"
@@ -17,11 +20,98 @@ std::atomic<int64_t> gConnectionsOpened{0};
 
 namespace {
 
-void CALLBACK noteConnection(HINTERNET, DWORD_PTR, DWORD status, void*, DWORD) {
-    if (status == WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) ++gConnectionsOpened;
+// What one request did, for its log line. Found by the id the request
+// handle carries as its context value: a read or a callback that comes
+// after the request was done with finds nothing, rather than freed memory.
+struct RequestNote {
+    std::wstring address;
+    std::string range;
+    uint64_t startMs = 0;
+    DWORD status = 0;
+    std::atomic<int64_t> bytes{0};
+    std::atomic<DWORD> error{0};      // what ended it early
+    std::atomic<bool> tooSlow{false};
+    int64_t announced = -1;              // Content-Length, when there is one
+    std::atomic<bool> endedShort{false};  // the body ended before it
+    std::atomic<bool> connected{false};  // a connection was opened for it
+};
+
+std::mutex gNotesLock;
+std::unordered_map<uint64_t, std::shared_ptr<RequestNote>> gNotes;
+std::atomic<uint64_t> gNextNoteId{1};
+
+std::shared_ptr<RequestNote> noteOf(uint64_t id) {
+    if (!id) return nullptr;
+    std::lock_guard<std::mutex> hold(gNotesLock);
+    auto found = gNotes.find(id);
+    return found == gNotes.end() ? nullptr : found->second;
+}
+
+RequestLogLine startNote(const wchar_t* address, const std::wstring& range) {
+    auto note = std::make_shared<RequestNote>();
+    note->address = address;
+    for (wchar_t c : range.size() > 7 ? range.substr(7) : std::wstring()) note->range.push_back(c < 128 ? static_cast<char>(c) : '?');
+    note->startMs = ::GetTickCount64();
+    const uint64_t id = gNextNoteId++;
+    std::lock_guard<std::mutex> hold(gNotesLock);
+    gNotes.emplace(id, std::move(note));
+    return RequestLogLine(id);
+}
+
+uint64_t noteIdOf(HINTERNET request) {
+    DWORD_PTR id = 0;
+    DWORD size = sizeof id;
+    return ::WinHttpQueryOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &id, &size) ? static_cast<uint64_t>(id) : 0;
+}
+
+void writeRequestLine(const RequestNote& n) {
+    const uint64_t ms = ::GetTickCount64() - n.startMs;
+    std::string line = "GET " + logUtf8(n.address);
+    if (!n.range.empty()) line += " " + n.range;
+    line += " from " + logUtf8(addressHost(n.address.c_str())) + ": ";
+    if (!n.status) {
+        line += "no answer in " + std::to_string(ms) + " ms";
+        if (n.error) line += ": " + describeError(n.error);
+        logEvent("%s", line.c_str());
+        return;
+    }
+    line += std::to_string(n.status) + ", " + std::to_string(n.bytes.load()) + " bytes in " + std::to_string(ms) + " ms, " +
+            (n.connected ? "new connection" : "reused connection");
+    if (n.tooSlow) line += ", too slow: given up";
+    else if (n.error) line += ", broke off: " + describeError(n.error);
+    else if (n.endedShort) line += ", ended before its Content-Length of " + std::to_string(n.announced) + ": the connection closed";
+    logEvent("%s", line.c_str());
+}
+
+void CALLBACK noteConnection(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+    if (status != WINHTTP_CALLBACK_STATUS_CONNECTED_TO_SERVER) return;
+    ++gConnectionsOpened;
+    if (auto note = noteOf(context)) note->connected = true;
 }
 
 }  // namespace
+
+RequestLogLine& RequestLogLine::operator=(RequestLogLine&& other) noexcept {
+    if (this != &other) {
+        RequestLogLine done(std::move(*this));
+        id_ = other.id_;
+        other.id_ = 0;
+    }
+    return *this;
+}
+
+RequestLogLine::~RequestLogLine() {
+    if (!id_) return;
+    std::shared_ptr<RequestNote> note;
+    {
+        std::lock_guard<std::mutex> hold(gNotesLock);
+        auto found = gNotes.find(id_);
+        if (found == gNotes.end()) return;
+        note = std::move(found->second);
+        gNotes.erase(found);
+    }
+    writeRequestLine(*note);
+}
 
 void openHttpSession() {
     HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -45,6 +135,7 @@ struct HeadersCall {
     std::mutex lock;
     bool abandoned = false;  // the caller gave up before the call began
     std::atomic<bool> ok{false};
+    std::atomic<DWORD> error{0};
 };
 
 void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
@@ -56,6 +147,7 @@ void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
     }
     call.ok = ::WinHttpSendRequest(call.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
               ::WinHttpReceiveResponse(call.request, nullptr);
+    if (!call.ok) call.error = ::GetLastError();
     ::SetEvent(call.done.get());
 }
 
@@ -63,18 +155,23 @@ void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
 // call runs on a pool thread so that it can be left behind: the caller then
 // closes the request, which cancels the call on Windows; under Wine it ends
 // at WinHTTP's own time-outs.
-bool sendWithinHeadersLimit(HINTERNET request) {
+bool sendWithinHeadersLimit(HINTERNET request, DWORD* error) {
     auto call = std::make_shared<HeadersCall>();
     call->request = request;
+    *error = ERROR_NOT_ENOUGH_MEMORY;
     if (!call->done) return false;
     auto* context = new std::shared_ptr<HeadersCall>(call);
     if (!::TrySubmitThreadpoolCallback(makeHeadersCall, context, nullptr)) {
         delete context;
         return false;
     }
-    if (::WaitForSingleObject(call->done.get(), scaledSpanMs(kHeadersLimitMs)) == WAIT_OBJECT_0) return call->ok;
+    if (::WaitForSingleObject(call->done.get(), scaledSpanMs(kHeadersLimitMs)) == WAIT_OBJECT_0) {
+        *error = call->error;
+        return call->ok;
+    }
     std::lock_guard<std::mutex> hold(call->lock);
     call->abandoned = true;
+    *error = ERROR_WINHTTP_TIMEOUT;  // our own limit on the headers
     return false;
 }
 
@@ -108,6 +205,21 @@ bool targetOf(const wchar_t* address, RequestTarget* t) {
     return t->port != 0;
 }
 
+// The Content-Length of an answer, -1 without one.
+int64_t announcedLength(HINTERNET request) {
+    wchar_t text[32];
+    DWORD size = sizeof text;
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return -1;
+    int64_t length = 0;
+    for (const wchar_t* c = text; *c; ++c) {
+        if (*c < L'0' || *c > L'9' || length > (INT64_MAX - 9) / 10) return -1;
+        length = length * 10 + (*c - L'0');
+    }
+    return length;
+}
+
 // With another source to move to, an object's request waits at most
 // kStallMs for each step, so a stalled source is left within seconds.
 void limitStall(HINTERNET request, const wchar_t* path) {
@@ -120,11 +232,18 @@ ServerRequest openRequest(const wchar_t* address, const std::wstring& range) {
     ServerRequest r;
     RequestTarget target;
     if (!gState.httpSession || !targetOf(address, &target)) return r;
+    r.logLine = startNote(address, range);
+    const std::shared_ptr<RequestNote> note = noteOf(r.logLine.id());
     r.connection = WinHttpHandle(::WinHttpConnect(gState.httpSession, target.host.c_str(), target.port, 0));
-    if (!r.connection) return r;
+    if (!r.connection) {
+        if (note) note->error = ::GetLastError();
+        return r;
+    }
     WinHttpHandle request(::WinHttpOpenRequest(r.connection.get(), L"GET", target.path, nullptr, WINHTTP_NO_REFERER,
                                                WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!request) return {};
+    DWORD_PTR id = static_cast<DWORD_PTR>(r.logLine.id());
+    ::WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &id, sizeof id);
     DWORD flags = kIgnoreCertificateProblems;
     if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) return {};
     if (!range.empty() && !::WinHttpAddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(range.size()),
@@ -132,8 +251,16 @@ ServerRequest openRequest(const wchar_t* address, const std::wstring& range) {
         return {};
     limitStall(request.get(), target.path);
     r.sentMs = ::GetTickCount64();
-    if (!sendWithinHeadersLimit(request.get())) return {};
+    DWORD error = 0;
+    if (!sendWithinHeadersLimit(request.get(), &error)) {
+        if (note) note->error = error;
+        return ServerRequest{std::move(r.logLine), {}, {}, 0};  // logged as it goes
+    }
     r.request = std::move(request);
+    if (note) {
+        note->status = requestStatusCode(r);
+        note->announced = announcedLength(r.request.get());
+    }
     return r;
 }
 
@@ -184,7 +311,12 @@ void guardBody(HINTERNET request, SlowBodyGuard& guard) {
 // long, so a slow line still shows progress.
 constexpr uint64_t kPieceGatherMs = 200;
 
-BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, DWORD size, DWORD* got) {
+namespace {
+
+// What the last failed read on this thread said, for the request's log line.
+thread_local DWORD tReadError = 0;
+
+BodyPiece readPieceOf(HINTERNET request, SlowBodyGuard& guard, void* buffer, DWORD size, DWORD* got) {
     *got = 0;
     const uint64_t started = ::GetTickCount64();
     while (*got < size) {
@@ -197,7 +329,10 @@ BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, D
             if (gState.speedLimit > 0 && want > kBodyChunk) want = kBodyChunk;
             ok = ::WinHttpReadData(request, static_cast<char*>(buffer) + *got, want, &read) != 0;
         }
-        if (!ok) read = 0;
+        if (!ok) {
+            tReadError = ::GetLastError();
+            read = 0;
+        }
         // Every byte from the network goes through the one limit: documents,
         // maps, multipart headers and read-ahead alike.
         throttleNetwork(read);
@@ -209,6 +344,19 @@ BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, D
         if (now - started >= kPieceGatherMs) break;
     }
     return kBodyData;
+}
+
+}  // namespace
+
+BodyPiece readBodyPiece(HINTERNET request, SlowBodyGuard& guard, void* buffer, DWORD size, DWORD* got) {
+    const BodyPiece piece = readPieceOf(request, guard, buffer, size, got);
+    if (const auto note = noteOf(noteIdOf(request))) {
+        note->bytes += *got;
+        if (piece == kBodyTooSlow) note->tooSlow = true;
+        if (piece == kBodyReadError) note->error = tReadError;
+        if (piece == kBodyEnd && note->announced >= 0 && note->bytes < note->announced) note->endedShort = true;
+    }
+    return piece;
 }
 
 namespace {

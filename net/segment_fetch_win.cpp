@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "core/event_log_win.h"
 #include "core/launcher_state.h"
 #include "net/http_client.h"
 #include "net/multipart.h"
@@ -205,7 +206,10 @@ struct Crew {
     void start(int count) {
         for (int n = 0; n < count; ++n) {
             try {
-                threads.emplace_back([this] { transfer.work(); });
+                threads.emplace_back([this, n] {
+                    setLogThread(("segment " + std::to_string(n + 1)).c_str());
+                    transfer.work();
+                });
             } catch (...) {
                 break;  // fewer connections, or none: the caller's thread then fetches
             }

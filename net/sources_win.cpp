@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "core/event_log_win.h"
 #include "core/launcher_state.h"
 
 SourceObserver gSourceObserver = nullptr;
@@ -87,7 +88,8 @@ int64_t fastestOtherRate(int source) {
 }
 
 void reportSourceMove(int to, const std::wstring& reason) {
-    if (!gSourceObserver) return;
     const std::wstring name = to == 0 ? L"https://" + std::wstring(gState.serverHost) : sourceName(to);
+    logEvent("moved to %s: %s", logUtf8(name).c_str(), logUtf8(reason).c_str());
+    if (!gSourceObserver) return;
     gSourceObserver((name + L": " + reason).c_str());
 }

@@ -21,9 +21,15 @@ std::wstring speedLimitLabel(int32_t mbps) {
 bool mainButtonEnabled(int32_t phase) { return phaseInfo(phase).clickable; }
 
 bool menuItemEnabled(uint32_t command, int32_t phase, bool gameRunning) {
-    if (command == kMenuOpenFolder) return true;
+    if (command == kMenuOpenFolder || command == kMenuOpenLog) return true;
+    if (command == kMenuPlayOffline) return false;
     if (gameRunning || phase == Running || phase == Waiting) return false;
     if (speedLimitOfCommand(command) >= 0) return true;
     const bool idle = phase == Ready || phase == UpdateReady || phase == LocalError;
     return idle && (command == kMenuVerify || command == kMenuMove || command == kMenuUninstall);
+}
+
+bool playOfflineEnabled(int32_t phase, bool serverFault, bool gameRunning, bool offlinePlayable) {
+    const bool serversFault = phase == ServerError || (phase == LocalError && serverFault);
+    return serversFault && !gameRunning && offlinePlayable;
 }

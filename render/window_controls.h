@@ -17,6 +17,8 @@ enum MenuCommand : uint32_t {
     kMenuMove = 0x0120,
     kMenuOpenFolder = 0x0130,
     kMenuUninstall = 0x0140,
+    kMenuOpenLog = 0x0150,
+    kMenuPlayOffline = 0x0160,
     kMenuLimitFirst = 0x0200,  // + 16 per entry of kSpeedLimitChoices
 };
 
@@ -40,10 +42,13 @@ struct MenuEntry {
     const wchar_t* label;  // with & before the access key
 };
 constexpr MenuEntry kMenuEntries[] = {
+    {MenuRow::Item, kMenuPlayOffline, L"&Play offline"},
+    {MenuRow::Separator, kMenuNone, L""},
     {MenuRow::Item, kMenuVerify, L"&Verify game files"},
     {MenuRow::Item, kMenuMove, L"&Change game folder..."},
     {MenuRow::SpeedSubmenu, kMenuNone, L"Download &speed limit"},
     {MenuRow::Item, kMenuOpenFolder, L"&Open game folder"},
+    {MenuRow::Item, kMenuOpenLog, L"Open &log folder"},
     {MenuRow::Separator, kMenuNone, L""},
     {MenuRow::Item, kMenuUninstall, L"&Uninstall game..."},
 };
@@ -55,4 +60,11 @@ bool mainButtonEnabled(int32_t phase);
 // move and uninstall need the files judged and idle: Ready, UpdateReady or
 // LocalError. During a download only the folder and the limit act; while
 // the game runs only the folder.
+// The log folder always acts; "Play offline" never by this rule alone
+// (playOfflineEnabled).
 bool menuItemEnabled(uint32_t command, int32_t phase, bool gameRunning);
+
+// "Play offline": in ServerError, or a LocalError that is the server's
+// (serverFault), with no game running and the installed files fit to play
+// (offlinePlayable, judged by update/offline_play_win.h).
+bool playOfflineEnabled(int32_t phase, bool serverFault, bool gameRunning, bool offlinePlayable);

@@ -19,8 +19,13 @@ constexpr int kMonitorStartPolls = 42;
 
 bool isGameRunning();
 
-// The main button's action in Ready; runs on the window thread.
-void launchGame();
+// The main button's action in Ready; runs on the window thread. True when
+// the game was started (or found running) and a monitor follows it.
+bool launchGame();
+
+// "Play offline": launchGame while the server cannot be reached. When the
+// game ends the phase and text from before it come back instead of Ready.
+bool launchGameOffline();
 
 // Starts a detached gameMonitor unless one runs: the test of gameRunning and
 // its setting form one atomic step. True when this call started it.

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/event_log_win.h"
 #include "core/atomic_file_win.h"
 #include "core/kernel_handle_win.h"
 #include "net/http_client.h"
@@ -96,11 +97,13 @@ bool showBanner(const ByteBuffer& bytes, bool save) {
 }
 
 DWORD WINAPI fetchSpecBannerThread(void*) {
+    setLogThread("banner");
     loadServerBanner(nullptr);
     return 0;
 }
 
 DWORD WINAPI fetchBannerObjectThread(void*) {
+    setLogThread("banner");
     const ObjectRef wanted = gBannerWantedNow;
     if (loadServerBanner(&wanted)) {
         gBannerShownNow = wanted;
@@ -166,6 +169,7 @@ void loadStartupPictures() {
 }
 
 DWORD WINAPI imageLoader(void*) {
+    setLogThread("images");
     loadStartupPictures();
     loadSteamStats();
     gSteamStatsLoaded = true;

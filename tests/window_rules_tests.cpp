@@ -85,6 +85,7 @@ TEST_CASE("the menu acts only where it can: idle phases for the game's files, th
             CHECK(menuItemEnabled(command, c.phase, c.running) == c.files);
         CHECK(menuItemEnabled(speedLimitCommand(25), c.phase, c.running) == c.limit);
         CHECK(menuItemEnabled(kMenuOpenFolder, c.phase, c.running));
+        CHECK(menuItemEnabled(kMenuOpenLog, c.phase, c.running));
     }
     for (int32_t mbps : kSpeedLimitChoices) CHECK(speedLimitOfCommand(speedLimitCommand(mbps)) == mbps);
     CHECK(speedLimitCommand(3) == kMenuNone);  // not offered
@@ -93,4 +94,15 @@ TEST_CASE("the menu acts only where it can: idle phases for the game's files, th
         CHECK(speedLimitOfCommand(other) == -1);
     CHECK(speedLimitLabel(0) == L"No limit");
     CHECK(speedLimitLabel(25) == L"25 MB/s");
+}
+
+TEST_CASE("Play offline: only where the server is at fault, no game runs and the files are fit") {
+    CHECK(playOfflineEnabled(ServerError, false, false, true));
+    CHECK(playOfflineEnabled(LocalError, true, false, true));     // a download the server broke off
+    CHECK_FALSE(playOfflineEnabled(LocalError, false, false, true));  // the files' own trouble: no disk space
+    CHECK_FALSE(playOfflineEnabled(ServerError, false, false, false));
+    CHECK_FALSE(playOfflineEnabled(ServerError, false, true, true));
+    for (int32_t phase : {Connecting, Checking, UpdateReady, Downloading, Ready, Waiting, Running})
+        CHECK_FALSE(playOfflineEnabled(phase, true, false, true));
+    CHECK_FALSE(menuItemEnabled(kMenuPlayOffline, ServerError, false));  // never by the general rule
 }

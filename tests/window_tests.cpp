@@ -457,7 +457,13 @@ TEST_CASE("the menu: its items in the system menu, greyed by phase; a chosen ite
         CHECK(greyed(speedLimitCommand(5)) == false);  // the submenu's own item greys the whole submenu
         CHECK(greyed(kMenuLimitFirst - 16) == !c.limit);
         CHECK_FALSE(greyed(kMenuOpenFolder));
+        CHECK_FALSE(greyed(kMenuOpenLog));
+        CHECK(greyed(kMenuPlayOffline));  // only where the server is at fault
     }
+    // In ServerError with no release ever accepted here: still greyed.
+    f.setPhase(ServerError);
+    f.send(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(system), MAKELPARAM(0, TRUE));
+    CHECK(greyed(kMenuPlayOffline));
     gState.gameRunning = 0;
     f.setPhase(Downloading);
     f.send(WM_SYSCOMMAND, kMenuVerify, 0);

@@ -20,9 +20,15 @@
 //   --verify          hash every game file, whatever the cache says, and repair what differs
 //   --game-folder P   move the game to folder P, as the menu does, and remember it there
 //   --connections N   use at most N connections (1 to 8) instead of the launcher's number
+//   --log             echo launcher.log's lines to standard error as they are written
+//   --play-offline    choose "Play offline" once, as soon as the menu would offer it
+//                     (ServerError, or a LocalError of the server's); prints
+//                     "Offline: ..." and exits 0 when the game it started has ended
 //
-// Exit codes: 0 at --exit-on-ready, 2 for a usage error, 3 at --timeout, 4 when
-// TVLLauncher.ini cannot be trusted (the LocalError line says why).
+// Exit codes: 0 at --exit-on-ready or after an offline game, 2 for a usage
+// error, 3 at --timeout, 4 when TVLLauncher.ini cannot be trusted (the
+// LocalError line says why), 5 when "Play offline" refused (the Offline line
+// says why), 6 when the game did not start.
 #include <windows.h>
 
 #include <atomic>
@@ -36,6 +42,7 @@
 #include "app/startup.h"
 #include "core/config_file.h"
 #include "core/decimal_scan.h"
+#include "core/event_log_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/launcher_version.h"
@@ -45,9 +52,12 @@
 #include "net/http_client.h"
 #include "net/segment_fetch_win.h"
 #include "net/sources_win.h"
+#include "render/window_controls.h"
+#include "steam/game_session.h"
 #include "steam/image_loader.h"
 #include "steam/steam_stats.h"
 #include "update/launcher_update_win.h"
+#include "update/offline_play_win.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -67,6 +77,7 @@ struct Options {
     unsigned waitDivisor = 1;
     int64_t limitMBps = 0;
     bool verify = false;
+    bool playOffline = false;
     std::wstring gameFolder;
 };
 
@@ -156,6 +167,38 @@ void pressIfAsked() {
     if (settled && (update || retry)) gState.retryRequested = 1;
 }
 
+void onStateChanged();
+[[noreturn]] void endNow(UINT code);
+
+// --play-offline: as a player would choose it from the menu, once.
+void playOfflineIfAsked() {
+    static bool started = false, tried = false;
+    static unsigned lastCount = ~0u;
+    const unsigned count = gStepCount;
+    const bool settled = count == lastCount;
+    lastCount = count;
+    if (started) {
+        if (gState.gameRunning || gState.phase == Running) return;
+        onStateChanged();  // the phase the game's end put back comes first
+        printLine(L"Offline: the game has ended");
+        endNow(0);
+    }
+    if (tried || !settled || !playOfflineEnabled(gState.phase, gState.serverFault != 0, gState.gameRunning != 0, true))
+        return;
+    tried = true;
+    const OfflinePlay play = judgeOfflinePlay();
+    if (!play.playable) {
+        printLine(L"Offline: refused: " + play.reason);
+        endNow(5);
+    }
+    printLine(L"Offline: playing version " + std::to_wstring(play.version));
+    if (!launchGameOffline()) {
+        printLine(L"Offline: the game did not start");
+        endNow(6);
+    }
+    started = true;
+}
+
 // Ends with `code` at once. The background threads may be inside WinHTTP
 // (the image loader's fetch, a poll); the teardown ExitProcess runs under
 // Wine can fault there, and the exit code must say what the run found.
@@ -200,6 +243,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     if (msg == WM_TIMER && wParam == kPressTimer) {
         pressIfAsked();
+        if (gOptions.playOffline) playOfflineIfAsked();
         return 0;
     }
     if (msg == WM_TIMER && wParam == kTimeoutTimer) {
@@ -243,6 +287,8 @@ bool parseOptions(int argc, wchar_t** argv) {
         else if (a == L"--press-retry") gOptions.pressRetry = true;
         else if (a == L"--exit-on-ready") gOptions.exitOnReady = true;
         else if (a == L"--verify") gOptions.verify = true;
+        else if (a == L"--log") gLogEcho = true;
+        else if (a == L"--play-offline") gOptions.playOffline = true;
         else if (a == L"--timeout" && i + 1 < argc) {
             int64_t seconds = 0;
             if (!wholeNumberArgument(argv[++i], kLongestTimeoutSeconds, &seconds)) return false;
@@ -284,7 +330,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!parseOptions(argc, argv)) {
         std::fprintf(stderr,
                      "usage: TVLHeadless [--version] [--press-update] [--press-retry] [--exit-on-ready] "
-                     "[--timeout S] [--fast-waits N] [--limit MBPS] [--verify] [--game-folder PATH] [--connections N]\n");
+                     "[--timeout S] [--fast-waits N] [--limit MBPS] [--verify] [--game-folder PATH] [--connections N] "
+                     "[--log] [--play-offline]\n");
         return 2;
     }
     gWaitSeam.divisor = gOptions.waitDivisor ? gOptions.waitDivisor : 1;
@@ -300,7 +347,7 @@ int wmain(int argc, wchar_t** argv) {
         return 4;
     }
     gState.mainWindow = createMessageWindow();
-    if (gOptions.pressUpdate || gOptions.pressRetry) ::SetTimer(gState.mainWindow, kPressTimer, kPressCheckMs, nullptr);
+    if (gOptions.pressUpdate || gOptions.pressRetry || gOptions.playOffline) ::SetTimer(gState.mainWindow, kPressTimer, kPressCheckMs, nullptr);
     if (gOptions.timeoutSeconds > 0)
         ::SetTimer(gState.mainWindow, kTimeoutTimer, static_cast<UINT>(gOptions.timeoutSeconds) * 1000, nullptr);
     gStatusObserver = recordStep;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/event_log.h"
+#include "core/event_log_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
 #include "core/text_utf8.h"
@@ -52,6 +54,18 @@ bool failed(SourceFault fault, DWORD status = 0) {
     tFault = fault;
     tFaultStatus = status;
     return false;
+}
+
+// A failure on this computer's side (a part file that cannot be opened or
+// written, a move refused), with the system's code for the log.
+thread_local DWORD tLocalError = 0;
+// The answer ended before the file's end without a read error: how a
+// dropped connection shows under some systems.
+thread_local bool tCutShort = false;
+
+bool failedHere() {
+    tLocalError = ::GetLastError();
+    return failed(kFaultNone);
 }
 
 // The source of this thread's attempt; what its verified transfer moved and
@@ -166,12 +180,15 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         const char* block = nullptr;
         DWORD got = 0;
         bool readable = body.next(&block, &got);
-        if (readable && got == 0) return *have == size || failed(kFaultWrong);  // shorter than its size
+        if (readable && got == 0) {
+            tCutShort = *have < size;
+            return !tCutShort || failed(kFaultWrong);  // shorter than its size
+        }
         // What arrived before a failure is kept too: the next attempt resumes after it.
         bool tooMuch = static_cast<int64_t>(got) > size - *have;
         DWORD keep = tooMuch ? static_cast<DWORD>(size - *have) : got;
         DWORD done = 0;
-        if (keep > 0 && (!::WriteFile(file, block, keep, &done, nullptr) || done != keep)) return failed(kFaultNone);
+        if (keep > 0 && (!::WriteFile(file, block, keep, &done, nullptr) || done != keep)) return failedHere();
         written.add(block, keep);
         body.release();
         *have += keep;
@@ -243,7 +260,7 @@ bool fetchRest(const ManifestEntry& entry, const std::wstring& requestPath, cons
         *have = 0;
     }
     file = openPartFile(paths.part, *have);
-    if (!file) return false;
+    if (!file) return failedHere();
     return receiveBody(request, file.get(), entry.size, have, written) && fetched();
 }
 
@@ -280,6 +297,7 @@ bool moveIntoPlace(const ManifestEntry& entry, const EntryPaths& paths) {
     }
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION)
         heldBy(entry);
+    tLocalError = error;
     return false;
 }
 
@@ -362,6 +380,8 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, c
 bool attempt(ManifestEntry& entry, int source) {
     tFault = kFaultNone;
     tFaultStatus = 0;
+    tLocalError = 0;
+    tCutShort = false;
     tSource = source;
     tFetchedBytes = 0;
     tOtherRate = 0;
@@ -388,7 +408,7 @@ bool attempt(ManifestEntry& entry, int source) {
     } else if (!exists) {
         // An empty file needs no request, only creating.
         file = openPartFile(paths.part, 0);
-        if (!file) return false;
+        if (!file) return failedHere();
         file.reset();
     }
     if (!verifyAndMove(entry, paths, sha1, file)) {
@@ -421,6 +441,17 @@ std::wstring faultReason(int source, const ManifestEntry& entry) {
     return name + L" could not be reached, or broke off or stalled, during " + object;
 }
 
+// Why an attempt failed, for the log line of its retry.
+std::string attemptFailure() {
+    if (tFaultStatus) return "the source answered " + std::to_string(tFaultStatus);
+    if (tCutShort) return "the answer ended before the file's end (the connection closed early)";
+    if (tFault == kFaultWrong) return "the bytes differ from its SHA-1 or size";
+    if (tOtherRate) return "far below another source's " + std::to_string(tOtherRate / 1000) + " KB/s";
+    if (tFault == kFaultNetwork) return "no answer, or it broke off or stalled (the request above says how)";
+    if (tLocalError) return "this computer refused: " + describeError(tLocalError);
+    return "stopped on this computer";
+}
+
 }  // namespace
 
 std::atomic<int> gSourcesFailed{0};
@@ -437,6 +468,8 @@ bool downloadEntry(ManifestEntry& entry) {
         int source = sources > 1 ? chooseObjectSource(object, tried) : 0;
         if (source < 0) source = 0;
         if (attempt(entry, source)) return true;
+        const std::wstring from = source == 0 ? L"https://" + std::wstring(gState.serverHost) : sourceName(source);
+        logEvent("%s from %s, attempt %d: %s", entry.path, logUtf8(from).c_str(), attemptNo, attemptFailure().c_str());
         countDone(-tEntryBytes);
         if (sources > 1) noteObjectFault(source, object, tFault);
         if (tFault != kFaultNone) {
@@ -474,7 +507,10 @@ bool downloadSideBySide(const std::vector<ManifestEntry*>& files) {
     const int limit = std::clamp(gConnectionLimit.load(), 1, kMostConnections);
     for (size_t n = 1; n < static_cast<size_t>(limit) && n < files.size(); ++n) {
         try {
-            crew.emplace_back(work);
+            crew.emplace_back([&work, n] {
+                setLogThread(("download " + std::to_string(n + 1)).c_str());  // the caller's thread is the first
+                work();
+            });
         } catch (...) {
             break;  // fewer at once
         }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "core/event_log_win.h"
 #include "core/atomic_file_win.h"
 #include "core/kernel_handle_win.h"
 #include "core/launcher_state.h"
@@ -24,13 +25,13 @@ namespace {
 std::atomic<bool> gChecking{false};
 
 void report(const wchar_t* format, ...) {
-    if (!gLauncherOfferObserver) return;
     wchar_t line[256];
     va_list args;
     va_start(args, format);
     std::vswprintf(line, 256, format, args);
     va_end(args);
-    gLauncherOfferObserver(line);
+    logEvent("launcher offer: %s", logUtf8(line).c_str());
+    if (gLauncherOfferObserver) gLauncherOfferObserver(line);
 }
 
 ObjectRef offerObject(const LauncherOffer& offer) {
@@ -107,6 +108,7 @@ void downloadOffer(const PreparedLauncher& prepared, const LauncherOffer& offer,
 std::string gPendingRelease;  // handed to the thread; set only while gChecking is taken
 
 DWORD WINAPI checkThread(void*) {
+    setLogThread("self-update");
     checkLauncherOffer(gPendingRelease);
     gChecking = false;
     return 0;

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "core/config_file.h"
+#include "core/event_log_win.h"
 #include "core/launcher_state.h"
 #include "core/text_utf8.h"
 #include "core/wait_seam.h"
@@ -20,6 +21,7 @@
 #include "trust/release_floor.h"
 #include "update/download.h"
 #include "update/launcher_update_win.h"
+#include "update/offline_play_win.h"
 #include "update/server_documents.h"
 
 namespace {
@@ -134,13 +136,13 @@ void showNotes(std::optional<std::wstring> notes) {
 bool keyed() { return gState.manifestKey.state != kNoManifestKey; }
 
 void reportRelease(const wchar_t* format, ...) {
-    if (!gReleaseObserver) return;
     wchar_t text[kStatusTextUnits];
     va_list args;
     va_start(args, format);
     std::vswprintf(text, kStatusTextUnits, format, args);
     va_end(args);
-    gReleaseObserver(text);
+    logEvent("release: %s", logUtf8(text).c_str());
+    if (gReleaseObserver) gReleaseObserver(text);
 }
 
 // A refusal the player can do nothing about but wait: retried on its own.
@@ -169,6 +171,7 @@ bool keyUsable() {
 // This cycle's release, when one is used: the worker's thread only.
 Release gRelease;
 ByteBuffer gReleaseBytes;
+ByteBuffer gManifestBytes;  // the release's manifest, kept once the files match it
 bool gUsingRelease = false;
 
 int64_t secondsNow() { return static_cast<int64_t>(std::time(nullptr)); }
@@ -330,6 +333,7 @@ bool readReleaseObjects() {
         waitForRetry(kNoTimeout);
         return false;
     }
+    gManifestBytes = std::move(manifest);
     gState.serverVersion = gRelease.version;
     if (keyed()) {
         // Its version becomes the floor once its manifest checked out, so an
@@ -392,6 +396,23 @@ std::wstring withThousands(size_t n) {
     return out;
 }
 
+// What the check decided, for the log: the count, then the first files by name.
+constexpr int kFilesLogged = 50;
+
+void logWork(const char* how, const Work& work) {
+    logEvent("%s version %d: %d of %zu file(s) to fetch, %lld bytes", how, static_cast<int>(gState.serverVersion),
+             work.files, gState.manifestEntries.size(), static_cast<long long>(work.bytes));
+    int listed = 0;
+    for (const ManifestEntry& entry : gState.manifestEntries) {
+        if (!entry.needsUpdate) continue;
+        if (++listed > kFilesLogged) {
+            logEvent("and %d file(s) more", work.files - kFilesLogged);
+            break;
+        }
+        logEvent("to fetch: %s, %lld bytes, sha1 %s", entry.path, static_cast<long long>(entry.size), entry.sha1);
+    }
+}
+
 // Every file hashed, whatever the cache says; the cache is then written
 // again from these hashes.
 Work verifyFiles() {
@@ -407,6 +428,7 @@ Work verifyFiles() {
     }
     saveFileCache();
     loadFileCache();
+    logWork("verified (every file hashed)", work);
     return work;
 }
 
@@ -419,6 +441,7 @@ Work checkFiles() {
         ++work.files;
         work.bytes += entry.size;
     }
+    logWork("checked", work);
     return work;
 }
 
@@ -468,6 +491,7 @@ std::wstring gCommandNote;
 void becomeReady() {
     writeInstallRecord();
     saveFileCache();
+    if (gUsingRelease) keepInstalledRelease(gReleaseBytes, gManifestBytes);
     if (gCommandNote.empty()) setStatus(Ready, kUpToDate, static_cast<int>(gState.serverVersion));
     else setStatus(Ready, kAfterCommandReady, gCommandNote.c_str());
     gCommandNote.clear();
@@ -569,6 +593,7 @@ void afterPass(bool finished) {
         return;
     }
     if (before >= 2) {
+        gState.serverFault = 1;  // the files are as they were: "Play offline" may serve
         setStatus(LocalError, kInterrupted);
         waitForPlayer();
     } else {
@@ -584,6 +609,10 @@ BannerRequest gBannerWanted = nullptr;
 // The Ready poll inside returns only when a new version was announced or
 // the player chose something from the menu.
 void runUpdateCycle() {
+    // A game played offline holds its files; its monitor puts the phase
+    // back when it ends, and the cycle starts after that.
+    while (gState.gameRunning) waitMs(kRetryPollMs);
+    gState.serverFault = 0;
     if (!configurationUsable() || !keyUsable() || !readServerDocuments()) return;
     const int32_t command = gState.playerCommand.exchange(kNoCommand);
     if (command == kCommandVerify) gState.verifyRequested = 1;
@@ -612,5 +641,6 @@ void runUpdateCycle() {
 }
 
 DWORD WINAPI runUpdateWorker(void*) {
+    setLogThread("worker");
     for (;;) runUpdateCycle();
 }

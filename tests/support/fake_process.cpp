@@ -6,8 +6,9 @@
 //   Tervalon-Win64-Shipping.exe  stays
 //   steam.exe                    with a "steam://" argument: records it in
 //                                steam_url.txt beside it and exits; otherwise stays
-// "Stays" means TVL_FAKE_STAY_MS milliseconds (default 2000). Every start is
-// appended to started.txt beside the exe: name and working folder.
+// "Stays" means TVL_FAKE_STAY_MS milliseconds (default 2000), then exits with
+// TVL_FAKE_EXIT_CODE (default 0). Every start is appended to started.txt
+// beside the exe: name and working folder.
 #include <windows.h>
 
 #include <cstdio>
@@ -66,5 +67,6 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     stay();
-    return 0;
+    const char* code = std::getenv("TVL_FAKE_EXIT_CODE");
+    return code ? std::atoi(code) : 0;
 }
