@@ -2,7 +2,8 @@
 # One player's story with the real launcher, real input and real processes:
 # the window opens centred, Enter installs the game from the test server,
 # the button turns PLAY, a click on the menu button opens the menu (a
-# #32768 popup) and Escape closes it, a click starts the (stand-in) game and shows
+# #32768 popup) and Escape closes it, "Open log folder" opens Explorer on
+# the data folder, a click starts the (stand-in) game and shows
 # RUNNING, the button returns to PLAY when the game ends, and the close
 # button ends the process.
 #   window_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS

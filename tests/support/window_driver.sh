@@ -89,6 +89,20 @@ open_menu() {
     for _ in $(seq 50); do menu_shows || return 0; sleep 0.1; done
     fail "Escape left the menu open"
 }
+# "Open log folder", the menu's sixth item: Explorer opens the data folder.
+open_log_folder() {
+    click 937 23
+    for _ in $(seq 50); do menu_shows && break; sleep 0.1; done
+    click 865 137
+    for _ in $(seq 100); do
+        if pgrep -f 'explorer.exe .*UE4TVL' >/dev/null; then
+            pkill -f 'explorer.exe .*UE4TVL'
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "\"Open log folder\" opened no Explorer on the data folder"
+}
 close_window() {
     click 1013 23
     for _ in $(seq 100); do alive || return 0; sleep 0.1; done
@@ -110,6 +124,7 @@ story)
     xdotool windowfocus --sync "$window" key Return
     await ready
     open_menu
+    open_log_folder
     click 120 365
     await busy  # RUNNING: the busy blue, without a progress track
     await ready
