@@ -145,6 +145,7 @@ int benchInstall(const char* host, const char* game) {
     wcscpy(gState.dataFolder, (widen(game) + L"\\..").c_str());
     gLogOff = std::getenv("TVL_BENCH_NO_LOG") != nullptr;
     openEventLog(gState.dataFolder);
+    setStatus(Downloading, L"Downloading...");  // as in the launcher: the per-file texts are not logged
     double t0 = now();
     int ok = 0;
     for (ManifestEntry& e : gState.manifestEntries) {

@@ -18,11 +18,23 @@ namespace {
 
 thread_local char tThreadName[24] = "";
 
-std::mutex gSetupLock;  // the path and folders are set once, read by every thread after
-std::wstring gLogPath, gOldLogPath;
-PrivateFolders gPrivate;
+// Never destroyed: threads left running may log while the process ends.
+std::mutex& gSetupLock = *new std::mutex;  // the path and folders are set once, read by every thread after
+std::wstring& gLogPath = *new std::wstring;
+std::wstring& gOldLogPath = *new std::wstring;
+PrivateFolders& gPrivate = *new PrivateFolders;
 HANDLE gWriteMutex = nullptr;  // shared by every launcher that logs to this file
 std::atomic<bool> gOpen{false};
+
+// Shared by every launcher that logs to this file, like the mutex: how often
+// the log was moved aside. A handle kept open follows the file it opened to
+// launcher.1.log, so it is opened again when another launcher rotated.
+struct SharedLogState {
+    volatile LONG rotations;
+};
+SharedLogState* gShared = nullptr;
+KernelHandle& gFile = *new KernelHandle;  // under the mutex
+LONG gFileRotation = -1;       // the rotation gFile was opened at
 
 }  // namespace
 
@@ -46,16 +58,16 @@ std::string environmentFolder(const wchar_t* name) {
     return folder.size() > 3 ? logUtf8(folder) : std::string();  // never a bare drive
 }
 
-// One mutex per log file: its name is the path's, folded to what a kernel
-// object's name may hold.
-std::wstring mutexName(const std::wstring& path) {
+// One mutex and one shared record per log file: their names are the
+// path's, folded to what a kernel object's name may hold.
+std::wstring objectName(const wchar_t* kind, const std::wstring& path) {
     uint64_t hash = 1469598103934665603ULL;
     for (wchar_t c : path) {
         const wchar_t lower = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
         hash = (hash ^ static_cast<uint64_t>(lower)) * 1099511628211ULL;
     }
     wchar_t name[64];
-    _snwprintf_s(name, _TRUNCATE, L"Local\\TVLLauncherLog-%016llx", static_cast<unsigned long long>(hash));
+    _snwprintf_s(name, _TRUNCATE, L"Local\\TVLLauncherLog%ls-%016llx", kind, static_cast<unsigned long long>(hash));
     return name;
 }
 
@@ -70,21 +82,30 @@ KernelHandle openForAppend(const std::wstring& path) {
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// The file is opened for each line: another launcher may have moved it
-// aside since, and a handle kept open would follow it to launcher.1.log.
+// Under the mutex: the handle of launcher.log as it is now.
+HANDLE currentFile() {
+    const LONG rotation = gShared ? gShared->rotations : 0;
+    if (!gShared || !gFile || rotation != gFileRotation) {
+        gFile = openForAppend(gLogPath);
+        gFileRotation = rotation;
+    }
+    return gFile.get();
+}
+
 void appendWhole(const std::string& line) {
     const DWORD waited = ::WaitForSingleObject(gWriteMutex, 5000);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return;  // a writer that died still hands it on
-    KernelHandle file = openForAppend(gLogPath);
+    HANDLE file = currentFile();
     LARGE_INTEGER size{};
-    if (file && ::GetFileSizeEx(file.get(), &size) && logWantsRotation(size.QuadPart, line.size())) {
-        file.reset();
+    if (file && ::GetFileSizeEx(file, &size) && logWantsRotation(size.QuadPart, line.size())) {
+        gFile.reset();
         ::MoveFileExW(gLogPath.c_str(), gOldLogPath.c_str(), MOVEFILE_REPLACE_EXISTING);
-        file = openForAppend(gLogPath);
+        if (gShared) ::InterlockedIncrement(&gShared->rotations);
+        file = currentFile();
     }
     DWORD written = 0;
     // One write: a kill loses the line whole or not at all.
-    if (file) ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    if (file) ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     ::ReleaseMutex(gWriteMutex);
 }
 
@@ -102,7 +123,11 @@ void openEventLog(const wchar_t* dataFolder) {
         const std::string folder = environmentFolder(variable);
         if (!folder.empty()) gPrivate.emplace_back(folder, standIn);
     }
-    gWriteMutex = ::CreateMutexW(nullptr, FALSE, mutexName(gLogPath).c_str());
+    gWriteMutex = ::CreateMutexW(nullptr, FALSE, objectName(L"Lock", gLogPath).c_str());
+    // Without the shared record each line opens the file again: slower, as safe.
+    HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedLogState),
+                                          objectName(L"State", gLogPath).c_str());
+    if (mapping) gShared = static_cast<SharedLogState*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(SharedLogState)));
     gOpen = gWriteMutex != nullptr;
 }
 

@@ -36,8 +36,11 @@ struct RequestNote {
     std::atomic<bool> connected{false};  // a connection was opened for it
 };
 
-std::mutex gNotesLock;
-std::unordered_map<uint64_t, std::shared_ptr<RequestNote>> gNotes;
+// Never destroyed: threads left running may still finish a request while
+// the process ends.
+std::mutex& gNotesLock = *new std::mutex;
+std::unordered_map<uint64_t, std::shared_ptr<RequestNote>>& gNotes =
+    *new std::unordered_map<uint64_t, std::shared_ptr<RequestNote>>;
 std::atomic<uint64_t> gNextNoteId{1};
 
 std::shared_ptr<RequestNote> noteOf(uint64_t id) {
