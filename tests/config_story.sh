@@ -3,7 +3,8 @@
 # program, saved as UTF-16 by PowerShell, garbled, or carrying another key
 # than the one built into the exe. An ini that cannot be trusted must stop
 # the launcher with a clear LocalError, before it asks any server for
-# anything or touches any file; it never falls back to the defaults.
+# anything or touches any file but its log, which says why; it never falls
+# back to the defaults.
 #   config_story.sh BUILD_DIR SERVER_STATE_DIR SERVER_ADDRESS
 source "$(dirname "$0")/support/story_env.sh" "config story" no-display "$@"
 
@@ -22,7 +23,8 @@ data="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL"
 wine_run="$here/../scripts/wine-run.sh"
 headless() { "$wine_run" "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 60 | tr -d '\r'; }
 requests() { cat "$root/requests.log" 2>/dev/null | wc -l; }
-files_now() { find "$data" -printf '%p %s %T@\n' 2>/dev/null | sort; }
+# The log is the one file a refused configuration writes: it says why.
+files_now() { find "$data" -not -name 'launcher*.log' -printf '%p %s %T@\n' 2>/dev/null | sort; }
 holder_pid=""
 trap 'kill ${holder_pid:-} 2>/dev/null || true' EXIT
 
@@ -35,6 +37,7 @@ refused() {
     grep -qF "LocalError: $2" <<<"$out" || fail "$1: no '$2' in: $out"
     [ "$(requests)" = "$before" ] || fail "$1: a server was asked: $(tail -1 "$root/requests.log")"
     [ "$(files_now)" = "$files" ] || fail "$1: files of the data folder changed"
+    tail -3 "$data/launcher.log" | grep -qF "TVLLauncher.ini: $2" || fail "$1: the log does not say why: $(tail -3 "$data/launcher.log")"
     echo "$1: refused"
 }
 # hold MS: another program opens the ini with no sharing and keeps it MS ms.

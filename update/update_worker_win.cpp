@@ -74,6 +74,8 @@ constexpr double kGiB = 1073741824.0;
 // after `pauses` pauses unless it is kNoTimeout. A press that came before the
 // wait ends it at once. Clears the flag either way.
 void waitForRetry(int pauses) {
+    if (pauses == kNoTimeout) logEvent("waiting for the player's Retry");
+    else logEvent("retrying by itself in %d s, or at the player's Retry", pauses * static_cast<int>(kRetryPollMs) / 1000);
     for (int paused = 0; !gState.retryRequested && (pauses == kNoTimeout || paused < pauses); ++paused)
         waitMs(kRetryPollMs);
     gState.retryRequested = 0;
@@ -298,6 +300,11 @@ bool readServerRelease() {
     if (keyed() && !acceptSignedRelease(status)) return false;
     gUsingRelease = keyed() || acceptUncheckedRelease(status);
     gFilesAsObjects = gUsingRelease;
+    if (!gUsingRelease && gReleaseBytes && status != 200)
+        logEvent("no release in use (/launcher/release answered %lu): the manifest at its fixed address",
+                 static_cast<unsigned long>(status));
+    else if (!gUsingRelease)
+        logEvent("no release in use (/launcher/release unusable or unanswered): the manifest at its fixed address");
     if (gUsingRelease) return readReleaseMirrors();
     useMirrors({});
     return true;
