@@ -98,8 +98,8 @@ std::string windowsVersion() {
 
 void logStart() {
     openEventLog(gState.dataFolder);
-    logEvent("TVL UE4 Launcher version %d on %s", static_cast<int>(kLauncherVersion), windowsVersion().c_str());
-    logEvent("server %s, manifest key %s, game folder %s", logUtf8(gState.serverHost).c_str(),
+    logStartEvent("TVL UE4 Launcher version %d on %s", static_cast<int>(kLauncherVersion), windowsVersion().c_str());
+    logStartEvent("server %s, manifest key %s, game folder %s", logUtf8(gState.serverHost).c_str(),
              gState.manifestKey.state == kManifestKeyValid       ? "set"
              : gState.manifestKey.state == kManifestKeyMalformed ? "malformed"
                                                                  : "none",

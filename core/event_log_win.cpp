@@ -23,6 +23,9 @@ std::mutex& gSetupLock = *new std::mutex;  // the path and folders are set once,
 std::wstring& gLogPath = *new std::wstring;
 std::wstring& gOldLogPath = *new std::wstring;
 PrivateFolders& gPrivate = *new PrivateFolders;
+// This run's start lines (version, Windows, host), written again at the top
+// of each file this launcher starts, so a log of a long run still says them.
+std::vector<std::string>& gPreamble = *new std::vector<std::string>;
 HANDLE gWriteMutex = nullptr;  // shared by every launcher that logs to this file
 std::atomic<bool> gOpen{false};
 
@@ -97,15 +100,19 @@ void appendWhole(const std::string& line) {
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return;  // a writer that died still hands it on
     HANDLE file = currentFile();
     LARGE_INTEGER size{};
+    std::string lines;
     if (file && ::GetFileSizeEx(file, &size) && logWantsRotation(size.QuadPart, line.size())) {
         gFile.reset();
         ::MoveFileExW(gLogPath.c_str(), gOldLogPath.c_str(), MOVEFILE_REPLACE_EXISTING);
         if (gShared) ::InterlockedIncrement(&gShared->rotations);
         file = currentFile();
+        std::lock_guard<std::mutex> hold(gSetupLock);
+        for (const std::string& text : gPreamble) lines += formatLogLine(timeNow(), "log", "at this run's start: " + text);
     }
+    lines += line;
     DWORD written = 0;
-    // One write: a kill loses the line whole or not at all.
-    if (file) ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    // One write: a kill loses the lines whole or not at all.
+    if (file) ::WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
     ::ReleaseMutex(gWriteMutex);
 }
 
@@ -138,18 +145,50 @@ std::wstring eventLogPath() {
 
 void setLogThread(const char* name) { std::snprintf(tThreadName, sizeof tThreadName, "%s", name); }
 
-void logEvent(const char* format, ...) {
-    if (gLogOff || (!gOpen && !gLogEcho)) return;
-    char text[kLogTextLimit + 1];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (n < 0) return;
-    const std::string line = formatLogLine(timeNow(), tThreadName, withoutPrivate(text, gPrivate));
+namespace {
+
+void logText(const std::string& text) {
+    const std::string line = formatLogLine(timeNow(), tThreadName, text);
     if (gOpen) appendWhole(line);
     if (gLogEcho) {
         std::fwrite(line.data(), 1, line.size(), stderr);
         std::fflush(stderr);
     }
+}
+
+// An event's text, without what must not be written; false when it would not format.
+bool eventText(const char* format, va_list args, std::string* clean) {
+    char text[kLogTextLimit + 1];
+    if (std::vsnprintf(text, sizeof text, format, args) < 0) return false;
+    *clean = withoutPrivate(text, gPrivate);
+    return true;
+}
+
+bool logging() { return !gLogOff && (gOpen || gLogEcho); }
+
+}  // namespace
+
+void logEvent(const char* format, ...) {
+    if (!logging()) return;
+    std::string clean;
+    va_list args;
+    va_start(args, format);
+    const bool ok = eventText(format, args, &clean);
+    va_end(args);
+    if (ok) logText(clean);
+}
+
+void logStartEvent(const char* format, ...) {
+    if (!logging()) return;
+    std::string clean;
+    va_list args;
+    va_start(args, format);
+    const bool ok = eventText(format, args, &clean);
+    va_end(args);
+    if (!ok) return;
+    {
+        std::lock_guard<std::mutex> hold(gSetupLock);
+        gPreamble.push_back(clean);
+    }
+    logText(clean);
 }

@@ -23,6 +23,10 @@ void setLogThread(const char* name);
 void logEvent(const char* format, ...);
 std::string logUtf8(const std::wstring& text);
 
+// The same for the run's start lines: each file this launcher starts by
+// rotating opens with them again.
+void logStartEvent(const char* format, ...);
+
 // TVLHeadless --log: every line goes to standard error too.
 extern std::atomic<bool> gLogEcho;
 // The benchmark's baseline: nothing is formatted or written.

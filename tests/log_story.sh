@@ -153,7 +153,8 @@ echo "--- under load: 10,000 cycles' worth rotate at 2 MiB; two writers and a ki
 logs="$state/logs"
 rm -rf "$logs" && mkdir -p "$logs"
 writer() { "$repo/scripts/wine-run.sh" "$prefix" "$build/log_writer.exe" "$(winepath -w "$logs" 2>/dev/null)" "$@"; }
-whole='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z worker: [A-Z] [0-9]+: GET /launcher/info .* reused connection$'
+stamp='^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z'
+whole="$stamp (worker: [A-Z] [0-9]+: GET /launcher/info .* reused connection|worker: log_writer [A-Z] started|log: at this run's start: log_writer [A-Z] started)\$"
 only_whole() {
     local bad
     bad=$(cat "$logs"/launcher*.log | grep -cvE "$whole" || true)
@@ -170,6 +171,9 @@ only_whole "one writer"
 [ "$(numbers A | tail -1)" = 10000 ] || fail "the last line is not the newest"
 in_order() { numbers "$1" | awk 'NR > 1 && $1 != prev + 1 { bad = 1 } { prev = $1 } END { exit bad }'; }
 in_order A || fail "lines lost or out of order"
+# Each file the writer started opens with its start line again.
+head -1 "$logs/launcher.log" | grep -q "log: at this run's start: log_writer A started$" ||
+    fail "the new file does not open with the run's start: $(head -1 "$logs/launcher.log")"
 echo "kept $(numbers A | wc -l) of 10000 lines in $(($(stat -c %s "$logs/launcher.log") + $(stat -c %s "$logs/launcher.1.log"))) bytes"
 rm -f "$logs"/launcher*.log
 # K writes without end; B and C start beside it, and K is killed while all

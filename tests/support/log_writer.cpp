@@ -20,6 +20,7 @@ int wmain(int argc, wchar_t** argv) {
     openEventLog(gState.dataFolder);
     setLogThread("worker");
     const std::string tag = logUtf8(argv[2]);
+    logStartEvent("log_writer %s started", tag.c_str());
     const long count = std::wcstol(argv[3], nullptr, 10);
     for (long n = 1; n <= count; ++n)
         logEvent("%s %ld: GET /launcher/info from launcher.tervalon.net: 200, 312 bytes in 4 ms, reused connection; "
