@@ -156,39 +156,32 @@ void logText(const std::string& text) {
     }
 }
 
-// An event's text, without what must not be written; false when it would not format.
-bool eventText(const char* format, va_list args, std::string* clean) {
+// One event from its format; a start line is also kept for the top of
+// every file this run starts.
+void logFormatted(bool startLine, const char* format, va_list args) {
+    if (gLogOff || (!gOpen && !gLogEcho)) return;
     char text[kLogTextLimit + 1];
-    if (std::vsnprintf(text, sizeof text, format, args) < 0) return false;
-    *clean = withoutPrivate(text, gPrivate);
-    return true;
-}
-
-bool logging() { return !gLogOff && (gOpen || gLogEcho); }
-
-}  // namespace
-
-void logEvent(const char* format, ...) {
-    if (!logging()) return;
-    std::string clean;
-    va_list args;
-    va_start(args, format);
-    const bool ok = eventText(format, args, &clean);
-    va_end(args);
-    if (ok) logText(clean);
-}
-
-void logStartEvent(const char* format, ...) {
-    if (!logging()) return;
-    std::string clean;
-    va_list args;
-    va_start(args, format);
-    const bool ok = eventText(format, args, &clean);
-    va_end(args);
-    if (!ok) return;
-    {
+    if (std::vsnprintf(text, sizeof text, format, args) < 0) return;
+    const std::string clean = withoutPrivate(text, gPrivate);
+    if (startLine) {
         std::lock_guard<std::mutex> hold(gSetupLock);
         gPreamble.push_back(clean);
     }
     logText(clean);
+}
+
+}  // namespace
+
+void logEvent(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    logFormatted(false, format, args);
+    va_end(args);
+}
+
+void logStartEvent(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    logFormatted(true, format, args);
+    va_end(args);
 }

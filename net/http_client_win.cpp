@@ -208,7 +208,8 @@ bool targetOf(const wchar_t* address, RequestTarget* t) {
     return t->port != 0;
 }
 
-// The Content-Length of an answer, -1 without one.
+// The Content-Length of an answer by its leading digits, at most INT64_MAX;
+// -1 without one.
 int64_t announcedLength(HINTERNET request) {
     wchar_t text[32];
     DWORD size = sizeof text;
@@ -216,8 +217,8 @@ int64_t announcedLength(HINTERNET request) {
                                WINHTTP_NO_HEADER_INDEX))
         return -1;
     int64_t length = 0;
-    for (const wchar_t* c = text; *c; ++c) {
-        if (*c < L'0' || *c > L'9' || length > (INT64_MAX - 9) / 10) return -1;
+    for (const wchar_t* c = text; *c >= L'0' && *c <= L'9'; ++c) {
+        if (length > (INT64_MAX - 9) / 10) return INT64_MAX;
         length = length * 10 + (*c - L'0');
     }
     return length;
@@ -368,15 +369,7 @@ namespace {
 // the slow-retrieval rule alone holds for it. Without a length, its first
 // kSmallDocumentBytes must come within the limit.
 bool announcedLarge(HINTERNET request) {
-    uint64_t length = 0;
-    wchar_t text[32];
-    DWORD size = sizeof text;
-    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                               WINHTTP_NO_HEADER_INDEX))
-        return false;
-    for (const wchar_t* c = text; *c >= L'0' && *c <= L'9' && length <= kSmallDocumentBytes; ++c)
-        length = length * 10 + static_cast<uint64_t>(*c - L'0');
-    return length > kSmallDocumentBytes;
+    return announcedLength(request) > static_cast<int64_t>(kSmallDocumentBytes);
 }
 
 }  // namespace

@@ -87,8 +87,12 @@ int64_t fastestOtherRate(int source) {
     return fastest;
 }
 
+std::wstring sourceOrigin(int source) {
+    return source == 0 ? L"https://" + std::wstring(gState.serverHost) : sourceName(source);
+}
+
 void reportSourceMove(int to, const std::wstring& reason) {
-    const std::wstring name = to == 0 ? L"https://" + std::wstring(gState.serverHost) : sourceName(to);
+    const std::wstring name = sourceOrigin(to);
     logEvent("moved to %s: %s", logUtf8(name).c_str(), logUtf8(reason).c_str());
     if (!gSourceObserver) return;
     gSourceObserver((name + L": " + reason).c_str());

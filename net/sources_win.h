@@ -22,6 +22,8 @@ std::wstring sourceAddress(int source, const std::wstring& path);
 // How a source is named in what TVLHeadless prints: "the host" or the
 // mirror's address.
 std::wstring sourceName(int source);
+// The same, with the host as "https://<host>" rather than "the host".
+std::wstring sourceOrigin(int source);
 
 // chooseSource and noteSourceFault over this run's sources, now.
 int chooseObjectSource(const std::string& object, const std::vector<int>& tried);

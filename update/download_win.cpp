@@ -468,8 +468,8 @@ bool downloadEntry(ManifestEntry& entry) {
         int source = sources > 1 ? chooseObjectSource(object, tried) : 0;
         if (source < 0) source = 0;
         if (attempt(entry, source)) return true;
-        const std::wstring from = source == 0 ? L"https://" + std::wstring(gState.serverHost) : sourceName(source);
-        logEvent("%s from %s, attempt %d: %s", entry.path, logUtf8(from).c_str(), attemptNo, attemptFailure().c_str());
+        logEvent("%s from %s, attempt %d: %s", entry.path, logUtf8(sourceOrigin(source)).c_str(), attemptNo,
+                 attemptFailure().c_str());
         countDone(-tEntryBytes);
         if (sources > 1) noteObjectFault(source, object, tFault);
         if (tFault != kFaultNone) {
