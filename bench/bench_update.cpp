@@ -3,12 +3,14 @@
 //
 //   bench_update hash <file>
 //   bench_update cached-check <folder> <files>
+//   bench_update cache-load <folder> <rows>      files.cache of that many rows loaded and indexed
 //   bench_update download <host> <relative path> <size> <sha1> <game folder>
 //   bench_update bare-read <host> <relative path> [buffer KiB]
 //   bench_update install <host> <game folder>      every file of the server's manifest
 //   bench_update requests <host>                   the same files' bodies, into memory only
 //   bench_update scan <map> <file> <sha1> <size>   the installed copy scanned against a block map
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "core/launcher_state.h"
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
+#include "files/file_cache.h"
 #include "files/file_check.h"
 #include "files/manifest_paths.h"
 #include "files/sha1_win.h"
@@ -72,6 +75,7 @@ int benchCachedCheck(const char* folder, int count) {
         std::fclose(f);
         e.size = static_cast<int64_t>(content.size());
         sha1OfFile(local, e.sha1, false);
+        noteInstalled(e);
         gState.manifestEntries.push_back(e);
     }
     saveFileCache();
@@ -83,13 +87,52 @@ int benchCachedCheck(const char* folder, int count) {
     }
     double t0 = now();
     int read = 0;
+    const FileCacheIndex rows = indexCacheRows(gState.fileCache);
     for (ManifestEntry& e : gState.manifestEntries) {
-        checkEntry(e);
+        checkEntry(e, rows);
         read += e.needsUpdate;
     }
     double seconds = now() - t0;
     for (HANDLE h : locks) ::CloseHandle(h);
     std::printf("check_files %d\ncheck_seconds %.3f\ncheck_files_read %d\n", count, seconds, read);
+    return 0;
+}
+
+size_t privateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                           sizeof counters);
+    return counters.PrivateUsage;
+}
+
+// A files.cache of `count` rows with paths as long as a real game's, loaded
+// and indexed as a start does; the baseline is reading its lines alone.
+int benchCacheLoad(const char* folder, int count) {
+    std::wstring root = widen(folder);
+    wcscpy(gState.dataFolder, root.c_str());
+    ::CreateDirectoryW(gState.dataFolder, nullptr);
+    FILE* f = ::_wfopen((root + L"\\files.cache").c_str(), L"w");
+    if (!f) return 1;
+    for (int i = 0; i < count; ++i)
+        std::fprintf(f, "%040x|%d|%lld|Tervalon/Content/Paks/Chunks/Shared/Materials/asset_%06d.uasset\n", i, i,
+                     133000000000000000LL + i, i);
+    std::fclose(f);
+    double t0 = now();
+    f = ::_wfopen((root + L"\\files.cache").c_str(), L"r");
+    char line[kFileCacheLineBytes];
+    size_t lines = 0;
+    while (std::fgets(line, sizeof line, f)) ++lines;
+    std::fclose(f);
+    const double baseline = now() - t0;
+    const size_t before = privateBytes();
+    t0 = now();
+    loadFileCache();
+    const FileCacheIndex rows = indexCacheRows(gState.fileCache);
+    const double seconds = now() - t0;
+    const size_t bytes = privateBytes() - before;
+    std::printf("cache_rows %zu\ncache_lines %zu\ncache_index %zu\ncache_load_seconds %.3f\ncache_read_seconds %.3f\n"
+                "cache_bytes_per_row %zu\n",
+                gState.fileCache.size(), lines, rows.size(), seconds, baseline, bytes / (count ? count : 1));
     return 0;
 }
 
@@ -210,6 +253,7 @@ int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hash" && argc == 3) return benchHash(argv[2]);
     if (mode == "cached-check" && argc == 4) return benchCachedCheck(argv[2], std::atoi(argv[3]));
+    if (mode == "cache-load" && argc == 4) return benchCacheLoad(argv[2], std::atoi(argv[3]));
     if (mode == "download" && argc == 7)
         return benchDownload(argv[2], argv[3], std::atoll(argv[4]), argv[5], argv[6]);
     if (mode == "bare-read" && (argc == 4 || argc == 5))

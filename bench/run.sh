@@ -37,6 +37,13 @@ out=$(run cached-check "$(winpath "$work/cache")" 2000)
 echo "wall $(echo "$out" | field check_seconds)s for $(echo "$out" | field check_files) files," \
      "files read: $(echo "$out" | field check_files_read) (targets 0.25 s, 0 files)"
 
+echo "== files.cache of 100,000 rows, loaded and indexed at start"
+rm -rf "$work/cache"
+out=$(run cache-load "$(winpath "$work/cache")" 100000)
+echo "$(echo "$out" | field cache_rows) of 100000 rows, $(echo "$out" | field cache_index) indexed;" \
+     "load $(echo "$out" | field cache_load_seconds)s, $(ratio "$(echo "$out" | field cache_read_seconds)" "$(echo "$out" | field cache_load_seconds)") x reading its lines alone;" \
+     "$(echo "$out" | field cache_bytes_per_row) bytes per row"
+
 echo "== download of ${mib} MiB from the test server, best of 3 each"
 curls=() bares=() dls=()
 for _ in 1 2 3; do

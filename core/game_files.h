@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct ManifestEntry {
     char path[400];  // UTF-8, "/" separators, at most 399 bytes
@@ -10,10 +11,17 @@ struct ManifestEntry {
     char sha1[41];  // expected as 40 lowercase hex digits
     int32_t needsUpdate;
     char mapSha256[65];  // the SHA-256 of its block map as 64 lowercase hex digits, or empty: none named
+    // The size and last-write time the file had when it was judged current
+    // (hashed, matched to a cache row, or moved into place). A cache row is
+    // written only while the file still has them: a file rewritten after its
+    // check must be hashed again, not vouched for.
+    int32_t judgedFactsKnown;
+    int64_t judgedSize;
+    int64_t judgedMtime;
 };
 
 struct FileCacheEntry {
-    char path[400];  // the manifest's path, byte for byte
+    std::string path;  // the manifest's path, byte for byte (at most 399 bytes)
     int64_t size;
     int64_t mtime;   // FILETIME as one 64-bit count
     char sha1[41];   // lowercase hex

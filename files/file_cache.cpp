@@ -1,6 +1,7 @@
 #include "files/file_cache.h"
 
 #include <cstring>
+#include <utility>
 
 #include "core/decimal_scan.h"
 
@@ -25,11 +26,16 @@ bool parseCacheLine(const char* line, size_t length, FileCacheEntry& row) {
         !expect(line, length, &p, '|') || !scanInt64(line, length, &p, &r.mtime) || !expect(line, length, &p, '|'))
         return false;
     size_t n = 0;
-    while (n < 399 && p + n < length && line[p + n] != '\r' && line[p + n] != '\n' && line[p + n] != 0) {
-        r.path[n] = line[p + n];
-        ++n;
-    }
+    while (n < 399 && p + n < length && line[p + n] != '\r' && line[p + n] != '\n' && line[p + n] != 0) ++n;
     if (n == 0) return false;
-    row = r;
+    r.path.assign(line + p, n);
+    row = std::move(r);
     return true;
+}
+
+FileCacheIndex indexCacheRows(const std::vector<FileCacheEntry>& rows) {
+    FileCacheIndex index;
+    index.reserve(rows.size());
+    for (const FileCacheEntry& row : rows) index.emplace(row.path, &row);  // the first row of a path wins
+    return index;
 }

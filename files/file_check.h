@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "files/file_cache.h"
 #include "files/manifest_paths.h"
 
-// Reads "files.cache" from dataFolder into gState.fileCache (at most 4,096
-// rows); no file leaves the table empty.
+// Reads "files.cache" from dataFolder into gState.fileCache, every row of
+// it; no file leaves the table empty.
 void loadFileCache();
 
 // The same rows, for a thread other than the worker's.
@@ -20,13 +21,18 @@ std::vector<FileCacheEntry> readFileCacheRows();
 // when there is no such file.
 bool installedFileFacts(const std::wstring& gameFolder, const ManifestEntry& entry, int64_t* size, int64_t* mtime);
 
-// Rewrites "files.cache" from the manifest entries that are current, with
-// each file's size and last-write time as they are now on disk. Written to a
+// Rewrites "files.cache" from the manifest entries that are current and
+// still have the size and last-write time they had when judged. Written to a
 // temporary name and renamed, so a crash never leaves half a cache.
 void saveFileCache();
 
-// Sets entry.needsUpdate: 0 when the local file is current, 1 otherwise.
-void checkEntry(ManifestEntry& entry);
+// Sets entry.needsUpdate: 0 when the local file is current, 1 otherwise,
+// by its row in `rows` where size and last-write time match, else by hash.
+void checkEntry(ManifestEntry& entry, const FileCacheIndex& rows);
+
+// The file was just verified and moved into place: current, with the size
+// and last-write time it has now.
+void noteInstalled(ManifestEntry& entry);
 
 // The same by hashing alone: the cache's rows are not asked, so a file
 // damaged with its size and last-write time kept is found.

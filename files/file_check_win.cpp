@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "core/launcher_state.h"
 #include "files/file_cache.h"
@@ -30,11 +31,30 @@ bool readFacts(const wchar_t* path, FileFacts* facts) {
     return true;
 }
 
-const FileCacheEntry* findCacheRow(const ManifestEntry& entry, const FileFacts& facts) {
-    for (const FileCacheEntry& row : gState.fileCache)
-        if (row.size == facts.size && row.mtime == facts.mtime && std::strcmp(row.path, entry.path) == 0)
-            return &row;
-    return nullptr;
+const FileCacheEntry* findCacheRow(const FileCacheIndex& rows, const ManifestEntry& entry, const FileFacts& facts) {
+    const auto found = rows.find(entry.path);
+    if (found == rows.end()) return nullptr;
+    const FileCacheEntry* row = found->second;
+    return row->size == facts.size && row->mtime == facts.mtime ? row : nullptr;
+}
+
+void judged(ManifestEntry& entry, bool current, const FileFacts& facts) {
+    entry.needsUpdate = current ? 0 : 1;
+    entry.judgedFactsKnown = current ? 1 : 0;
+    entry.judgedSize = facts.size;
+    entry.judgedMtime = facts.mtime;
+}
+
+// Hashes the file and judges it, vouching only for the size and time it had
+// both before and after the hash: a file written meanwhile is judged by the
+// hash but gets no cache row.
+void judgeByHash(ManifestEntry& entry, const wchar_t* local, const FileFacts& before, bool reportProgress) {
+    char sha1[41];
+    FileFacts after;
+    if (!sha1OfFile(local, sha1, reportProgress)) return;
+    judged(entry, std::strcmp(sha1, entry.sha1) == 0, before);
+    if (!readFacts(local, &after) || after.size != before.size || after.mtime != before.mtime)
+        entry.judgedFactsKnown = 0;
 }
 
 }  // namespace
@@ -45,16 +65,15 @@ std::vector<FileCacheEntry> readFileCacheRows() {
     if (!cachePath(path, L"")) return rows;
     FILE* f = ::_wfopen(path, L"r");
     if (!f) return rows;
-    try {
-        rows.reserve(kFileCacheRows);
-    } catch (const std::bad_alloc&) {
-        std::fclose(f);
-        return rows;  // no table: every file of the right size gets hashed
-    }
     char line[kFileCacheLineBytes];
     FileCacheEntry row;
-    while (rows.size() < kFileCacheRows && std::fgets(line, sizeof line, f))
-        if (parseCacheLine(line, std::strlen(line), row)) rows.push_back(row);
+    try {
+        while (std::fgets(line, sizeof line, f))
+            if (parseCacheLine(line, std::strlen(line), row)) rows.push_back(std::move(row));
+    } catch (const std::bad_alloc&) {
+        rows.clear();  // no table: every file of the right size gets hashed
+        rows.shrink_to_fit();
+    }
     std::fclose(f);
     return rows;
 }
@@ -79,8 +98,9 @@ void saveFileCache() {
     for (const ManifestEntry& entry : gState.manifestEntries) {
         wchar_t local[kFilePathUnits];
         FileFacts facts;
-        if (entry.needsUpdate || !entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) ||
-            !readFacts(local, &facts))
+        if (entry.needsUpdate || !entry.judgedFactsKnown ||
+            !entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts) ||
+            facts.size != entry.judgedSize || facts.mtime != entry.judgedMtime)
             continue;
         if (std::fprintf(f, "%s|%lld|%lld|%s\n", entry.sha1, static_cast<long long>(facts.size),
                          static_cast<long long>(facts.mtime), entry.path) < 0)
@@ -91,27 +111,36 @@ void saveFileCache() {
     if (!written || !::MoveFileExW(temp, path, MOVEFILE_REPLACE_EXISTING)) ::DeleteFileW(temp);
 }
 
-void verifyEntry(ManifestEntry& entry) {
-    entry.needsUpdate = 1;
+void noteInstalled(ManifestEntry& entry) {
     wchar_t local[kFilePathUnits];
     FileFacts facts;
-    char sha1[41];
-    if (!entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts) ||
-        facts.size != entry.size || !sha1OfFile(local, sha1, false))
-        return;
-    entry.needsUpdate = std::strcmp(sha1, entry.sha1) == 0 ? 0 : 1;
+    const bool known = entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) && readFacts(local, &facts) &&
+                       facts.size == entry.size;
+    judged(entry, true, known ? facts : FileFacts{});
+    entry.judgedFactsKnown = known ? 1 : 0;
 }
 
-void checkEntry(ManifestEntry& entry) {
+void verifyEntry(ManifestEntry& entry) {
     entry.needsUpdate = 1;
+    entry.judgedFactsKnown = 0;
+    wchar_t local[kFilePathUnits];
+    FileFacts facts;
+    if (!entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts) ||
+        facts.size != entry.size)
+        return;
+    judgeByHash(entry, local, facts, false);
+}
+
+void checkEntry(ManifestEntry& entry, const FileCacheIndex& rows) {
+    entry.needsUpdate = 1;
+    entry.judgedFactsKnown = 0;
     wchar_t local[kFilePathUnits];
     FileFacts facts;
     if (!entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts)) return;
     if (facts.size != entry.size) return;
-    if (const FileCacheEntry* row = findCacheRow(entry, facts)) {
-        entry.needsUpdate = std::strcmp(row->sha1, entry.sha1) == 0 ? 0 : 1;
+    if (const FileCacheEntry* row = findCacheRow(rows, entry, facts)) {
+        judged(entry, std::strcmp(row->sha1, entry.sha1) == 0, facts);
         return;
     }
-    char sha1[41];
-    if (sha1OfFile(local, sha1, true)) entry.needsUpdate = std::strcmp(sha1, entry.sha1) == 0 ? 0 : 1;
+    judgeByHash(entry, local, facts, true);
 }

@@ -143,17 +143,6 @@ std::wstring localPath(const std::wstring& folder, const ManifestEntry& entry) {
     return entryLocalPath(folder.c_str(), entry, path, kFilePathUnits) ? std::wstring(path) : std::wstring();
 }
 
-// Is `path`, or a folder on its way down from `folder`, a link (a junction,
-// a symbolic link, any reparse point)? Such a link is the player's: nothing
-// is removed or copied through it, so no walk ever leaves the game folder.
-bool reachedThroughLink(const std::wstring& folder, const std::wstring& path) {
-    for (size_t i = folder.size() + 1; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != L'\\') continue;
-        const DWORD attributes = ::GetFileAttributesW(path.substr(0, i).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-    }
-    return false;
-}
 
 void createParents(const std::wstring& folder, const std::wstring& path) {
     for (size_t i = folder.size() + 1; i < path.size(); ++i)
@@ -260,9 +249,9 @@ std::vector<const ManifestEntry*> filesToCopy(const std::wstring& from, int64_t*
 std::vector<ManifestEntry> knownGameFiles() {
     std::vector<ManifestEntry> files = gState.manifestEntries;
     for (const FileCacheEntry& row : gState.fileCache) {
-        if (!manifestPathAllowed(row.path)) continue;
+        if (!manifestPathAllowed(row.path.c_str())) continue;
         ManifestEntry entry{};
-        std::memcpy(entry.path, row.path, sizeof entry.path);
+        std::strncpy(entry.path, row.path.c_str(), sizeof entry.path - 1);
         files.push_back(entry);
     }
     return files;
@@ -342,6 +331,18 @@ bool renameWhole(const std::wstring& from, const std::wstring& to) {
 }
 
 }  // namespace
+
+// Is `path`, or a folder on its way down from `folder`, a link (a junction,
+// a symbolic link, any reparse point)? Such a link is the player's: nothing
+// is removed or copied through it, so no walk ever leaves the game folder.
+bool reachedThroughLink(const std::wstring& folder, const std::wstring& path) {
+    for (size_t i = folder.size() + 1; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\') continue;
+        const DWORD attributes = ::GetFileAttributesW(path.substr(0, i).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    }
+    return false;
+}
 
 FolderOutcome moveGameFolder(const std::wstring& picked) {
     const std::wstring from = gState.gameFolder, to = absoluteFolder(picked);

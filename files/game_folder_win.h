@@ -5,6 +5,11 @@
 
 #include <string>
 
+// Does `path`, below `folder`, pass through a reparse point (a junction, a
+// symbolic link)? Nothing is read, copied or removed through one, so no walk
+// leaves the game folder.
+bool reachedThroughLink(const std::wstring& folder, const std::wstring& path);
+
 // What became of a move or an uninstall: done or not, and the status text
 // that says why not, or what was done.
 struct FolderOutcome {

@@ -1,12 +1,12 @@
 #include "files/offline_check.h"
 
+#include "files/file_cache.h"
+
 #include <cstring>
-#include <unordered_map>
 
 OfflineCheck checkFilesForOffline(const std::vector<ManifestEntry>& entries, const std::vector<FileCacheEntry>& rows,
                                   const FileFactsReader& factsOf) {
-    std::unordered_map<std::string, const FileCacheEntry*> rowOf;
-    for (const FileCacheEntry& row : rows) rowOf.emplace(row.path, &row);
+    const FileCacheIndex rowOf = indexCacheRows(rows);
     for (const ManifestEntry& entry : entries) {
         auto wrong = [&](OfflineProblem p) { return OfflineCheck{p, entry.path}; };
         int64_t size = 0, mtime = 0;

@@ -77,7 +77,7 @@ ManifestEntry entry(const char* path, int64_t size, const char* sha1) {
 
 FileCacheEntry row(const char* path, int64_t size, int64_t mtime, const char* sha1) {
     FileCacheEntry r{};
-    std::strcpy(r.path, path);
+    r.path = path;
     r.size = size;
     r.mtime = mtime;
     std::strcpy(r.sha1, sha1);

@@ -30,7 +30,7 @@ TEST_CASE("cache line reading") {
     for (const Case& c : cases) {
         CAPTURE(c.line);
         FileCacheEntry row{};
-        std::strcpy(row.path, "untouched");
+        row.path = "untouched";
         CHECK(parseCacheLine(c.line.data(), c.line.size(), row) == c.ok);
         if (c.ok) {
             CHECK(std::string(row.path) == c.path);
@@ -43,6 +43,6 @@ TEST_CASE("cache line reading") {
     FileCacheEntry row{};
     std::string longPath = h + "|1|2|" + std::string(450, 'p');
     REQUIRE(parseCacheLine(longPath.data(), longPath.size(), row));
-    CHECK(std::strlen(row.path) == 399);
+    CHECK(row.path.size() == 399);
     CHECK(std::string(row.sha1) == h);
 }

@@ -43,7 +43,7 @@ void installAndCache(const std::vector<std::pair<std::string, std::string>>& fil
     for (auto& [path, content] : files) {
         sandbox::writeFile(sandbox::gamePath(path), content);
         ManifestEntry e = sandbox::makeEntry(path, content);
-        e.needsUpdate = 0;
+        noteInstalled(e);
         gState.manifestEntries.push_back(e);
     }
     saveFileCache();
@@ -130,22 +130,22 @@ TEST_CASE("checkEntry: a cached row judges the file without reading it") {
 
     ManifestEntry a = sandbox::makeEntry("Content/a.pak", "alpha");
     ReadLock lock(sandbox::gamePath("Content/a.pak"));
-    checkEntry(a);
+    checkEntry(a, indexCacheRows(gState.fileCache));
     CHECK(a.needsUpdate == 0);
 
     SUBCASE("the server publishes a new hash: download without hashing first") {
         ManifestEntry changed = sandbox::makeEntry("Content/a.pak", "ALPHA");
-        checkEntry(changed);
+        checkEntry(changed, indexCacheRows(gState.fileCache));
         CHECK(changed.needsUpdate == 1);
     }
     SUBCASE("without a matching row the locked file cannot be judged current") {
         gState.fileCache.clear();
-        checkEntry(a);
+        checkEntry(a, indexCacheRows(gState.fileCache));
         CHECK(a.needsUpdate == 1);
     }
     SUBCASE("a row matches by path exactly, case included") {
         ManifestEntry upper = sandbox::makeEntry("content/a.pak", "alpha");
-        checkEntry(upper);  // no row, and on this file system the name finds the locked file
+        checkEntry(upper, indexCacheRows(gState.fileCache));  // no row, and on this file system the name finds the locked file
         CHECK(upper.needsUpdate == 1);
     }
 }
@@ -157,18 +157,18 @@ TEST_CASE("checkEntry: missing, wrong size, touched and replaced files") {
 
     ManifestEntry missing = sandbox::makeEntry("nothere.bin", "z");
     missing.needsUpdate = 0;
-    checkEntry(missing);
+    checkEntry(missing, indexCacheRows(gState.fileCache));
     CHECK(missing.needsUpdate == 1);
 
     ManifestEntry longer = sandbox::makeEntry("x.bin", "same content, longer");
-    checkEntry(longer);
+    checkEntry(longer, indexCacheRows(gState.fileCache));
     CHECK(longer.needsUpdate == 1);
 
     // Touched without a change: hashed again, still current, saved with the new time.
     std::wstring path = sandbox::gamePath("x.bin");
     touch(path, 10'000'000);
     ManifestEntry x = sandbox::makeEntry("x.bin", "same content");
-    checkEntry(x);
+    checkEntry(x, indexCacheRows(gState.fileCache));
     CHECK(x.needsUpdate == 0);
     gState.manifestEntries = {x};
     saveFileCache();
@@ -183,7 +183,7 @@ TEST_CASE("checkEntry: missing, wrong size, touched and replaced files") {
     // Changed content, new time: hashed, and found to differ.
     sandbox::writeFile(path, "SAME CONTENT");
     touch(path, 20'000'000);
-    checkEntry(x);
+    checkEntry(x, indexCacheRows(gState.fileCache));
     CHECK(x.needsUpdate == 1);
 }
 
@@ -195,9 +195,9 @@ TEST_CASE("files.cache: saved in text mode from current entries only, loaded bac
     ManifestEntry one = sandbox::makeEntry("dir/first file.bin", "1");
     ManifestEntry two = sandbox::makeEntry("two.bin", "22");
     ManifestEntry gone = sandbox::makeEntry("gone.bin", "333");
-    one.needsUpdate = 0;
+    noteInstalled(one);
     two.needsUpdate = 1;  // not current: never cached
-    gone.needsUpdate = 0;  // no file on disk: skipped
+    noteInstalled(gone);  // no file on disk: skipped
     gState.manifestEntries = {one, two, gone};
     saveFileCache();
 
@@ -214,24 +214,54 @@ TEST_CASE("files.cache: saved in text mode from current entries only, loaded bac
     CHECK(gState.fileCache[0].size == 1);
 }
 
-TEST_CASE("files.cache: more than 4,096 rows, malformed lines, both line ends") {
+TEST_CASE("files.cache: a game of 100,000 files, malformed lines, both line ends") {
     resetLauncherState();
     sandbox::useFolders("bigcache");
     const std::string hash(40, 'a');
     std::string text = "NOT A ROW\n" + std::string(40, 'A') + "|1|2|upper.bin\r\n" + hash + "|1|2|\n" +
                        std::string(700, 'x') + "\n";  // a long line arrives in two malformed pieces
-    for (int i = 0; i < 5000; ++i)
+    constexpr int kRows = 100000;
+    for (int i = 0; i < kRows; ++i)
         text += hash + "|" + std::to_string(i) + "|" + std::to_string(i * 10) + "|f" + std::to_string(i) +
                 (i % 2 ? "\r\n" : "\n");
     sandbox::writeFile(cacheFile(), text);
     loadFileCache();
-    REQUIRE(gState.fileCache.size() == kFileCacheRows);
-    CHECK(std::string(gState.fileCache[0].path) == "f0");
-    CHECK(std::string(gState.fileCache[1].path) == "f1");  // CR LF kept out of the path
-    CHECK(std::string(gState.fileCache[4095].path) == "f4095");
-    CHECK(gState.fileCache[4095].mtime == 40950);
+    REQUIRE(gState.fileCache.size() == kRows);
+    CHECK(gState.fileCache[0].path == "f0");
+    CHECK(gState.fileCache[1].path == "f1");  // CR LF kept out of the path
+    CHECK(gState.fileCache[kRows - 1].path == "f99999");
+    CHECK(gState.fileCache[kRows - 1].mtime == 999990);
+    const FileCacheIndex rows = indexCacheRows(gState.fileCache);
+    CHECK(rows.size() == kRows);
+    REQUIRE(rows.count("f54321"));
+    CHECK(rows.at("f54321")->size == 54321);
 
     ::DeleteFileW(cacheFile().c_str());
     loadFileCache();
     CHECK(gState.fileCache.empty());
+}
+
+TEST_CASE("files.cache never vouches for a file rewritten after it was judged") {
+    resetLauncherState();
+    sandbox::useFolders("rewritten");
+    installAndCache({{"Tervalon.exe", "the real game"}, {"data.pak", "data"}});
+    ManifestEntry exe = gState.manifestEntries[0];
+    gState.manifestEntries.clear();
+    checkEntry(exe, indexCacheRows(gState.fileCache));
+    REQUIRE(exe.needsUpdate == 0);
+
+    // Rewritten during the pass: same size, other bytes, a new time.
+    sandbox::writeFile(sandbox::gamePath("Tervalon.exe"), "THE FAKE GAME");
+    touch(sandbox::gamePath("Tervalon.exe"), 30'000'000);
+    ManifestEntry pak = sandbox::makeEntry("data.pak", "data");
+    checkEntry(pak, indexCacheRows(gState.fileCache));
+    gState.manifestEntries = {exe, pak};
+    saveFileCache();
+    loadFileCache();
+    REQUIRE(gState.fileCache.size() == 1);
+    CHECK(gState.fileCache[0].path == "data.pak");
+
+    // The next pass finds it and hashes it.
+    checkEntry(exe, indexCacheRows(gState.fileCache));
+    CHECK(exe.needsUpdate == 1);
 }

@@ -416,7 +416,7 @@ TEST_CASE("Uninstall from the menu: the game's files and folders go, the player'
     f.start();
     REQUIRE(f.reaches(Ready));
     FileCacheEntry retired{};  // the cache still knows what an older version installed
-    std::strcpy(retired.path, "Game/Old/retired.pak");
+    retired.path = "Game/Old/retired.pak";
     gState.fileCache.push_back(retired);
     gState.playerCommand = kCommandUninstall;
     REQUIRE(f.ended());

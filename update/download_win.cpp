@@ -20,6 +20,7 @@
 #include "delta/block_map.h"
 #include "delta/delta_win.h"
 #include "files/file_check.h"
+#include "files/game_folder_win.h"
 #include "files/manifest_paths.h"
 #include "files/sha1_win.h"
 #include "files/file_cache.h"
@@ -327,9 +328,11 @@ bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, Ke
         gWaiting.push_back({&entry, paths});
         return true;
     }
-    if (file && renameOpenFile(file.get(), paths.target)) return true;
+    const bool renamed = file && renameOpenFile(file.get(), paths.target);
     file.reset();
-    return moveIntoPlace(entry, paths);
+    if (!renamed && !moveIntoPlace(entry, paths)) return false;
+    noteInstalled(entry);
+    return true;
 }
 
 // Files whose delta ended in a file that failed its SHA-1 (a map that lied,
@@ -538,6 +541,21 @@ constexpr int64_t kSeedMinimum = 64 * 1024;
 bool fileAt(const wchar_t* path) { return fileSizeAt(path) > 0; }
 bool seedSized(const wchar_t* path) { return fileSizeAt(path) >= kSeedMinimum; }
 
+// A row of files.cache names what an older version installed. It is read as
+// a seed only by a path a manifest could hold, through no link out of the
+// game folder, and while the file is still what the row vouched for: the
+// file is the launcher's own, not whatever the row points at.
+bool retiredSeed(const FileCacheEntry& row, wchar_t* local) {
+    if (row.size < kSeedMinimum || !manifestPathAllowed(row.path.c_str()) || !localPathOf(row.path.c_str(), local))
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(local, GetFileExInfoStandard, &data)) return false;
+    const int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    const int64_t mtime = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime;
+    return size == row.size && mtime == row.mtime && !reachedThroughLink(gState.gameFolder, local);
+}
+
 // The large files to fetch are planned from every installed file they may
 // share bytes with: the installed copies of the files that change, and the
 // files the new manifest drops (a renamed pak, a patch pak folded into its
@@ -562,7 +580,7 @@ void prepareDeltas(std::vector<ManifestEntry>& entries) {
     std::unordered_set<std::string> listed;
     for (const ManifestEntry& entry : entries) listed.insert(entry.path);
     for (const FileCacheEntry& row : gState.fileCache)
-        if (!listed.count(row.path) && localPathOf(row.path, local) && seedSized(local)) seeds.push_back({local, row.path});
+        if (!listed.count(row.path) && retiredSeed(row, local)) seeds.push_back({local, row.path});
     if (!targets.empty() && !seeds.empty()) prepareSeeds(targets, seeds);
 }
 
@@ -570,7 +588,10 @@ void prepareDeltas(std::vector<ManifestEntry>& entries) {
 bool moveWaiting() {
     bool moved = true;
     for (Waiting& w : gWaiting) {
-        if (moveIntoPlace(*w.entry, w.paths)) continue;
+        if (moveIntoPlace(*w.entry, w.paths)) {
+            noteInstalled(*w.entry);
+            continue;
+        }
         w.entry->needsUpdate = 1;
         moved = false;
     }

@@ -442,8 +442,9 @@ Work verifyFiles() {
 Work checkFiles() {
     setStatus(Checking, kChecking);
     Work work;
+    const FileCacheIndex rows = indexCacheRows(gState.fileCache);
     for (ManifestEntry& entry : gState.manifestEntries) {
-        checkEntry(entry);
+        checkEntry(entry, rows);
         if (!entry.needsUpdate) continue;
         ++work.files;
         work.bytes += entry.size;

@@ -15,7 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
     FileCacheEntry row;
-    if (parseCacheLine(text, size, row) && (std::strlen(row.path) > 399 || std::strlen(row.sha1) > 40)) std::abort();
+    if (parseCacheLine(text, size, row) && (row.path.size() > 399 || std::strlen(row.sha1) > 40)) std::abort();
 
     wchar_t host[128];
     readServerLine(text, size, host, 128);
