@@ -43,6 +43,23 @@ bool usersAt(const std::string& text, size_t at) {
     return true;
 }
 
+// The bytes of a character some reader may break a line at, or 0: C0
+// controls and DEL, C1 controls (C2 80..C2 9F, U+0085 among them), and
+// U+2028/U+2029 (E2 80 A8, E2 80 A9).
+size_t lineBreakAt(const std::string& text, size_t i, size_t end) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7f) return 1;
+    const auto at = [&](size_t k) { return i + k < end ? static_cast<unsigned char>(text[i + k]) : 0; };
+    if (c == 0xc2 && at(1) >= 0x80 && at(1) <= 0x9f) return 2;
+    if (c == 0xe2 && at(1) == 0x80 && (at(2) == 0xa8 || at(2) == 0xa9)) return 3;
+    return 0;
+}
+
+// The account's name as a whole name between separators.
+bool accountNameAt(const std::string& text, size_t at, const std::string& name) {
+    return at > 0 && (text[at - 1] == '\\' || text[at - 1] == '/') && folderAt(text, at, name);
+}
+
 }  // namespace
 
 std::string formatLogLine(const LogTime& t, const char* thread, const std::string& text) {
@@ -54,14 +71,19 @@ std::string formatLogLine(const LogTime& t, const char* thread, const std::strin
     line += ": ";
     const size_t n = text.size() < kLogTextLimit ? text.size() : kLogTextLimit;
     for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        line.push_back(c < 0x20 || c == 0x7f ? ' ' : static_cast<char>(c));
+        const size_t breakBytes = lineBreakAt(text, i, n);
+        if (breakBytes) {
+            line.push_back(' ');
+            i += breakBytes - 1;
+            continue;
+        }
+        line.push_back(text[i]);
     }
     line.push_back('\n');
     return line;
 }
 
-std::string withoutPrivate(const std::string& text, const PrivateFolders& folders) {
+std::string withoutPrivate(const std::string& text, const PrivateFolders& folders, const std::string& accountName) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
@@ -79,6 +101,11 @@ std::string withoutPrivate(const std::string& text, const PrivateFolders& folder
             i += 17;
             continue;
         }
+        if (accountNameAt(text, i, accountName)) {
+            out += "<user>";
+            i += accountName.size();
+            continue;
+        }
         if (usersAt(text, i)) {
             // Some other profile's folder, or the profile named another way.
             out.append(text, i, 7);
@@ -93,7 +120,7 @@ std::string withoutPrivate(const std::string& text, const PrivateFolders& folder
 }
 
 bool logWantsRotation(int64_t logBytes, size_t lineBytes) {
-    return logBytes > 0 && logBytes + static_cast<int64_t>(lineBytes) > kLogFileLimit;
+    return logBytes > 0 && logBytes + static_cast<int64_t>(lineBytes + kLogNoteReserve) > kLogFileLimit;
 }
 
 namespace {

@@ -18,7 +18,9 @@ struct LogTime {
 };
 
 // "2026-12-08 14:02:35.123Z worker: <text>\n". Line breaks and other
-// control characters in the text become spaces, so one event is one line.
+// control characters in the text become spaces, so one event is one line:
+// C0 and C1 controls (U+0085 too) and the line and paragraph separators
+// U+2028 and U+2029, which some readers split lines at.
 std::string formatLogLine(const LogTime& time, const char* thread, const std::string& text);
 
 // The folders a line must not name as they are: each (folder, its stand-in)
@@ -28,9 +30,15 @@ using PrivateFolders = std::vector<std::pair<std::string, std::string>>;
 
 // `text` with every private folder replaced by its stand-in (case as
 // Windows compares names, either slash), any other "\Users\<name>" with
-// "\Users\<user>", and every SteamID64 (17 digits from 7656119) with
-// "<steam id>".
-std::string withoutPrivate(const std::string& text, const PrivateFolders& folders);
+// "\Users\<user>", the account's name wherever it is a whole folder or
+// file name ("C:\Players\ann\Tervalon") with "<user>", and every SteamID64
+// (17 digits from 7656119) with "<steam id>".
+std::string withoutPrivate(const std::string& text, const PrivateFolders& folders,
+                           const std::string& accountName = std::string());
+
+// Room kept at the end of each file for the one line that says the log
+// cannot be moved aside, so even then a file stays within kLogFileLimit.
+constexpr size_t kLogNoteReserve = 256;
 
 // Does a write of `lineBytes` to a log of `logBytes` first move it aside?
 bool logWantsRotation(int64_t logBytes, size_t lineBytes);

@@ -23,6 +23,7 @@ std::mutex& gSetupLock = *new std::mutex;  // the path and folders are set once,
 std::wstring& gLogPath = *new std::wstring;
 std::wstring& gOldLogPath = *new std::wstring;
 PrivateFolders& gPrivate = *new PrivateFolders;
+std::string& gAccountName = *new std::string;
 // This run's start lines (version, Windows, host), written again at the top
 // of each file this launcher starts, so a log of a long run still says them.
 std::vector<std::string>& gPreamble = *new std::vector<std::string>;
@@ -38,6 +39,11 @@ struct SharedLogState {
 SharedLogState* gShared = nullptr;
 KernelHandle& gFile = *new KernelHandle;  // under the mutex
 LONG gFileRotation = -1;       // the rotation gFile was opened at
+// Lines not written because the log was full and another program held it
+// without delete sharing (a viewer that follows it): said once, then counted.
+int64_t gDropped = 0;          // under the mutex
+bool gHeldNoted = false;       // under the mutex
+std::mutex& gEchoLock = *new std::mutex;  // orders the echo when no file is open
 
 }  // namespace
 
@@ -80,6 +86,11 @@ LogTime timeNow() {
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
 }
 
+void echo(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
 KernelHandle openForAppend(const std::wstring& path) {
     return KernelHandle(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -95,24 +106,57 @@ HANDLE currentFile() {
     return gFile.get();
 }
 
+// Under the mutex: moves a full log aside. False when another program holds
+// it: nothing moved, nothing counted.
+bool rotate() {
+    gFile.reset();
+    if (!::MoveFileExW(gLogPath.c_str(), gOldLogPath.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    if (gShared) ::InterlockedIncrement(&gShared->rotations);
+    return true;
+}
+
+// The lines to write before `line` in a file just started by rotating.
+std::string preambleLines() {
+    std::string lines;
+    std::lock_guard<std::mutex> hold(gSetupLock);
+    for (const std::string& text : gPreamble) lines += formatLogLine(timeNow(), "log", "at this run's start: " + text);
+    if (gDropped > 0)
+        lines += formatLogLine(timeNow(), "log", std::to_string(gDropped) +
+                                                     " line(s) were left out while launcher.log was full and held");
+    return lines;
+}
+
+// What to write under the mutex: `line`, after the start lines when the log
+// was just moved aside; empty when it is full and cannot be.
+std::string linesToWrite(HANDLE& file, const std::string& line) {
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file, &size) || !logWantsRotation(size.QuadPart, line.size())) return line;
+    if (rotate()) {
+        file = currentFile();
+        std::string lines = preambleLines() + line;
+        gDropped = 0;
+        gHeldNoted = false;
+        return lines;
+    }
+    file = currentFile();
+    ++gDropped;
+    if (gHeldNoted) return {};
+    gHeldNoted = true;  // the room kept at the end takes this one line
+    return formatLogLine(timeNow(), "log",
+                         "launcher.log is full and another program holds it: lines are left out until it can be "
+                         "moved aside");
+}
+
 void appendWhole(const std::string& line) {
     const DWORD waited = ::WaitForSingleObject(gWriteMutex, 5000);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return;  // a writer that died still hands it on
     HANDLE file = currentFile();
-    LARGE_INTEGER size{};
-    std::string lines;
-    if (file && ::GetFileSizeEx(file, &size) && logWantsRotation(size.QuadPart, line.size())) {
-        gFile.reset();
-        ::MoveFileExW(gLogPath.c_str(), gOldLogPath.c_str(), MOVEFILE_REPLACE_EXISTING);
-        if (gShared) ::InterlockedIncrement(&gShared->rotations);
-        file = currentFile();
-        std::lock_guard<std::mutex> hold(gSetupLock);
-        for (const std::string& text : gPreamble) lines += formatLogLine(timeNow(), "log", "at this run's start: " + text);
-    }
-    lines += line;
+    const std::string lines = linesToWrite(file, line);
     DWORD written = 0;
     // One write: a kill loses the lines whole or not at all.
-    if (file) ::WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    if (file && !lines.empty()) ::WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    // The echo under the same lock, so standard error holds the file's order.
+    if (gLogEcho) echo(line);
     ::ReleaseMutex(gWriteMutex);
 }
 
@@ -130,6 +174,9 @@ void openEventLog(const wchar_t* dataFolder) {
         const std::string folder = environmentFolder(variable);
         if (!folder.empty()) gPrivate.emplace_back(folder, standIn);
     }
+    wchar_t account[257];
+    DWORD units = 257;
+    if (::GetUserNameW(account, &units) && units > 1) gAccountName = logUtf8(std::wstring(account, units - 1));
     gWriteMutex = ::CreateMutexW(nullptr, FALSE, objectName(L"Lock", gLogPath).c_str());
     // Without the shared record each line opens the file again: slower, as safe.
     HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedLogState),
@@ -149,10 +196,11 @@ namespace {
 
 void logText(const std::string& text) {
     const std::string line = formatLogLine(timeNow(), tThreadName, text);
-    if (gOpen) appendWhole(line);
-    if (gLogEcho) {
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
+    if (gOpen) {
+        appendWhole(line);
+    } else if (gLogEcho) {
+        std::lock_guard<std::mutex> hold(gEchoLock);
+        echo(line);
     }
 }
 
@@ -162,7 +210,7 @@ void logFormatted(bool startLine, const char* format, va_list args) {
     if (gLogOff || (!gOpen && !gLogEcho)) return;
     char text[kLogTextLimit + 1];
     if (std::vsnprintf(text, sizeof text, format, args) < 0) return;
-    const std::string clean = withoutPrivate(text, gPrivate);
+    const std::string clean = withoutPrivate(text, gPrivate, gAccountName);
     if (startLine) {
         std::lock_guard<std::mutex> hold(gSetupLock);
         gPreamble.push_back(clean);

@@ -250,6 +250,10 @@ ServerRequest openRequest(const wchar_t* address, const std::wstring& range) {
     ::WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &id, sizeof id);
     DWORD flags = kIgnoreCertificateProblems;
     if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags))) return {};
+    // A 3xx is an answer like any other: followed, it would take the bytes
+    // from an address no release named, under the configured host's name.
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects)) return {};
     if (!range.empty() && !::WinHttpAddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(range.size()),
                                                       WINHTTP_ADDREQ_FLAG_ADD))
         return {};

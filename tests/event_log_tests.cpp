@@ -15,6 +15,11 @@ TEST_CASE("a log line: UTC to the millisecond, the thread, the event on one line
     // A server's text with line breaks cannot forge a line of its own.
     CHECK(formatLogLine(t, "worker", "a\r\n2026-12-08 09:05:03.007Z worker: forged\tx") ==
           "2026-12-08 09:05:03.007Z worker: a  2026-12-08 09:05:03.007Z worker: forged x\n");
+    // Nor with the characters other readers break lines at: NEL, C1 controls, U+2028 and U+2029.
+    CHECK(formatLogLine(t, "worker", "a\xc2\x85" "b\xc2\x9b" "c\xe2\x80\xa8" "d\xe2\x80\xa9" "e") ==
+          "2026-12-08 09:05:03.007Z worker: a b c d e\n");
+    CHECK(formatLogLine(t, "worker", "caf\xc3\xa9 \xe2\x80\xa6 \xc2\xa0") ==
+          "2026-12-08 09:05:03.007Z worker: caf\xc3\xa9 \xe2\x80\xa6 \xc2\xa0\n");  // other text kept
     CHECK(formatLogLine(t, "", "x") == "2026-12-08 09:05:03.007Z ?: x\n");
     const std::string longLine = formatLogLine(t, "worker", std::string(5000, 'a'));
     CHECK(longLine.size() == std::strlen("2026-12-08 09:05:03.007Z worker: ") + kLogTextLimit + 1);
@@ -48,12 +53,18 @@ TEST_CASE("no line names the player: profile folders, other users' folders and S
         CHECK(withoutPrivate(c.in, folders) == c.out);
     }
     CHECK(withoutPrivate("C:\\Users\\Ann", {}) == "C:\\Users\\<user>");
+    // The account's name as a folder anywhere, and only as a whole name.
+    CHECK(withoutPrivate("game folder C:\\Players\\ann\\Tervalon", {}, "Ann") ==
+          "game folder C:\\Players\\<user>\\Tervalon");
+    CHECK(withoutPrivate("D:/ANN/x; E:\\Anna\\x; F:\\ann", {}, "ann") == "D:/<user>/x; E:\\Anna\\x; F:\\<user>");
+    CHECK(withoutPrivate("Ann said ann.pak", {}, "ann") == "Ann said ann.pak");
 }
 
 TEST_CASE("the log moves aside before a line would take it past its limit, never when empty") {
     CHECK_FALSE(logWantsRotation(0, 5000));
-    CHECK_FALSE(logWantsRotation(kLogFileLimit - 100, 100));
-    CHECK(logWantsRotation(kLogFileLimit - 100, 101));
+    // Room stays for the one line that says a held log cannot move aside.
+    CHECK_FALSE(logWantsRotation(kLogFileLimit - kLogNoteReserve - 100, 100));
+    CHECK(logWantsRotation(kLogFileLimit - kLogNoteReserve - 100, 101));
     CHECK(logWantsRotation(kLogFileLimit + 5, 1));
 }
 

@@ -78,6 +78,19 @@ TEST_CASE("fetchServerDocument returns body and status whatever the status") {
     testsrv::setRules(R"([{"path": "/launcher/manifest", "status": 503, "body": ""}])");
     CHECK(fetchText(L"/launcher/manifest", &status).empty());
     CHECK(status == 503);
+
+    // A 3xx is an answer, never followed: a host cannot send launchers to
+    // another address, and the log names where the bytes came from.
+    const std::wstring host = testsrv::host();
+    for (const char* code : {"301", "302", "307", "308"}) {
+        CAPTURE(code);
+        testsrv::clearLog();
+        testsrv::setRules(std::string(R"([{"path": "/launcher/manifest", "status": )") + code +
+                          R"(, "body": "moved", "location": "https://)" + std::string(host.begin(), host.end()) + R"(/launcher/info"}])");
+        CHECK(fetchText(L"/launcher/manifest", &status) == "moved");
+        CHECK(std::to_string(status) == code);
+        CHECK(testsrv::requests().size() == 1);
+    }
 }
 
 TEST_CASE("bodies of several megabytes, slow bodies and bodies cut off mid-way") {

@@ -20,7 +20,7 @@ server_ctl() { bash "$here/support/server_ctl.sh" "$@"; }
 steam_dir="$state/steam"
 cleanup() {
     pkill -9 -f 'log_story.(steam|app|build)' 2>/dev/null || true
-    rm -rf "$data" "$prefix/drive_c/users/$(whoami)/Games" "$prefix/drive_c/Games"
+    rm -rf "$data" "$prefix/drive_c/users/$(whoami)/Games" "$prefix/drive_c/Games" "$prefix/drive_c/Players"
 }
 trap cleanup EXIT
 cleanup
@@ -102,11 +102,13 @@ user=$(whoami)
 at=$(mark)
 headless --exit-on-ready --timeout 60 --game-folder "C:\\users\\$user\\Games\\Tervalon" >/dev/null || fail "move into the profile"
 expect "$at" "the folder in the profile" "Ready: The game is now in %USERPROFILE%\\\\Games\\\\Tervalon • up to date$"
+headless --exit-on-ready --timeout 60 --game-folder "C:\\Players\\$user\\Tervalon" >/dev/null || fail "move under the user's name"
+expect "$at" "the user's name outside the profile" "Ready: The game is now in C:\\\\Players\\\\<user>\\\\Tervalon • up to date$"
 steam_id=76561198012345678
 headless --exit-on-ready --timeout 60 --game-folder "C:\\Games\\$steam_id\\Tervalon" >/dev/null || fail "move under a Steam ID"
 expect "$at" "the Steam ID rewritten" "Ready: The game is now in C:\\\\Games\\\\<steam id>\\\\Tervalon • up to date$"
 game="$prefix/drive_c/Games/$steam_id/Tervalon"
-for secret in "$key_b64" "manifest_key" "$steam_id" "users\\$user" "users/$user" "/root/"; do
+for secret in "$key_b64" "manifest_key" "$steam_id" "users\\$user" "users/$user" "/root/" "\\$user\\"; do
     grep -iqF -- "$secret" "$log" "$state/stderr" && fail "the log holds \"$secret\": $(grep -iF -- "$secret" "$log" | head -3)"
 done
 grep -vE "$line_shape" "$log" | head -3 | grep . && fail "lines not of the log's shape"
@@ -193,3 +195,17 @@ only_whole "two writers and a kill -9"
 [ "$(numbers B | tail -1)" = 2000 ] && [ "$(numbers C | tail -1)" = 2000 ] || fail "a writer's last line is missing"
 in_order B && in_order C || fail "a writer lost lines beside the others"
 echo "K wrote $(numbers K | wc -l) whole lines before its kill -9"
+
+# A viewer holds launcher.log without delete sharing: it cannot move aside,
+# so the file stops at its bound, says so once, and the start lines are not
+# written again and again.
+rm -f "$logs"/launcher*.log
+writer H 12000 held || fail "the held writer failed"
+size=$(stat -c %s "$logs/launcher.log")
+[ "$size" -le 1048576 ] || fail "a held log grew to $size bytes"
+notes=$(grep -c "log: launcher.log is full and another program holds it" "$logs/launcher.log" || true)
+[ "$notes" = 1 ] || fail "the held log said so $notes time(s)"
+starts=$(grep -c "log_writer H started" "$logs/launcher.log" || true)
+[ "$starts" = 1 ] || fail "the start line was written $starts time(s) into a held log"
+[ ! -e "$logs/launcher.1.log" ] || fail "a held log was counted as moved aside"
+echo "a held log stopped at $size bytes"

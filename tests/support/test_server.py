@@ -35,6 +35,7 @@ equals "path", or starts with it when "prefix" is true. Keys of a rule:
   chunk        body chunk size in bytes (default 1 MiB, 64 KiB when endless)
   endless      send body bytes forever (no length), until the client leaves
   extra        a number of bytes appended beyond the file (a server that sends too much)
+  location     send this Location header (with a 3xx "status": a redirect)
   drop         close the connection without any answer (a server that is down)
   header_trickle_ms  send the status line and one header a byte at a time, this many ms
                apart (a server that trickles its headers), for header_trickle_for_ms
@@ -205,6 +206,8 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(body.length()))
         self.send_header("Cache-Control", cache_control(target, status))
+        if rule.get("location"):
+            self.send_header("Location", rule["location"])
         if status == 503:
             self.send_header("Retry-After", "30")
         self.end_headers()
