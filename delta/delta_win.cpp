@@ -83,6 +83,7 @@ ByteBuffer fetchMapProbing(const std::wstring& address, size_t limit, DeltaStats
     if (!request) return {};
     *status = requestStatusCode(request);
     std::string boundary;
+    bool brokeOff = false;
     if (*status == 206 && multipartBoundary(responseHeader(request, WINHTTP_QUERY_CONTENT_TYPE), &boundary)) {
         const ByteBuffer raw = readResponseBody(request, kBodyChunk, limit + kMultipartHeaderLimit);
         MultipartReader reader(boundary);
@@ -92,9 +93,12 @@ ByteBuffer fetchMapProbing(const std::wstring& address, size_t limit, DeltaStats
             *status = 200;
             return ByteBuffer::copyOf(map.bytes.data(), map.bytes.size());
         }
+        brokeOff = !raw;  // a body that did not arrive says nothing of its form
     }
     if (*status == 404 || *status == 410) return {};  // no map here, whatever the host does
-    learnOneRange(address);
+    // Only an answer that says so makes the host one of a range per request:
+    // a 503 or a broken connection is asked again plainly, and learnt nothing from.
+    if (!brokeOff && answerRefusesSeveralRanges(*status, false)) learnOneRange(address);
     if (*status == 200) {
         ByteBuffer body = readResponseBody(request, kBodyChunk, limit);
         return body && body.size <= limit ? std::move(body) : ByteBuffer();
@@ -507,7 +511,7 @@ bool fetchPieces(const std::wstring& address, const std::vector<ByteRange>& rang
         std::string boundary;
         const DWORD status = requestStatusCode(request);
         if (status != 206 || !multipartBoundary(responseHeader(request, WINHTTP_QUERY_CONTENT_TYPE), &boundary)) {
-            if (group.size() > 1 && status != 404 && status != 410) learnOneRange(address);
+            if (group.size() > 1 && answerRefusesSeveralRanges(status, false)) learnOneRange(address);
             return false;  // a single part (one range asked) is rare enough to go without
         }
         const int64_t before = pieces.bytes;

@@ -64,3 +64,7 @@ std::string formatRangeHosts(const std::vector<RangeHost>& hosts) {
     for (const RangeHost& h : hosts) text += h.host + " " + std::to_string(h.learned) + "\n";
     return text;
 }
+
+bool answerRefusesSeveralRanges(uint32_t status, bool wellFormedMultipart) {
+    return status == 200 || status == 416 || status == 501 || (status == 206 && !wellFormedMultipart);
+}

@@ -31,5 +31,11 @@ struct RangeHost {
     std::string host;  // as configured, in ASCII
     int64_t learned = 0;
 };
+// Does an answer to a request of several ranges say that its host serves
+// one range per request? A 200 (the whole file), a 206 of one part or of a
+// malformed multipart body, a 416 or a 501 do. A 5xx, another 4xx or a
+// connection that broke say nothing about ranges and are never learnt from.
+bool answerRefusesSeveralRanges(uint32_t status, bool wellFormedMultipart);
+
 std::vector<RangeHost> readRangeHosts(const char* data, size_t size, int64_t now);
 std::string formatRangeHosts(const std::vector<RangeHost>& hosts);

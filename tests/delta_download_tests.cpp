@@ -144,6 +144,12 @@ TEST_CASE("every answer a server or a cache may give to ranges ends in the right
         testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "status": 404, "times": 1}])");
         oneRange = false;
     }
+    bool busy = false;
+    SUBCASE("a 503 to the map's probe says nothing of ranges: the ranges still go in one request") {
+        testsrv::setRules(R"([{"path": "/launcher/o/)" + std::string(f.entry.sha1) + R"(.map", "status": 503, "body": "busy", "times": 1}])");
+        oneRange = false;
+        busy = true;
+    }
     bool lies = false;
     SUBCASE("a map that lies (made for other bytes): one delta, then the file whole, once") {
         std::string described = f.pak.v1;
@@ -170,6 +176,7 @@ TEST_CASE("every answer a server or a cache may give to ranges ends in the right
     // refused; never again for the attempts that follow.
     CHECK(maps <= 2);
     CHECK(several <= 2);  // an edge that refuses them is not asked again
+    if (busy) CHECK(several == 2);  // the probe, and the file's ranges in one request
     if (!oneRange) return;
     // The next run (the data folder kept) asks one range a request from the start.
     forgetDownloadMemory();
