@@ -11,6 +11,7 @@ struct ManifestEntry {
     char sha1[41];  // expected as 40 lowercase hex digits
     int32_t needsUpdate;
     char mapSha256[65];  // the SHA-256 of its block map as 64 lowercase hex digits, or empty: none named
+    char fineSha256[65];  // the same of its fine map
     // The size and last-write time the file had when it was judged current
     // (hashed, matched to a cache row, or moved into place). A cache row is
     // written only while the file still has them: a file rewritten after its

@@ -5,6 +5,7 @@
 #include <map>
 #include <cwchar>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,8 @@ struct PlannedSet {
         return nullptr;
     }
 };
+// Files whose fine map placed a delta that failed its SHA-1 (delta/delta_win.h).
+std::set<std::string> gFineRefused;
 PlannedSet gPass;    // the pass's: every installed file a seed
 PlannedSet gSingle;  // the last file planned alone
 std::wstring gSingleInstalled;
@@ -564,6 +567,7 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
         return seeds.read(seed, at, out, want);
     };
     std::vector<uint32_t> sums(shape.perBlock);
+    const uint32_t weakMask = map.weakBytes >= 4 ? 0xffffffffu : (1u << (8 * map.weakBytes)) - 1;
     for (const FineCandidate& c : candidates) {
         const ByteRange range = fineSumsOf(shape, c.block);
         const char* bytes = pieces.at(range.first, sums.size() * 4);
@@ -571,6 +575,14 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
         for (size_t j = 0; j < sums.size(); ++j) {
             const auto* b = reinterpret_cast<const uint8_t*>(bytes + 4 * j);
             sums[j] = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+        }
+        // A block's last sum is its weak sum in the map, which the signed
+        // manifest vouches for: sums that disagree describe other bytes (an
+        // older file's, say), and none of that fine map is used.
+        if ((sums.back() & weakMask) != map.weak[static_cast<size_t>(c.block)]) {
+            logEvent("fine map %s: block %lld disagrees with the block map: not used", logUtf8(address).c_str(),
+                     static_cast<long long>(c.block));
+            return FineMatches();
         }
         std::vector<SeedPlace> found = matchSubBlocks(map, shape, sums.data(), c, read);
         if (!found.empty()) matches.blocks[c.block] = std::move(found);
@@ -650,7 +662,10 @@ bool plannedForPass(const char* sha1) { return gPass.find(sha1) != nullptr; }
 
 void forgetSeeds() { gPass = PlannedSet(); }
 
+void refuseFineMap(const char* sha1) { gFineRefused.insert(sha1); }
+
 void forgetDeltaState() {
+    gFineRefused.clear();
     gPass = PlannedSet();
     gSingle = PlannedSet();
     gSingleInstalled.clear();
@@ -665,10 +680,17 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& addres
     if (!file) return kDeltaUnavailable;
     stats->requests += file->mapRequests;
     file->mapRequests = 0;
-    if (!file->refined) {
-        file->fine = refineWithFineMap(address, file->map, *file->index, file->which, set->seeds, stats);
+    if (gFineRefused.count(entry.sha1)) {
+        file->fine = FineMatches();
         file->refined = true;
     }
+    if (!file->refined) {
+        // With the game's key, only a fine map the signed manifest names.
+        if (entry.fineSha256[0] || gState.manifestKey.state == kNoManifestKey)
+            file->fine = refineWithFineMap(address, file->map, *file->index, file->which, set->seeds, stats);
+        file->refined = true;
+    }
+    stats->usedFineMap = !file->fine.blocks.empty();
     const BlockMap& map = file->map;
     BlockIndex* index = file->index;
     PartWriter writer(part, set->seeds, have, written, stats);

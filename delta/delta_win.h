@@ -19,6 +19,7 @@ struct DeltaStats {
     std::map<std::string, int64_t> reusedFrom;  // of those, per installed file (its manifest path)
     int64_t fetched = 0;  // body bytes that came over the network
     int requests = 0;     // the map's included
+    bool usedFineMap = false;  // sub-blocks were placed by the fine map's sums
 };
 
 enum DeltaOutcome {
@@ -71,6 +72,10 @@ bool plannedForPass(const char* sha1);
 
 // Closes the seeds and drops the pass's plans, after its last delta.
 void forgetSeeds();
+
+// A delta placed by this file's fine map failed its SHA-1: its later
+// attempts this run go without the fine map, before the file comes whole.
+void refuseFineMap(const char* sha1);
 
 // Forgets what this run learned: the plans, and the hosts that answer
 // one range per request. Tests start each case from nothing.

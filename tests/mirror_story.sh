@@ -161,12 +161,22 @@ grep "^Source: .*$(sha Paks/l2.pak)" <<<"$out"
 echo "--- every source down: ServerError, naming how many were tried (at ${SECONDS}s)"
 head -c 200000 /dev/urandom > "$build/Paks/s1.pak"
 publish --version 5
+sync_mirrors
 host_as_test_server "[{\"path\": \"/launcher/o/$(sha Paks/s1.pak)\", \"status\": 503}]"
 nginx_ctl stop "$state/mirror-a"
 server_ctl stop "$b_server"
 out=$(headless --press-update --fast-waits 20 --timeout 12 || true)
 grep -q "^ServerError: Can't download from any of the 3 sources (the server and its mirrors)" <<<"$out" ||
     fail "no ServerError naming the three sources: $out"
+# The same for the signed manifest itself, with the last mirror stalling
+# after its headers: a stall is the network's failure, not a forgery.
+host_as_test_server '[{"path": "/launcher/o/", "prefix": true, "status": 503}]'
+echo '[{"path": "/launcher/o/", "prefix": true, "delay_ms": 60000}]' > "$b_server/root/rules.json"
+server_ctl start "$b_server" "$mirror_b"
+out=$(headless --fast-waits 20 --timeout 30 || true)
+grep -q "^ServerError: Can't download from any of the 3 sources (the server and its mirrors)" <<<"$out" ||
+    fail "every source failing the manifest was not said as such: $out"
+echo '[]' > "$b_server/root/rules.json"
 
 echo "--- a mirror list changed on the way is refused like any change to the release (at ${SECONDS}s)"
 host_as_test_server

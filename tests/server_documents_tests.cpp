@@ -164,20 +164,22 @@ TEST_CASE("manifest: entries in any key order, other keys ignored") {
     CHECK(std::string(e[1].sha1) == kHashB);
 }
 
-TEST_CASE("manifest: a map's hash belongs to its own entry, and only as 64 lowercase hex digits") {
+TEST_CASE("manifest: a map's and a fine map's hash belong to their own entry, and only as 64 lowercase hex digits") {
     std::vector<ManifestEntry> e;
-    const std::string map(64, 'a');
+    const std::string map(64, 'a'), fine(64, 'f');
     auto withMap = [](const std::string& line, const std::string& m) {
         return line.substr(0, line.size() - 1) + ", \"m\": \"" + m + "\"}";
     };
     std::string m = "{\"version\": 3, \"files\": [" + entry("a.pak", "1", kHashA) + ", " +
-                    withMap(entry("b.pak", "1", kHashB), map) + ", " +
+                    withMap(entry("b.pak", "1", kHashB), map + "\", \"f\": \"" + fine) + ", " +
                     withMap(entry("c.pak", "1", kHashA), std::string(64, 'A')) + ", " +
                     withMap(entry("d.pak", "1", kHashB), std::string(63, 'a')) + "]}";
     REQUIRE(manifest(m, e).accepted);
     REQUIRE(e.size() == 4);
     CHECK(std::string(e[0].mapSha256).empty());  // not the next entry's
     CHECK(std::string(e[1].mapSha256) == map);
+    CHECK(std::string(e[1].fineSha256) == fine);
+    for (int i : {0, 2, 3}) CHECK(std::string(e[i].fineSha256).empty());
     CHECK(std::string(e[2].mapSha256).empty());  // upper case names no map
     CHECK(std::string(e[3].mapSha256).empty());  // nor a short one
 }

@@ -16,6 +16,9 @@ ObjectFetch fetchObjectFrom(const std::wstring& address, const ObjectRef& object
     ByteBuffer body = fetchServerDocument(address.c_str(), status, static_cast<size_t>(object.size) + kBodyChunk);
     if (!body) return kObjectNoAnswer;
     if (*status != 200) return kObjectStatus;
+    // Shorter than the release says: the answer broke off or stalled, which
+    // is the network's doing; only whole bytes can be called wrong.
+    if (static_cast<int64_t>(body.size) < object.size) return kObjectNoAnswer;
     if (!bytesMatchObject(body.data, body.size, object)) return kObjectMismatch;
     *out = std::move(body);
     return kObjectFetched;

@@ -183,7 +183,7 @@ bool receiveBody(ServerRequest& request, HANDLE file, int64_t size, int64_t* hav
         bool readable = body.next(&block, &got);
         if (readable && got == 0) {
             tCutShort = *have < size;
-            return !tCutShort || failed(kFaultWrong);  // shorter than its size
+            return !tCutShort || failed(kFaultNetwork);  // cut short: the connection's failure, not wrong bytes
         }
         // What arrived before a failure is kept too: the next attempt resumes after it.
         bool tooMuch = static_cast<int64_t>(got) > size - *have;
@@ -339,6 +339,7 @@ bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, Ke
 // or a false match), or whose server does not answer ranges usefully: from
 // then on they come plainly, so nothing loops.
 std::vector<std::string> gWholeOnly;
+thread_local bool tDeltaUsedFine = false;  // this attempt's delta was placed by a fine map
 
 // A file's delta is tried at most twice a run; then its rest comes plainly.
 constexpr int kDeltaTries = 2;
@@ -367,6 +368,7 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, c
     ++gDeltaTries[entry.sha1];
     const DeltaOutcome outcome = fetchByDelta(entry, address, paths.target, file.get(), have,
                                               fromZero ? &written : nullptr, &stats);
+    tDeltaUsedFine = stats.usedFineMap;
     if (outcome == kDeltaFailed) failed(kFaultNetwork);
     tEntryBytes += *have - before;  // counted in bytesDone as written
     if (outcome == kDeltaGaveUp) gWholeOnly.push_back(entry.sha1);  // and the rest comes plainly now
@@ -388,6 +390,7 @@ bool attempt(ManifestEntry& entry, int source) {
     tSource = source;
     tFetchedBytes = 0;
     tOtherRate = 0;
+    tDeltaUsedFine = false;
     EntryPaths paths;
     if (!buildPaths(entry, &paths)) return false;
     const std::wstring address = gFilesAsObjects ? sourceAddress(source, fileObjectAddress(entry)) : encodeRequestPath(entry);
@@ -415,7 +418,10 @@ bool attempt(ManifestEntry& entry, int source) {
         file.reset();
     }
     if (!verifyAndMove(entry, paths, sha1, file)) {
-        if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
+        // A fine map's sums may have lied where the map did not: once more
+        // without them, before the whole file.
+        if (delta == kDeltaComplete && tDeltaUsedFine) refuseFineMap(entry.sha1);
+        else if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
         return false;
     }
     if (gFilesAsObjects) noteSourceRate(source, tFetchedBytes, tFetchMs);

@@ -17,6 +17,7 @@ constexpr size_t kMapHashBytes = 64;
 constexpr char kEntryStart[] = "{\"p\": \"";
 constexpr char kHashStart[] = "\"h\": \"";
 constexpr char kMapStart[] = "\"m\": \"";  // optional: a reader that does not know it skips it
+constexpr char kFineStart[] = "\"f\": \"";  // optional, the same
 
 // A zero byte ends the body for every search.
 std::string_view bodyView(const char* data, size_t size) {
@@ -159,20 +160,20 @@ std::optional<std::wstring> findNotes(std::string_view body) {
     }
 }
 
-// The entry's "m" (its block map's SHA-256), when it stands after the hash
-// and before the next entry as exactly 64 lowercase hex digits; anything
-// else names no map.
-void readMapHash(std::string_view body, size_t from, ManifestEntry& entry) {
-    entry.mapSha256[0] = 0;
-    const size_t at = findAfter(body, kMapStart, from), next = findAfter(body, kEntryStart, from);
+// A SHA-256 of the entry's after `key` ("m": its block map's, "f": its fine
+// map's), when it stands after the hash and before the next entry as exactly
+// 64 lowercase hex digits; anything else names none.
+void readObjectHash(std::string_view body, size_t from, const char* key, char* out) {
+    out[0] = 0;
+    const size_t at = findAfter(body, key, from), next = findAfter(body, kEntryStart, from);
     if (at == kNotFound || (next != kNotFound && at > next) || body.size() - at < kMapHashBytes + 1) return;
     for (size_t i = 0; i < kMapHashBytes; ++i) {
         const char c = body[at + i];
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return;
     }
     if (body[at + kMapHashBytes] != '"') return;
-    std::memcpy(entry.mapSha256, body.data() + at, kMapHashBytes);
-    entry.mapSha256[kMapHashBytes] = 0;
+    std::memcpy(out, body.data() + at, kMapHashBytes);
+    out[kMapHashBytes] = 0;
 }
 
 // Reads one entry whose path starts at `pos`; returns the position after its
@@ -193,7 +194,8 @@ size_t readEntry(std::string_view body, size_t pos, ManifestEntry& entry) {
     if (hash == kNotFound || body.size() - hash < kHashBytes) return kNotFound;
     std::memcpy(entry.sha1, body.data() + hash, kHashBytes);
     entry.sha1[kHashBytes] = 0;
-    readMapHash(body, hash + kHashBytes, entry);
+    readObjectHash(body, hash + kHashBytes, kMapStart, entry.mapSha256);
+    readObjectHash(body, hash + kHashBytes, kFineStart, entry.fineSha256);
     return hash + kHashBytes;
 }
 

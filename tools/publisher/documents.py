@@ -5,7 +5,7 @@ import os
 import re
 import sys
 
-from .objects import map_digest
+from .objects import fine_digest, map_digest
 
 
 VERSION_MAX = 2**31 - 1  # what players' launchers read as a version
@@ -32,13 +32,16 @@ def info_document(version, lobbies, players, notes):
 
 def manifest_document(version, entries, site=None):
     # One entry per line, `"key": value` with one space: the launcher finds
-    # values by exact text. Paths stay raw UTF-8, as it reads them. "m" comes
-    # after "h", where readers that do not know it skip it.
+    # values by exact text. Paths stay raw UTF-8, as it reads them. "m" and
+    # "f" come after "h", where readers that do not know them skip them.
     def entry(rel, size, sha1):
         fields = {"p": rel, "s": size, "h": sha1}
         digest = map_digest(site, sha1, size) if site else None
         if digest:
             fields["m"] = digest
+            fine = fine_digest(site, sha1, size)
+            if fine:
+                fields["f"] = fine
         return "  " + json.dumps(fields, ensure_ascii=False)
     lines = ",\n".join(entry(rel, size, sha1) for rel, size, sha1 in entries)
     return ('{"version": %d, "files": [\n%s\n]}\n' % (version, lines)).encode("utf-8")

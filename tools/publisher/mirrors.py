@@ -60,7 +60,9 @@ def named_objects(site, release):
         if e.get("m"):
             named.append((e["p"] + " (its block map)", e["h"] + ".map", None, ("sha256", e["m"])))
         fine = object_path(site, e["h"] + ".fine")
-        if os.path.isfile(fine):  # named by no document: the site's copy is the reference
+        if e.get("f"):
+            named.append((e["p"] + " (its fine map)", e["h"] + ".fine", None, ("sha256", e["f"])))
+        elif os.path.isfile(fine):  # a manifest from before fine maps were named: the site's copy is the reference
             with open(fine, "rb") as f:
                 data = f.read()
             named.append((e["p"] + " (its fine map)", e["h"] + ".fine", len(data),

@@ -169,13 +169,22 @@ def ensure_map(site, served, sha1, size):
     write_maps(site, mapper, sha1)
 
 
-def map_digest(site, sha1, size):
-    """The SHA-256 of the file's block map, or None without one. The signed
-    manifest names it, so a launcher with the key uses no other map."""
-    if size < MAP_THRESHOLD:
-        return None
+def _digest_of(path):
     try:
-        with open(map_path(site, sha1), "rb") as f:
+        with open(path, "rb") as f:
             return hashlib.sha256(f.read()).hexdigest()
     except OSError:
         return None
+
+
+def map_digest(site, sha1, size):
+    """The SHA-256 of the file's block map, or None without one. The signed
+    manifest names it, so a launcher with the key uses no other map."""
+    return _digest_of(map_path(site, sha1)) if size >= MAP_THRESHOLD else None
+
+
+def fine_digest(site, sha1, size):
+    """The SHA-256 of the file's fine map, or None without one: named in the
+    signed manifest beside the map's, so a launcher with the key uses no
+    fine map the owner did not publish."""
+    return _digest_of(fine_path(site, sha1)) if size >= MAP_THRESHOLD else None
