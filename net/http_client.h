@@ -85,6 +85,11 @@ ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
 // GET `path` with "Range: <rangeValue>" ("bytes=a-b,c-d"), as above.
 ServerRequest openRangeRequest(const wchar_t* path, const std::string& rangeValue);
 
+// Requests given up at the headers limit whose calls still wait in WinHTTP
+// (under Wine they end only when the host stops). The same request is not
+// sent again meanwhile: it fails at once, as if unanswered.
+size_t requestsLeftWaiting();
+
 // "host" or "host:port" of a path or address (the configured host for a path).
 std::wstring addressHost(const wchar_t* address);
 

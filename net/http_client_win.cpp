@@ -134,6 +134,7 @@ namespace {
 // One send-and-wait-for-headers, shared with the pool thread that makes it.
 struct HeadersCall {
     HINTERNET request = nullptr;
+    std::wstring key;  // the address and range, while the call is left behind
     KernelHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::mutex lock;
     bool abandoned = false;  // the caller gave up before the call began
@@ -141,26 +142,54 @@ struct HeadersCall {
     std::atomic<DWORD> error{0};
 };
 
+// Calls the caller gave up on while they still wait in WinHTTP. Under Wine
+// closing the request does not end such a call: it holds its pool thread and
+// its socket for as long as the host trickles. So the same request is not
+// sent again while one is left waiting: a poll every 20 s would otherwise
+// stack a thread and a connection on each. Never destroyed, like the notes.
+std::mutex& gLeftLock = *new std::mutex;
+std::unordered_map<std::wstring, std::shared_ptr<HeadersCall>>& gLeft =
+    *new std::unordered_map<std::wstring, std::shared_ptr<HeadersCall>>;
+
+void forgetLeftCall(const std::shared_ptr<HeadersCall>& call) {
+    std::lock_guard<std::mutex> hold(gLeftLock);
+    const auto found = gLeft.find(call->key);
+    if (found != gLeft.end() && found->second == call) gLeft.erase(found);
+}
+
+bool stillWaiting(const std::wstring& key) {
+    std::lock_guard<std::mutex> hold(gLeftLock);
+    return gLeft.count(key) != 0;
+}
+
 void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
     std::unique_ptr<std::shared_ptr<HeadersCall>> held(static_cast<std::shared_ptr<HeadersCall>*>(context));
     HeadersCall& call = **held;
     {
         std::lock_guard<std::mutex> hold(call.lock);
-        if (call.abandoned) return;  // its handle may be closed, even reused, by now
+        if (call.abandoned) {
+            forgetLeftCall(*held);
+            return;  // its handle may be closed, even reused, by now
+        }
     }
     call.ok = ::WinHttpSendRequest(call.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
               ::WinHttpReceiveResponse(call.request, nullptr);
     if (!call.ok) call.error = ::GetLastError();
     ::SetEvent(call.done.get());
+    forgetLeftCall(*held);
 }
 
 // Sends the request and waits at most kHeadersLimitMs for its headers. The
 // call runs on a pool thread so that it can be left behind: the caller then
 // closes the request, which cancels the call on Windows; under Wine it ends
-// at WinHTTP's own time-outs.
-bool sendWithinHeadersLimit(HINTERNET request, DWORD* error) {
+// only when the host stops sending or WinHTTP's own time-out passes. `key`
+// names the request: one left behind blocks the same request until it ends.
+bool sendWithinHeadersLimit(HINTERNET request, const std::wstring& key, DWORD* error) {
+    *error = ERROR_WINHTTP_TIMEOUT;
+    if (stillWaiting(key)) return false;  // the earlier one has no headers yet either
     auto call = std::make_shared<HeadersCall>();
     call->request = request;
+    call->key = key;
     *error = ERROR_NOT_ENOUGH_MEMORY;
     if (!call->done) return false;
     auto* context = new std::shared_ptr<HeadersCall>(call);
@@ -172,8 +201,13 @@ bool sendWithinHeadersLimit(HINTERNET request, DWORD* error) {
         *error = call->error;
         return call->ok;
     }
+    {
+        std::lock_guard<std::mutex> hold(gLeftLock);
+        gLeft[key] = call;
+    }
     std::lock_guard<std::mutex> hold(call->lock);
     call->abandoned = true;
+    if (::WaitForSingleObject(call->done.get(), 0) == WAIT_OBJECT_0) forgetLeftCall(call);  // it ended meanwhile
     *error = ERROR_WINHTTP_TIMEOUT;  // our own limit on the headers
     return false;
 }
@@ -260,7 +294,7 @@ ServerRequest openRequest(const wchar_t* address, const std::wstring& range) {
     limitStall(request.get(), target.path);
     r.sentMs = ::GetTickCount64();
     DWORD error = 0;
-    if (!sendWithinHeadersLimit(request.get(), &error)) {
+    if (!sendWithinHeadersLimit(request.get(), std::wstring(address) + L"|" + range, &error)) {
         if (note) note->error = error;
         return ServerRequest{std::move(r.logLine), {}, {}, 0};  // logged as it goes
     }
@@ -423,6 +457,11 @@ ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit)
     if (!body || body.size > limit) return {};
     *status = code;
     return body;
+}
+
+size_t requestsLeftWaiting() {
+    std::lock_guard<std::mutex> hold(gLeftLock);
+    return gLeft.size();
 }
 
 std::wstring addressHost(const wchar_t* address) {

@@ -3,6 +3,9 @@
 
 #include "tests/support/wide_strings.h"
 
+#include <windows.h>
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -32,6 +35,27 @@ std::string fetchText(const wchar_t* path, DWORD* status) {
     REQUIRE(b);
     CHECK(b.data[b.size] == 0);
     return std::string(b.data, b.size);
+}
+
+}  // namespace
+
+namespace {
+
+int threadsOfThisProcess() {
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    REQUIRE(snapshot != INVALID_HANDLE_VALUE);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
+        count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
+    ::CloseHandle(snapshot);
+    return count;
+}
+
+void waitUntilNoneLeft() {
+    for (int i = 0; i < 300 && requestsLeftWaiting() > 0; ++i) ::Sleep(100);
+    REQUIRE(requestsLeftWaiting() == 0);
 }
 
 }  // namespace
@@ -229,7 +253,28 @@ TEST_CASE("headers that trickle fail at the headers limit, a document still arri
     CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
     CHECK(status == 555);  // a failed fetch, as if nothing answered
     testsrv::setRules("[]");
+    waitUntilNoneLeft();
     CHECK(fetchText(L"/launcher/info", &status).size() == 65536);  // and the next one goes through
+    gWaitSeam.divisor = 1;
+}
+
+TEST_CASE("a host that trickles its headers holds one thread and one connection, not one more per poll") {
+    testsrv::useServer();
+    testsrv::putFile("info.json", "{}");
+    gWaitSeam.divisor = 30;  // headers 1 s
+    testsrv::setRules(R"([{"path": "/launcher/info", "header_trickle_ms": 200, "header_trickle_for_ms": 8000}])");
+    DWORD status = 555;
+    CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
+    const int threads = threadsOfThisProcess();
+    for (int poll = 0; poll < 6; ++poll) CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
+    CHECK(status == 555);
+    CHECK(threadsOfThisProcess() <= threads + 1);
+    CHECK(testsrv::requests().size() == 1);  // no request stacked on the one still waiting
+    CHECK(requestsLeftWaiting() == 1);
+    // Once the host answers, the call ends and polls go out again.
+    testsrv::setRules("[]");
+    waitUntilNoneLeft();
+    CHECK(fetchText(L"/launcher/info", &status) == "{}");
     gWaitSeam.divisor = 1;
 }
 
