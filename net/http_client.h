@@ -127,5 +127,8 @@ constexpr size_t kDocumentLimit = 64 * 1024 * 1024;
 
 // The whole body of GET `path`, whatever its status. Empty when there was no
 // answer, the body was too slow (the rule above), longer than `limit`, or
-// could not be held in memory; *status is then untouched.
-ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit = kDocumentLimit);
+// could not be held in memory; *status is then untouched. *brokeOff, when
+// asked, tells a body that ended by a failed read or before its
+// Content-Length: what came is all there is, but not all there was.
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit = kDocumentLimit,
+                               bool* brokeOff = nullptr);

@@ -448,7 +448,7 @@ ByteBuffer readResponseBody(const ServerRequest& request, size_t firstCapacity, 
     return ByteBuffer::adopt(body, length);
 }
 
-ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit) {
+ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit, bool* brokeOff) {
     ServerRequest r = openServerRequest(path, 0);
     if (!r) return {};
     DWORD code = requestStatusCode(r);
@@ -456,6 +456,10 @@ ByteBuffer fetchServerDocument(const wchar_t* path, DWORD* status, size_t limit)
     ByteBuffer body = readResponseBody(r, kBodyChunk, limit);
     if (!body || body.size > limit) return {};
     *status = code;
+    if (brokeOff) {
+        const auto note = noteOf(r.logLine.id());
+        *brokeOff = note && (note->error != 0 || note->endedShort);
+    }
     return body;
 }
 

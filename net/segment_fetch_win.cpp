@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "core/event_log_win.h"
 #include "core/launcher_state.h"
+#include "core/wait_seam.h"
 #include "net/http_client.h"
 #include "net/multipart.h"
 #include "net/sources_win.h"
@@ -32,9 +34,15 @@ struct Slot {
     size_t filled = 0;
     SegmentsEnd end = kSegmentsDone;
     bool ready = false;  // no more bytes will come
+    bool released = false;  // handed over and let go: its fetch frees the bytes when it ends
+    uint64_t startedMs = 0;      // when its request (or its second try) went out
+    int64_t receivedAtStart = 0;  // what every segment had brought by then
+    size_t filledAtStart = 0;     // and what this one had
 };
 
-using Progress = std::function<void(size_t filled)>;
+// Told each segment's bytes as they arrive; false ends its transfer (the
+// fetch was stopped: a segment failed or fell far behind).
+using Progress = std::function<bool(size_t filled)>;
 
 // The body must be exactly the range: less is a failed transfer, more is
 // no answer to what was asked.
@@ -51,7 +59,7 @@ SegmentsEnd readRangeBody(ServerRequest& request, char* out, size_t length, cons
         if (full) return got == 0 && piece == kBodyEnd ? kSegmentsDone : kSegmentsUnfit;
         have += got;
         gState.bytesFromNetwork += got;
-        if (got) progress(have);
+        if (got && !progress(have)) return kSegmentsFailed;
         if (piece != kBodyData) return kSegmentsFailed;  // ended short, broke off or too slow
     }
 }
@@ -69,7 +77,7 @@ SegmentsEnd fetchRange(const wchar_t* path, const ByteRange& r, size_t from, cha
         a != first || b != r.last)
         return unfitStatus(status);
     return readRangeBody(request, out + from, static_cast<size_t>(r.last - first + 1),
-                         [&](size_t have) { progress(from + have); });
+                         [&](size_t have) { return progress(from + have); });
 }
 
 class Transfer {
@@ -83,23 +91,39 @@ public:
         Slot& slot = slots_[i];
         {
             std::lock_guard<std::mutex> hold(lock_);
+            if (stop_ || slot.released) {  // the fetch ended before this one began
+                slot.end = kSegmentsFailed;
+                slot.ready = true;
+                changed_.notify_all();
+                return;
+            }
             slot.bytes.resize(static_cast<size_t>(lengthOf(segments_[i])));
+            startPaceLocked(slot);
         }
         auto progress = [&](size_t filled) {
             std::lock_guard<std::mutex> hold(lock_);
+            received_ += static_cast<int64_t>(filled - slot.filled);
             slot.filled = filled;
             changed_.notify_all();
+            return !stop_;
         };
         ++requests_;
         SegmentsEnd end = fetchRange(path_, segments_[i], 0, slot.bytes.data(), progress);
         // With a mirror to move to, a source that failed once is left at once.
         if (end == kSegmentsFailed && !stopped() && sourceCount() < 2) {
             ++requests_;
-            end = fetchRange(path_, segments_[i], filledOf(i), slot.bytes.data(), progress);
+            size_t from = 0;
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                startPaceLocked(slot);
+                from = slot.filled;
+            }
+            end = fetchRange(path_, segments_[i], from, slot.bytes.data(), progress);
         }
         std::lock_guard<std::mutex> hold(lock_);
         slot.end = end;
         slot.ready = true;
+        if (slot.released) std::vector<char>().swap(slot.bytes);
         if (end != kSegmentsDone) stop_ = true;  // nothing after it can be written
         changed_.notify_all();
     }
@@ -128,15 +152,25 @@ public:
         size_t taken = 0;
         for (;;) {
             size_t filled = 0;
-            bool ready = false;
+            bool ready = false, behind = false;
             {
                 std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait(hold, [&] { return slot.filled >= taken + kHandOver || slot.ready; });
+                // Woken at least twice a second to judge the segment's pace.
+                changed_.wait_for(hold, std::chrono::milliseconds(500),
+                                  [&] { return slot.filled >= taken + kHandOver || slot.ready || stop_; });
                 filled = slot.filled;
-                ready = slot.ready && filled == taken;
+                behind = !slot.ready && !stop_ && farBehind(slot);
+                // Stopped (another segment failed): what came is handed over, the rest not waited for.
+                if (behind) stop_ = true;
+                if (behind) changed_.notify_all();
+                ready = (slot.ready || stop_) && filled == taken;
+                if (ready && !slot.ready) slot.end = kSegmentsFailed;
             }
+            if (behind) logEvent("segment %zu (bytes %lld-%lld) far behind the others: asked again", i + 1,
+                                 static_cast<long long>(segments_[i].first), static_cast<long long>(segments_[i].last));
             if (ready) return slot.end;
-            if (!take(segments_[i].first + static_cast<int64_t>(taken), slot.bytes.data() + taken, filled - taken))
+            if (filled > taken &&
+                !take(segments_[i].first + static_cast<int64_t>(taken), slot.bytes.data() + taken, filled - taken))
                 return kSegmentsDropped;
             taken = filled;
         }
@@ -145,7 +179,10 @@ public:
     // Segment i was written: its memory goes back to the window.
     void release(size_t i, bool counted) {
         std::lock_guard<std::mutex> hold(lock_);
-        std::vector<char>().swap(slots_[i].bytes);
+        // A fetch still in flight (the transfer stopped) writes into the
+        // bytes until its next arrival: it frees them when it ends.
+        slots_[i].released = true;
+        if (slots_[i].ready) std::vector<char>().swap(slots_[i].bytes);
         if (counted) reserved_ -= lengthOf(segments_[i]);
         changed_.notify_all();
     }
@@ -174,13 +211,27 @@ public:
 
 private:
     bool fits(size_t i) const { return reserved_ + lengthOf(segments_[i]) <= kWindowBytes; }
+
+    // Under the lock: a segment in flight for kSegmentBehindMs that brought
+    // less than a twentieth of what the others brought meanwhile (at least a
+    // segment's worth). It holds the window: everything after it waits.
+    bool farBehind(const Slot& slot) const {
+        if (!slot.startedMs || ::GetTickCount64() - slot.startedMs < scaledSpanMs(kSegmentBehindMs)) return false;
+        const int64_t mine = static_cast<int64_t>(slot.filled - slot.filledAtStart);
+        const int64_t others = received_ - slot.receivedAtStart - mine;
+        return others >= kSegmentBytes && others >= kSegmentBehindRatio * mine;
+    }
+    // Under the lock: its pace is judged from now, a request's start or its
+    // second try's.
+    void startPaceLocked(Slot& slot) {
+        slot.startedMs = ::GetTickCount64();
+        slot.receivedAtStart = received_;
+        slot.filledAtStart = slot.filled;
+    }
+
     bool stopped() {
         std::lock_guard<std::mutex> hold(lock_);
         return stop_;
-    }
-    size_t filledOf(size_t i) {
-        std::lock_guard<std::mutex> hold(lock_);
-        return slots_[i].filled;
     }
 
     const wchar_t* path_;
@@ -192,6 +243,7 @@ private:
     size_t end_ = 0;         // and where they stop
     int64_t reserved_ = 0;   // bytes of segments taken by connections and not yet written
     bool stop_ = false;
+    int64_t received_ = 0;   // body bytes every segment brought so far
     std::atomic<int> requests_{0};
 };
 

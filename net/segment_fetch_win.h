@@ -26,6 +26,13 @@ constexpr int64_t kSegmentBytes = 4 * 1024 * 1024;
 // What may be held at once: fetched, in flight or waiting its turn.
 constexpr int64_t kWindowBytes = 32 * 1024 * 1024;
 
+// A segment that brings less than a twentieth of what the others bring for
+// this long holds every later one: the fetch ends where the bytes stand, so
+// the caller asks the rest again (another connection, or a mirror). A span
+// that --fast-waits divides.
+constexpr uint32_t kSegmentBehindMs = 10000;
+constexpr int64_t kSegmentBehindRatio = 20;
+
 enum SegmentsEnd {
     kSegmentsDone,
     kSegmentsFailed,   // the connection, a 5xx, a body too slow: what came before stands
@@ -43,6 +50,8 @@ using SegmentTaker = std::function<bool(int64_t at, const char* data, size_t siz
 // gState.bytesFromNetwork as it arrives; *requests counts what was sent.
 // A segment that fails is asked once more at once, from where it broke off,
 // before the fetch ends (unless a mirror can take over: then not); what came
-// before the fault is handed over.
+// before the fault is handed over. When the fetch ends early (a failure, a
+// segment far behind), the segments in flight stop at their next bytes
+// rather than being waited for.
 SegmentsEnd fetchSegments(const wchar_t* path, const std::vector<ByteRange>& segments, const SegmentTaker& take,
                           int* requests);

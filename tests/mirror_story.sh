@@ -158,9 +158,31 @@ grep -q "^Source: https://$mirror_a: the host gave less than a twentieth of anot
     <<<"$out" || fail "no move past the trickling host: $out"
 grep "^Source: .*$(sha Paks/l2.pak)" <<<"$out"
 
+echo "--- one segment of a large file trickles from the host: a mirror takes over within seconds (at ${SECONDS}s)"
+head -c $((40 * 1048576)) /dev/urandom > "$build/Paks/big.pak"
+publish --version 5
+sync_mirrors
+big=$(sha Paks/big.pak)
+# Bytes 8-12 MiB at 400 B/s: inside the slow-body rule, far below the others.
+host_as_test_server "[{\"path\": \"/launcher/o/$big\", \"range\": \"bytes=8388608-12582911\", \"chunk\": 400, \"delay_ms\": 1000}]"
+: > "$state/mirror-a/access.log"
+headless --press-update --exit-on-ready --timeout 120 > "$state/out5" &
+headless_pid=$!
+trickle_begun() { grep -q "\"range\": \"bytes=8388608-12582911\"" "$host_server/root/requests.log" 2>/dev/null; }
+wait_for 60 "the trickled segment was never asked" trickle_begun
+trickled_at=$(now)
+taken_over() { [ "$(mirror_a_requests "$big")" -gt 0 ] || grep -q "/launcher/o/$big" "$b_server/root/requests.log" 2>/dev/null; }
+wait_for 60 "no mirror took over from the trickling segment" taken_over
+taken_at=$(now)
+wait "$headless_pid" || fail "update past a trickling segment: $(cat "$state/out5")"
+headless_pid=""
+installed_matches || fail "version 5 differs from the build"
+echo "one segment trickled; a mirror was asked $(seconds "$trickled_at" "$taken_at") s after it began"
+rm "$build/Paks/big.pak"
+
 echo "--- every source down: ServerError, naming how many were tried (at ${SECONDS}s)"
 head -c 200000 /dev/urandom > "$build/Paks/s1.pak"
-publish --version 5
+publish --version 6
 sync_mirrors
 host_as_test_server "[{\"path\": \"/launcher/o/$(sha Paks/s1.pak)\", \"status\": 503}]"
 nginx_ctl stop "$state/mirror-a"
@@ -190,9 +212,9 @@ grep -q '"/launcher/o/' "$host_server/root/requests.log" && fail "objects were f
 # A release2 left from an earlier publish names no mirrors for this one.
 cp "$state/release2.v1" "$host_server/root/launcher/release2"
 out=$(headless --press-update --exit-on-ready --timeout 60) || fail "update beside a stale release2: $out"
-grep -q "^Release: /launcher/release2 is not version 5 as published: no mirrors" <<<"$out" ||
+grep -q "^Release: /launcher/release2 is not version 6 as published: no mirrors" <<<"$out" ||
     fail "a stale release2 was not set aside: $out"
-installed_matches || fail "version 5 differs from the build"
+installed_matches || fail "version 6 differs from the build"
 
 echo "--- verify --mirror passes a complete mirror and names a missing and a damaged object (at ${SECONDS}s)"
 sync_mirrors

@@ -13,12 +13,14 @@ namespace {
 
 ObjectFetch fetchObjectFrom(const std::wstring& address, const ObjectRef& object, ByteBuffer* out, DWORD* status) {
     // Room past the size, so that a somewhat longer body shows as a mismatch.
-    ByteBuffer body = fetchServerDocument(address.c_str(), status, static_cast<size_t>(object.size) + kBodyChunk);
+    bool brokeOff = false;
+    ByteBuffer body =
+        fetchServerDocument(address.c_str(), status, static_cast<size_t>(object.size) + kBodyChunk, &brokeOff);
     if (!body) return kObjectNoAnswer;
     if (*status != 200) return kObjectStatus;
-    // Shorter than the release says: the answer broke off or stalled, which
-    // is the network's doing; only whole bytes can be called wrong.
-    if (static_cast<int64_t>(body.size) < object.size) return kObjectNoAnswer;
+    // An answer that broke off or stalled is the network's doing; only a
+    // whole answer can be called wrong.
+    if (brokeOff && static_cast<int64_t>(body.size) < object.size) return kObjectNoAnswer;
     if (!bytesMatchObject(body.data, body.size, object)) return kObjectMismatch;
     *out = std::move(body);
     return kObjectFetched;
