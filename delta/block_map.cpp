@@ -132,3 +132,10 @@ std::string makeBlockMap(const uint8_t* data, size_t size, const uint8_t sha1[20
     }
     return out;
 }
+
+bool blockMatchesMap(const BlockMap& map, int64_t block, const uint8_t* data, size_t length) {
+    if (block < 0 || block >= map.blocks() || length != map.blockLength(block)) return false;
+    const size_t i = static_cast<size_t>(block);
+    return lowBytes(crc32Update(0, data, length), map.weakBytes) == map.weak[i] &&
+           lowBytes(crc32Update(0, data, length < kCheckSpan ? length : kCheckSpan), map.checkBytes) == map.check[i];
+}

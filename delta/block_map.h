@@ -51,6 +51,10 @@ void appendLittleEndian(std::string* out, uint64_t v, int bytes);
 // zlib's CRC-32, continued from `crc` (0 to start).
 uint32_t crc32Update(uint32_t crc, const uint8_t* data, size_t size);
 
+// Do `length` bytes, block `block` of a file as written, have the map's
+// sums for it (the weak sum over the block, the check sum over its start)?
+bool blockMatchesMap(const BlockMap& map, int64_t block, const uint8_t* data, size_t length);
+
 // The sizes the publish tool chooses, so tests make the same maps.
 uint32_t chooseBlockSize(int64_t fileSize);
 uint8_t chooseCheckBytes(int64_t fileSize, uint32_t blockSize);

@@ -491,12 +491,13 @@ private:
 constexpr int64_t kFineJoinGap = 1024;
 
 // The ranges of `address` into `pieces`: in one multipart request per
-// kRangesPerRequest where the host serves several ranges at once, else
-// one range per request over several connections. False when the host
+// kRangesPerRequest where the host serves several ranges at once, else (or
+// for one range) one range per request over several connections. False when the host
 // answered otherwise (learnt for its next request of several ranges).
 bool fetchPieces(const std::wstring& address, const std::vector<ByteRange>& ranges, FetchedPieces& pieces,
                  DeltaStats* stats) {
-    if (servesOneRange(address)) {
+    // One range is one plain range request: its answer is a single part.
+    if (servesOneRange(address) || joinNeighbours(ranges, kFineJoinGap).size() == 1) {
         const SegmentsEnd end = fetchSegments(address.c_str(), cutSegments(joinNeighbours(ranges, kFineJoinGap), kSegmentBytes),
                                               [&pieces](int64_t at, const char* data, size_t size) {
                                                   return pieces.take(at, data, size);
@@ -663,6 +664,59 @@ bool plannedForPass(const char* sha1) { return gPass.find(sha1) != nullptr; }
 void forgetSeeds() { gPass = PlannedSet(); }
 
 void refuseFineMap(const char* sha1) { gFineRefused.insert(sha1); }
+
+namespace {
+
+// More than this differs: the source sent another file, not a wrong byte.
+constexpr int64_t kMostMended = 16 * 1024 * 1024;
+
+// The blocks of the part file that do not have the map's sums, joined where
+// they touch; false when the file cannot be read or too much differs.
+bool blocksOffMap(const BlockMap& map, HANDLE part, std::vector<ByteRange>* off) {
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(part, start, nullptr, FILE_BEGIN)) return false;
+    std::vector<uint8_t> block(map.blockSize);
+    int64_t differing = 0;
+    for (int64_t b = 0; b < map.blocks(); ++b) {
+        const DWORD length = map.blockLength(b);
+        DWORD got = 0;
+        if (!::ReadFile(part, block.data(), length, &got, nullptr) || got != length) return false;
+        if (blockMatchesMap(map, b, block.data(), length)) continue;
+        const int64_t first = b * static_cast<int64_t>(map.blockSize);
+        if (!off->empty() && off->back().last + 1 == first) off->back().last += length;
+        else off->push_back({first, first + length - 1});
+        if ((differing += length) > kMostMended) return false;
+    }
+    return true;
+}
+
+bool writeAt(HANDLE part, int64_t at, const char* data, size_t size) {
+    LARGE_INTEGER pos;
+    pos.QuadPart = at;
+    DWORD done = 0;
+    return ::SetFilePointerEx(part, pos, nullptr, FILE_BEGIN) &&
+           ::WriteFile(part, data, static_cast<DWORD>(size), &done, nullptr) && done == size;
+}
+
+}  // namespace
+
+bool mendByMap(const ManifestEntry& entry, const std::wstring& address, HANDLE part, DeltaStats* stats) {
+    BlockMap map;
+    std::vector<ByteRange> off;
+    if (entry.size < kDeltaThreshold || !hexHash(entry.sha1) || !fetchMap(entry, address, &map, stats) ||
+        !blocksOffMap(map, part, &off) || off.empty())
+        return false;
+    FetchedPieces pieces;
+    if (!fetchPieces(address, off, pieces, stats)) return false;
+    for (const ByteRange& r : off) {
+        const size_t length = static_cast<size_t>(r.last - r.first + 1);
+        const char* bytes = pieces.at(r.first, length);
+        if (!bytes || !writeAt(part, r.first, bytes, length)) return false;
+    }
+    logEvent("mended %s: %zu range(s) differed from its map, %lld bytes fetched again", entry.path, off.size(),
+             static_cast<long long>(pieces.bytes));
+    return true;
+}
 
 void forgetDeltaState() {
     gFineRefused.clear();

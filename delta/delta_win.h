@@ -73,6 +73,14 @@ bool plannedForPass(const char* sha1);
 // Closes the seeds and drops the pass's plans, after its last delta.
 void forgetSeeds();
 
+// A whole part file that failed its SHA-1 (one wrong byte from a source):
+// each block checked against the file's map, fetched from `address` (the
+// next source's object), and only the blocks that differ fetched again from
+// there and written in place. False when there is no usable map, nothing
+// differs from it, too much differs, or the ranges could not be had; the
+// part file must then be hashed (or dropped) whatever it holds.
+bool mendByMap(const ManifestEntry& entry, const std::wstring& address, HANDLE part, DeltaStats* stats);
+
 // A delta placed by this file's fine map failed its SHA-1: its later
 // attempts this run go without the fine map, before the file comes whole.
 void refuseFineMap(const char* sha1);

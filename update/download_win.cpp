@@ -4,6 +4,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unordered_set>
 #include <cstdio>
@@ -312,12 +313,28 @@ std::vector<Waiting> gWaiting;
 // `sha1` holds the part file's hash when it is already known from the
 // transfer, with the part file still open in `file`; otherwise (resumed or
 // found complete) the file is closed and hashed now.
-bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file) {
+// Large files whose whole part file failed its SHA-1 and waits to be mended
+// by its map at the next attempt; and those tried so (once a run each).
+std::set<std::string> gMendable, gMendTried;
+
+bool mendable(const ManifestEntry& entry) {
+    std::lock_guard<std::mutex> hold(gHeldLock);
+    return gFilesAsObjects && entry.size >= kDeltaThreshold && !gMendTried.count(entry.sha1);
+}
+
+bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file, bool mayMend) {
     if (!sha1[0]) file.reset();
     if (!sha1[0] && !sha1OfFile(paths.part, sha1, false)) sha1[0] = 0;
     if (!sha1[0] || std::strcmp(sha1, entry.sha1) != 0) {
         file.reset();
-        ::DeleteFileW(paths.part);
+        // Whole but wrong (a byte changed on the way, or at a source): kept
+        // for its map to find the wrong blocks, unless tried already.
+        if (sha1[0] && mayMend && mendable(entry) && fileSizeAt(paths.part) == entry.size) {
+            std::lock_guard<std::mutex> hold(gHeldLock);
+            gMendable.insert(entry.sha1);
+        } else {
+            ::DeleteFileW(paths.part);
+        }
         return failed(sha1[0] ? kFaultWrong : kFaultNone);
     }
     // An installed file other deltas of this pass copy from keeps its old
@@ -333,6 +350,24 @@ bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, Ke
     if (!renamed && !moveIntoPlace(entry, paths)) return false;
     noteInstalled(entry);
     return true;
+}
+
+// Takes `sha1` off the files waiting to be mended: it is tried now, once.
+bool takeMendable(const char* sha1) {
+    std::lock_guard<std::mutex> hold(gHeldLock);
+    if (!gMendable.erase(sha1)) return false;
+    gMendTried.insert(sha1);
+    return true;
+}
+
+// The wrong blocks of a whole part file fetched again from this attempt's
+// source, as its map finds them.
+void mendPart(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths) {
+    KernelHandle part(::CreateFileW(paths.part, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!part) return;
+    DeltaStats stats;
+    mendByMap(entry, address, part.get(), &stats);  // a few blocks: no measure of the source's rate
 }
 
 // Files whose delta ended in a file that failed its SHA-1 (a map that lied,
@@ -417,7 +452,9 @@ bool attempt(ManifestEntry& entry, int source) {
         if (!file) return failedHere();
         file.reset();
     }
-    if (!verifyAndMove(entry, paths, sha1, file)) {
+    const bool mending = exists && have == entry.size && delta == kDeltaUnavailable && takeMendable(entry.sha1);
+    if (mending) mendPart(entry, address, paths);  // however it went, the part file is hashed now
+    if (!verifyAndMove(entry, paths, sha1, file, delta != kDeltaComplete && !mending)) {
         // A fine map's sums may have lied where the map did not: once more
         // without them, before the whole file.
         if (delta == kDeltaComplete && tDeltaUsedFine) refuseFineMap(entry.sha1);
@@ -433,6 +470,8 @@ bool attempt(ManifestEntry& entry, int source) {
 
 void forgetDownloadMemory() {
     gWholeOnly.clear();
+    gMendable.clear();
+    gMendTried.clear();
     gDeltaTries.clear();
     forgetDeltaState();
 }
