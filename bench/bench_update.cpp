@@ -98,11 +98,11 @@ int benchCachedCheck(const char* folder, int count) {
     return 0;
 }
 
-size_t privateBytes() {
+size_t residentBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                            sizeof counters);
-    return counters.PrivateUsage;
+    return counters.WorkingSetSize;
 }
 
 // A files.cache of `count` rows with paths as long as a real game's, loaded
@@ -124,12 +124,12 @@ int benchCacheLoad(const char* folder, int count) {
     while (std::fgets(line, sizeof line, f)) ++lines;
     std::fclose(f);
     const double baseline = now() - t0;
-    const size_t before = privateBytes();
+    const size_t before = residentBytes();
     t0 = now();
     loadFileCache();
     const FileCacheIndex rows = indexCacheRows(gState.fileCache);
     const double seconds = now() - t0;
-    const size_t bytes = privateBytes() - before;
+    const size_t bytes = residentBytes() - before;
     std::printf("cache_rows %zu\ncache_lines %zu\ncache_index %zu\ncache_load_seconds %.3f\ncache_read_seconds %.3f\n"
                 "cache_bytes_per_row %zu\n",
                 gState.fileCache.size(), lines, rows.size(), seconds, baseline, bytes / (count ? count : 1));

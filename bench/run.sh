@@ -41,7 +41,8 @@ echo "== files.cache of 100,000 rows, loaded and indexed at start"
 rm -rf "$work/cache"
 out=$(run cache-load "$(winpath "$work/cache")" 100000)
 echo "$(echo "$out" | field cache_rows) of 100000 rows, $(echo "$out" | field cache_index) indexed;" \
-     "load $(echo "$out" | field cache_load_seconds)s, $(ratio "$(echo "$out" | field cache_read_seconds)" "$(echo "$out" | field cache_load_seconds)") x reading its lines alone;" \
+     "load $(echo "$out" | field cache_load_seconds)s against $(echo "$out" | field cache_read_seconds)s to read its lines alone" \
+     "($(ratio "$(echo "$out" | field cache_load_seconds)" "$(echo "$out" | field cache_read_seconds)") x);" \
      "$(echo "$out" | field cache_bytes_per_row) bytes per row"
 
 echo "== download of ${mib} MiB from the test server, best of 3 each"

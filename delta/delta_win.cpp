@@ -764,11 +764,19 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& addres
     struct CopiesForgotten {
         ~CopiesForgotten() { gState.copyBytesLeft = 0; }  // however this ends
     } forgotten;
-    bool warmed = false;
+    bool warmed = false, firstPlan = true;
     while (*have < entry.size) {
         const std::vector<DeltaRun> runs = planDelta(map, *index, *have, &file->fine, file->which);
         int64_t copies = 0;
         for (const DeltaRun& run : runs) copies += run.copy ? run.length : 0;
+        // Nothing of it is installed anywhere: a plain download in segments
+        // over every connection beats one request of one range.
+        if (copies == 0 && firstPlan && file->fine.blocks.empty()) {
+            logEvent("delta %s: nothing to reuse, fetched whole", entry.path);
+            forget();
+            return kDeltaGaveUp;
+        }
+        firstPlan = false;
         gState.copyBytesLeft = copies;
         if (!copyLeading(writer, runs)) return kDeltaFailed;
         if (*have >= entry.size) break;

@@ -86,8 +86,9 @@ ServerRequest openServerRequest(const wchar_t* path, int64_t resumeOffset);
 ServerRequest openRangeRequest(const wchar_t* path, const std::string& rangeValue);
 
 // Requests given up at the headers limit whose calls still wait in WinHTTP
-// (under Wine they end only when the host stops). The same request is not
-// sent again meanwhile: it fails at once, as if unanswered.
+// (under Wine they end only when the host stops). The same request goes out
+// once more beside one of them, not beside two: it then fails at once, as
+// if unanswered.
 size_t requestsLeftWaiting();
 
 // "host" or "host:port" of a path or address (the configured host for a path).

@@ -144,22 +144,28 @@ struct HeadersCall {
 
 // Calls the caller gave up on while they still wait in WinHTTP. Under Wine
 // closing the request does not end such a call: it holds its pool thread and
-// its socket for as long as the host trickles. So the same request is not
-// sent again while one is left waiting: a poll every 20 s would otherwise
+// its socket for as long as the host trickles. So beside one such call the
+// same request may go out once more (one stuck connection must not cut the
+// launcher off), but never a third time: a poll every 20 s would otherwise
 // stack a thread and a connection on each. Never destroyed, like the notes.
+constexpr size_t kMostLeftPerRequest = 2;
 std::mutex& gLeftLock = *new std::mutex;
-std::unordered_map<std::wstring, std::shared_ptr<HeadersCall>>& gLeft =
-    *new std::unordered_map<std::wstring, std::shared_ptr<HeadersCall>>;
+std::unordered_multimap<std::wstring, std::shared_ptr<HeadersCall>>& gLeft =
+    *new std::unordered_multimap<std::wstring, std::shared_ptr<HeadersCall>>;
 
 void forgetLeftCall(const std::shared_ptr<HeadersCall>& call) {
     std::lock_guard<std::mutex> hold(gLeftLock);
-    const auto found = gLeft.find(call->key);
-    if (found != gLeft.end() && found->second == call) gLeft.erase(found);
+    const auto range = gLeft.equal_range(call->key);
+    for (auto it = range.first; it != range.second; ++it)
+        if (it->second == call) {
+            gLeft.erase(it);
+            return;
+        }
 }
 
-bool stillWaiting(const std::wstring& key) {
+bool tooManyLeft(const std::wstring& key) {
     std::lock_guard<std::mutex> hold(gLeftLock);
-    return gLeft.count(key) != 0;
+    return gLeft.count(key) >= kMostLeftPerRequest;
 }
 
 void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
@@ -183,10 +189,10 @@ void CALLBACK makeHeadersCall(PTP_CALLBACK_INSTANCE, void* context) {
 // call runs on a pool thread so that it can be left behind: the caller then
 // closes the request, which cancels the call on Windows; under Wine it ends
 // only when the host stops sending or WinHTTP's own time-out passes. `key`
-// names the request: one left behind blocks the same request until it ends.
+// names the request: two left behind block the same request until one ends.
 bool sendWithinHeadersLimit(HINTERNET request, const std::wstring& key, DWORD* error) {
     *error = ERROR_WINHTTP_TIMEOUT;
-    if (stillWaiting(key)) return false;  // the earlier one has no headers yet either
+    if (tooManyLeft(key)) return false;  // the earlier ones have no headers yet either
     auto call = std::make_shared<HeadersCall>();
     call->request = request;
     call->key = key;
@@ -203,7 +209,7 @@ bool sendWithinHeadersLimit(HINTERNET request, const std::wstring& key, DWORD* e
     }
     {
         std::lock_guard<std::mutex> hold(gLeftLock);
-        gLeft[key] = call;
+        gLeft.emplace(key, call);
     }
     std::lock_guard<std::mutex> hold(call->lock);
     call->abandoned = true;

@@ -149,6 +149,14 @@ TEST_CASE("small edits cost their sub-blocks: the fine sums of just the edited b
     if (!retried) CHECK(requests.size() == (asked ? 4u : 3u));
 }
 
+TEST_CASE("a file with nothing installed to reuse comes as a plain download, not as one range") {
+    DeltaFixture f("delta-nothing");
+    sandbox::writeFile(sandbox::gamePath("Paks/Tervalon.pak"), testsrv::randomBytes(6 * 1024 * 1024, 99));
+    REQUIRE(downloadEntry(f.entry));
+    CHECK(f.installed());
+    CHECK_FALSE(f.rangesAsked());
+}
+
 TEST_CASE("every answer a server or a cache may give to ranges ends in the right file") {
     DeltaFixture f("delta-answers");
     bool oneRange = true;  // the host is learned as one that serves a range per request

@@ -258,7 +258,7 @@ TEST_CASE("headers that trickle fail at the headers limit, a document still arri
     gWaitSeam.divisor = 1;
 }
 
-TEST_CASE("a host that trickles its headers holds one thread and one connection, not one more per poll") {
+TEST_CASE("a host that trickles its headers holds two threads and connections at most, not one more per poll") {
     testsrv::useServer();
     testsrv::putFile("info.json", "{}");
     gWaitSeam.divisor = 30;  // headers 1 s
@@ -268,9 +268,9 @@ TEST_CASE("a host that trickles its headers holds one thread and one connection,
     const int threads = threadsOfThisProcess();
     for (int poll = 0; poll < 6; ++poll) CHECK_FALSE(fetchServerDocument(L"/launcher/info", &status));
     CHECK(status == 555);
-    CHECK(threadsOfThisProcess() <= threads + 1);
-    CHECK(testsrv::requests().size() == 1);  // no request stacked on the one still waiting
-    CHECK(requestsLeftWaiting() == 1);
+    CHECK(threadsOfThisProcess() <= threads + 2);
+    CHECK(testsrv::requests().size() == 2);  // one more beside the first stuck one, then none
+    CHECK(requestsLeftWaiting() == 2);
     // Once the host answers, the call ends and polls go out again.
     testsrv::setRules("[]");
     waitUntilNoneLeft();
