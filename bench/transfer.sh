@@ -9,7 +9,7 @@
 #    origin of one range per request, a cold nginx proxy_cache) against what
 #    zsync 0.6.2 moves direct on the same pair, and at 100 ms against
 #    fetching the same ranges eight at a time.
-#   bash bench/transfer.sh [small|large|delta|all (default)] [pak MiB, default 256]
+#   bash bench/transfer.sh [small|large|delta|rounds|all (default)] [pak MiB, default 256]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
@@ -248,8 +248,31 @@ delta_paths() {
          "ratio $(ratio "$s" "$eight") (target at most 2)"
 }
 
+# At 100 ms against the one-range origin only, on a pak whose changes are
+# spread (1 % of its entries replaced, or TVL_BENCH_REPLACED): the launcher's time beside its ranges
+# eight at a time, and its requests before the first range of the file (the
+# map, the fine sums) and in all.
+delta_rounds() {
+    echo "== at 100 ms of round trip, the one-range origin, ${mib} MiB with changes spread: requests and time"
+    rm -rf "$work/v1" "$work/v2" && mkdir -p "$work/v1/Paks" "$work/v2/Paks"
+    fresh=$(python3 tests/support/pak_pair.py "$work/v1/Paks/x.pak" "$work/v2/Paks/x.pak" --mib "$mib" --seed 12 --replaced "${TVL_BENCH_REPLACED:-1}")
+    v1="$work/v1/Paks/x.pak" v2="$work/v2/Paks/x.pak"
+    whole=$(stat -c %s "$v2")
+    sha2=$(sha1sum "$v2" | cut -d' ' -f1)
+    read -r b copies n s < <(delta_through one-range 100)
+    local eight before fine
+    fine=$(grep -c "^/launcher/o/$sha2.fine " "$work/nginx/access.log" || true)
+    before=$(awk -v o="/launcher/o/$sha2" '$1 == o { exit } { n++ } END { print n + 0 }' \
+        <(grep "^/launcher/o/$sha2" "$work/nginx/access.log"))
+    eight=$(ranges_eight_at_a_time)
+    echo "new bytes ${fresh}; launcher ${s} s for ${n} range request(s) (${b} bytes), ${before} request(s) before the" \
+         "first range (${fine} of the fine map); the same ranges eight at a time ${eight} s: ratio $(ratio "$s" "$eight")" \
+         "(target at most 2)"
+}
+
 case "$what" in
 small) small_files ;;
+rounds) delta_rounds ;;
 large) large_file ;;
 delta) delta_paths ;;
 all) small_files; large_file; delta_paths ;;
