@@ -12,6 +12,7 @@
 #include "core/wait_seam.h"
 #include "delta/block_map.h"
 #include "delta/fine_map.h"
+#include "files/file_cache.h"
 #include "tests/support/release_signer.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
@@ -147,6 +148,40 @@ TEST_CASE("small edits cost their sub-blocks: the fine sums of just the edited b
     CHECK(gState.bytesFromNetwork > 40 * 100);
     // The map, the fine sums where asked, the last byte, the ranges.
     if (!retried) CHECK(requests.size() == (asked ? 4u : 3u));
+}
+
+TEST_CASE("a files.cache row is a seed only by a manifest path, and while the file is what the row vouched for") {
+    DeltaFixture f("delta-rows");
+    ::DeleteFileW(sandbox::gamePath("Paks/Tervalon.pak").c_str());  // only the rows could help
+    // Version 2's bytes themselves, where a row points: a seed would leave nothing to fetch.
+    sandbox::writeFile(sandbox::gamePath("../outside.bin"), f.pak.v2);
+    sandbox::writeFile(sandbox::gamePath("Old/kept.bin"), f.pak.v2);
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    auto row = [&](const char* path, const std::string& onDisk) {
+        REQUIRE(::GetFileAttributesExW(sandbox::gamePath(onDisk).c_str(), GetFileExInfoStandard, &d));
+        FileCacheEntry r{};
+        r.path = path;
+        r.size = static_cast<int64_t>(f.pak.v2.size());
+        r.mtime = (static_cast<int64_t>(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
+        return r;
+    };
+    FileCacheEntry changed = row("Old/kept.bin", "Old/kept.bin");
+    changed.mtime -= 10'000'000;  // the file was written after the row
+    bool used = false;
+    SUBCASE("a row as the launcher wrote it, its file unchanged: a seed") {
+        gState.fileCache = {row("Old/kept.bin", "Old/kept.bin")};
+        used = true;
+    }
+    SUBCASE("a row that leaves the game folder") { gState.fileCache = {row("../outside.bin", "../outside.bin")}; }
+    SUBCASE("a row whose file changed since") { gState.fileCache = {changed}; }
+    std::vector<ManifestEntry> entries = {f.entry};
+    gState.bytesFromNetwork = 0;
+    REQUIRE(downloadAll(entries));
+    CHECK(f.installed());
+    // Fetched, not read from the row's file; or nearly all read, where the row holds.
+    const int64_t size = static_cast<int64_t>(f.pak.v2.size());
+    if (used) CHECK(gState.bytesFromNetwork < size / 10);
+    else CHECK(gState.bytesFromNetwork >= size);
 }
 
 TEST_CASE("a file with nothing installed to reuse comes as a plain download, not as one range") {
