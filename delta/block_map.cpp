@@ -27,7 +27,6 @@ int hexDigit(char c) {
     return -1;
 }
 
-uint32_t lowBytes(uint32_t v, int bytes) { return bytes >= 4 ? v : v & ((1u << (8 * bytes)) - 1); }
 
 }  // namespace
 
@@ -139,3 +138,5 @@ bool blockMatchesMap(const BlockMap& map, int64_t block, const uint8_t* data, si
     return lowBytes(crc32Update(0, data, length), map.weakBytes) == map.weak[i] &&
            lowBytes(crc32Update(0, data, length < kCheckSpan ? length : kCheckSpan), map.checkBytes) == map.check[i];
 }
+
+uint32_t lowBytes(uint32_t v, int bytes) { return bytes >= 4 ? v : v & ((1u << (8 * bytes)) - 1); }

@@ -48,6 +48,9 @@ size_t blockMapLimit(int64_t fileSize);
 uint64_t readLittleEndian(const uint8_t* p, int bytes);
 void appendLittleEndian(std::string* out, uint64_t v, int bytes);
 
+// The low `bytes` bytes of a sum, as a map keeps its weak and check sums.
+uint32_t lowBytes(uint32_t v, int bytes);
+
 // zlib's CRC-32, continued from `crc` (0 to start).
 uint32_t crc32Update(uint32_t crc, const uint8_t* data, size_t size);
 

@@ -8,8 +8,6 @@ namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 
-uint32_t lowBytes(uint32_t v, int bytes) { return bytes >= 4 ? v : v & ((1u << (8 * bytes)) - 1); }
-
 struct StepTable {
     uint32_t t[256];
     StepTable() {

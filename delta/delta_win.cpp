@@ -497,8 +497,9 @@ constexpr int64_t kFineJoinGap = 1024;
 bool fetchPieces(const std::wstring& address, const std::vector<ByteRange>& ranges, FetchedPieces& pieces,
                  DeltaStats* stats) {
     // One range is one plain range request: its answer is a single part.
-    if (servesOneRange(address) || joinNeighbours(ranges, kFineJoinGap).size() == 1) {
-        const SegmentsEnd end = fetchSegments(address.c_str(), cutSegments(joinNeighbours(ranges, kFineJoinGap), kSegmentBytes),
+    const std::vector<ByteRange> joined = joinNeighbours(ranges, kFineJoinGap);
+    if (servesOneRange(address) || joined.size() == 1) {
+        const SegmentsEnd end = fetchSegments(address.c_str(), cutSegments(joined, kSegmentBytes),
                                               [&pieces](int64_t at, const char* data, size_t size) {
                                                   return pieces.take(at, data, size);
                                               },
@@ -568,7 +569,6 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
         return seeds.read(seed, at, out, want);
     };
     std::vector<uint32_t> sums(shape.perBlock);
-    const uint32_t weakMask = map.weakBytes >= 4 ? 0xffffffffu : (1u << (8 * map.weakBytes)) - 1;
     for (const FineCandidate& c : candidates) {
         const ByteRange range = fineSumsOf(shape, c.block);
         const char* bytes = pieces.at(range.first, sums.size() * 4);
@@ -580,7 +580,7 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
         // A block's last sum is its weak sum in the map, which the signed
         // manifest vouches for: sums that disagree describe other bytes (an
         // older file's, say), and none of that fine map is used.
-        if ((sums.back() & weakMask) != map.weak[static_cast<size_t>(c.block)]) {
+        if (lowBytes(sums.back(), map.weakBytes) != map.weak[static_cast<size_t>(c.block)]) {
             logEvent("fine map %s: block %lld disagrees with the block map: not used", logUtf8(address).c_str(),
                      static_cast<long long>(c.block));
             return FineMatches();

@@ -17,6 +17,9 @@ void loadFileCache();
 // The same rows, for a thread other than the worker's.
 std::vector<FileCacheEntry> readFileCacheRows();
 
+// The size and last-write time of the file at `path`; false when there is none.
+bool fileFactsAt(const wchar_t* path, int64_t* size, int64_t* mtime);
+
 // The size and last-write time of `entry`'s file under `gameFolder`; false
 // when there is no such file.
 bool installedFileFacts(const std::wstring& gameFolder, const ManifestEntry& entry, int64_t* size, int64_t* mtime);

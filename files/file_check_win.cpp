@@ -80,6 +80,14 @@ std::vector<FileCacheEntry> readFileCacheRows() {
 
 void loadFileCache() { gState.fileCache = readFileCacheRows(); }
 
+bool fileFactsAt(const wchar_t* path, int64_t* size, int64_t* mtime) {
+    FileFacts facts;
+    if (!readFacts(path, &facts)) return false;
+    *size = facts.size;
+    *mtime = facts.mtime;
+    return true;
+}
+
 bool installedFileFacts(const std::wstring& gameFolder, const ManifestEntry& entry, int64_t* size, int64_t* mtime) {
     wchar_t local[kFilePathUnits];
     FileFacts facts;
@@ -113,11 +121,11 @@ void saveFileCache() {
 
 void noteInstalled(ManifestEntry& entry) {
     wchar_t local[kFilePathUnits];
-    FileFacts facts;
+    FileFacts facts{};
     const bool known = entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) && readFacts(local, &facts) &&
                        facts.size == entry.size;
-    judged(entry, true, known ? facts : FileFacts{});
-    entry.judgedFactsKnown = known ? 1 : 0;
+    judged(entry, true, facts);
+    entry.judgedFactsKnown = known ? 1 : 0;  // no row for a file we could not read back
 }
 
 void verifyEntry(ManifestEntry& entry) {

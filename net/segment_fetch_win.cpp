@@ -160,9 +160,10 @@ public:
                                   [&] { return slot.filled >= taken + kHandOver || slot.ready || stop_; });
                 filled = slot.filled;
                 behind = !slot.ready && !stop_ && farBehind(slot);
-                // Stopped (another segment failed): what came is handed over, the rest not waited for.
-                if (behind) stop_ = true;
-                if (behind) changed_.notify_all();
+                if (behind) {  // the others stop too: what came is handed over, the rest asked again
+                    stop_ = true;
+                    changed_.notify_all();
+                }
                 ready = (slot.ready || stop_) && filled == taken;
                 if (ready && !slot.ready) slot.end = kSegmentsFailed;
             }

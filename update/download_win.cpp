@@ -310,9 +310,6 @@ struct Waiting {
 };
 std::vector<Waiting> gWaiting;
 
-// `sha1` holds the part file's hash when it is already known from the
-// transfer, with the part file still open in `file`; otherwise (resumed or
-// found complete) the file is closed and hashed now.
 // Large files whose whole part file failed its SHA-1 and waits to be mended
 // by its map at the next attempt; and those tried so (once a run each).
 std::set<std::string> gMendable, gMendTried;
@@ -322,6 +319,10 @@ bool mendable(const ManifestEntry& entry) {
     return gFilesAsObjects && entry.size >= kDeltaThreshold && !gMendTried.count(entry.sha1);
 }
 
+// `sha1` holds the part file's hash when it is already known from the
+// transfer, with the part file still open in `file`; otherwise (resumed or
+// found complete) the file is closed and hashed now. `mayMend`: a whole part
+// file that fails may be kept for mendPart.
 bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file, bool mayMend) {
     if (!sha1[0]) file.reset();
     if (!sha1[0] && !sha1OfFile(paths.part, sha1, false)) sha1[0] = 0;
@@ -593,12 +594,9 @@ bool seedSized(const wchar_t* path) { return fileSizeAt(path) >= kSeedMinimum; }
 bool retiredSeed(const FileCacheEntry& row, wchar_t* local) {
     if (row.size < kSeedMinimum || !manifestPathAllowed(row.path.c_str()) || !localPathOf(row.path.c_str(), local))
         return false;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(local, GetFileExInfoStandard, &data)) return false;
-    const int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    const int64_t mtime = (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                          data.ftLastWriteTime.dwLowDateTime;
-    return size == row.size && mtime == row.mtime && !reachedThroughLink(gState.gameFolder, local);
+    int64_t size = 0, mtime = 0;
+    return fileFactsAt(local, &size, &mtime) && size == row.size && mtime == row.mtime &&
+           !reachedThroughLink(gState.gameFolder, local);
 }
 
 // The large files to fetch are planned from every installed file they may
