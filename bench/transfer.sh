@@ -189,6 +189,9 @@ delta_through() {
         front="$work/edge/edge/access.log" origin_log="$work/edge/origin/access.log"
         ;;
     esac
+    # The copies and objects just written go to disk first: their writeback
+    # would otherwise land inside the launcher's time.
+    sync
     start_proxy "$rtt"
     scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 900 |
         stdbuf -oL tr -d '\r' | stamp > "$work/delta.out"
@@ -249,9 +252,11 @@ delta_paths() {
 }
 
 # At 100 ms against the one-range origin only, on a pak whose changes are
-# spread (1 % of its entries replaced, or TVL_BENCH_REPLACED): the launcher's time beside its ranges
-# eight at a time, and its requests before the first range of the file (the
-# map, the fine sums) and in all.
+# spread (1 % of its entries replaced, or TVL_BENCH_REPLACED), three runs:
+# the launcher's time beside its ranges eight at a time, split into the wait
+# on the network (to the last range's arrival) and the local rest (copies
+# from the installed pak after it, their writes and hash), and its requests
+# before the first range of the file and of the fine map.
 delta_rounds() {
     echo "== at 100 ms of round trip, the one-range origin, ${mib} MiB with changes spread: requests and time"
     rm -rf "$work/v1" "$work/v2" && mkdir -p "$work/v1/Paks" "$work/v2/Paks"
@@ -259,15 +264,25 @@ delta_rounds() {
     v1="$work/v1/Paks/x.pak" v2="$work/v2/Paks/x.pak"
     whole=$(stat -c %s "$v2")
     sha2=$(sha1sum "$v2" | cut -d' ' -f1)
-    read -r b copies n s < <(delta_through one-range 100)
-    local eight before fine
-    fine=$(grep -c "^/launcher/o/$sha2.fine " "$work/nginx/access.log" || true)
-    before=$(awk -v o="/launcher/o/$sha2" '$1 == o { exit } { n++ } END { print n + 0 }' \
-        <(grep "^/launcher/o/$sha2" "$work/nginx/access.log"))
-    eight=$(ranges_eight_at_a_time)
-    echo "new bytes ${fresh}; launcher ${s} s for ${n} range request(s) (${b} bytes), ${before} request(s) before the" \
-         "first range (${fine} of the fine map); the same ranges eight at a time ${eight} s: ratio $(ratio "$s" "$eight")" \
-         "(target at most 2)"
+    echo "new bytes ${fresh}"
+    local log="$prefix/drive_c/users/$(whoami)/AppData/Local/UE4TVL/launcher.log" ratios=""
+    for run in 1 2 3; do
+        read -r b copies n s < <(delta_through one-range 100)
+        local eight before fine local_s
+        fine=$(grep -c "^/launcher/o/$sha2.fine " "$work/nginx/access.log" || true)
+        before=$(awk -v o="/launcher/o/$sha2" '$1 == o { exit } { n++ } END { print n + 0 }' \
+            <(grep "^/launcher/o/$sha2" "$work/nginx/access.log"))
+        # The log's times: the last range of the file arrived, the delta ended.
+        local_s=$(grep -E "GET /launcher/o/$sha2 bytes=[0-9]+-[0-9]+ |: delta " "$log" | tail -n 2 |
+            awk '{ split($2, t, ":"); s[NR] = t[1] * 3600 + t[2] * 60 + t[3] } END { printf "%.2f", s[2] - s[1] }')
+        eight=$(ranges_eight_at_a_time)
+        echo "run ${run}: launcher ${s} s (network $(echo "$s - $local_s" | bc) s, local ${local_s} s) for ${n}" \
+             "range request(s) (${b} bytes), ${before} request(s) before the first range (${fine} of the fine map);" \
+             "the same ranges eight at a time ${eight} s: ratio $(ratio "$s" "$eight")," \
+             "network alone $(ratio "$(echo "$s - $local_s" | bc)" "$eight")"
+        ratios="$ratios $(ratio "$s" "$eight")"
+    done
+    echo "median ratio $(echo $ratios | tr ' ' '\n' | sort -n | sed -n 2p) (target at most 2)"
 }
 
 case "$what" in

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/event_log_win.h"
@@ -16,6 +17,7 @@
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
 #include "delta/fine_map.h"
+#include "files/sha1_behind_win.h"
 #include "files/sha1_win.h"
 #include "net/body_prefetch_win.h"
 #include "net/http_client.h"
@@ -192,27 +194,26 @@ std::wstring gSingleInstalled;
 // The part file grows only at its end, in the new file's order.
 class PartWriter {
 public:
+    // Hashed as written (on a thread of its own): no second read of a
+    // multi-GB file to verify it.
     PartWriter(HANDLE part, SeedSet& seeds, int64_t* have, Sha1Hash* written, DeltaStats* stats)
-        : part_(part), seeds_(seeds), have_(have), written_(written), stats_(stats) {}
+        : part_(part), seeds_(seeds), have_(have), hashing_(written), stats_(stats) {}
 
     bool write(const void* data, DWORD size) {
-        DWORD done = 0;
-        if (size && (!::WriteFile(part_, data, size, &done, nullptr) || done != size)) return false;
-        // Hashed as written: no second read of a multi-GB file to verify it.
-        if (written_) written_->add(data, size);
-        *have_ += size;
-        gState.bytesDone += size;
-        postStateChanged(0);
+        if (!writeOnly(data, size)) return false;
+        hashing_.add(data, size);
         return true;
     }
 
     // `length` bytes of seed `seed` from `source`.
     bool copy(int32_t seed, int64_t source, int64_t length) {
-        std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(length, kCopyPiece)));
         while (length > 0) {
             const size_t want = static_cast<size_t>(std::min<int64_t>(length, kCopyPiece));
-            const size_t got = seeds_.read(seed, source, buffer.data(), want);
-            if (got != want || !write(buffer.data(), static_cast<DWORD>(got))) return false;
+            std::vector<uint8_t> piece = hashing_.spare();
+            piece.resize(want);
+            const size_t got = seeds_.read(seed, source, piece.data(), want);
+            if (got != want || !writeOnly(piece.data(), static_cast<DWORD>(got))) return false;
+            hashing_.add(std::move(piece));
             stats_->reused += static_cast<int64_t>(got);
             stats_->reusedFrom[seeds_.name(seed)] += static_cast<int64_t>(got);
             gState.copyBytesLeft -= static_cast<int64_t>(got);
@@ -225,10 +226,19 @@ public:
     int64_t have() const { return *have_; }
 
 private:
+    bool writeOnly(const void* data, DWORD size) {
+        DWORD done = 0;
+        if (size && (!::WriteFile(part_, data, size, &done, nullptr) || done != size)) return false;
+        *have_ += size;
+        gState.bytesDone += size;
+        postStateChanged(0);
+        return true;
+    }
+
     HANDLE part_;
     SeedSet& seeds_;
     int64_t* have_;
-    Sha1Hash* written_;
+    Sha1Behind hashing_;
     DeltaStats* stats_;
 };
 
@@ -376,16 +386,58 @@ Answer fromSegments(SegmentsEnd end) {
 // object, so what follows finds it there (and, from a cold nginx cache,
 // gets multipart rather than the whole file). Its answer tells nothing.
 void warmEdge(const std::wstring& address, int64_t fileSize, DeltaStats* stats) {
-    const std::string last = std::to_string(fileSize - 1);
-    ServerRequest request = openRangeRequest(address.c_str(), "bytes=" + last + "-" + last);
-    ++stats->requests;
-    if (!request || requestStatusCode(request) != 206) return;  // a 200 is abandoned here
-    char byte[16];
-    DWORD got = 0;
-    SlowBodyGuard guard;
-    guardBody(request.request.get(), guard);
-    readBodyPiece(request.request.get(), guard, byte, sizeof byte, &got);
-    gState.bytesFromNetwork += got;
+    if (!isWarm(address)) warmObjects({{address, fileSize}}, &stats->requests);
+}
+
+// Last bytes asked on a thread of their own while the caller goes on (the
+// objects warm already left out); joined when it goes out of scope.
+class WarmingAhead {
+public:
+    WarmingAhead(const std::vector<LastByte>& objects, int* requests) : requests_(requests) {
+        std::vector<LastByte> cold;
+        for (const LastByte& o : objects)
+            if (!isWarm(o.address)) cold.push_back(o);
+        if (cold.empty()) return;
+        try {
+            thread_ = std::thread([this, cold] {
+                setLogThread("warm-up");
+                warmObjects(cold, &sent_);
+            });
+        } catch (...) {
+            // no thread: each first fetch warms its object alone
+        }
+    }
+    ~WarmingAhead() {
+        if (thread_.joinable()) thread_.join();
+        *requests_ += sent_;
+    }
+    WarmingAhead(const WarmingAhead&) = delete;
+    WarmingAhead& operator=(const WarmingAhead&) = delete;
+
+private:
+    int* requests_;
+    int sent_ = 0;
+    std::thread thread_;
+};
+
+// Whether the file's fine map may be used: with the game's key, only one
+// the signed manifest names.
+bool fineMapWanted(const ManifestEntry& entry) {
+    return entry.fineSha256[0] || gState.manifestKey.state == kNoManifestKey;
+}
+
+// From a host of one range per request every object sends a request alone
+// before going wide. The fine map's goes out while the installed copies are
+// scanned, on the connection the map came by; the file's beside the fine
+// map's requests, on a connection of its own. Neither then costs a round
+// trip of its own.
+std::vector<LastByte> fineMapToWarm(const ManifestEntry& entry, const std::wstring& object, const BlockMap& map) {
+    if (!servesOneRange(object) || !fineMapWanted(entry)) return {};
+    return {{object + L".fine", fineMapBytes(map)}};
+}
+std::vector<LastByte> fileToWarm(const std::wstring& object, const BlockMap& map) {
+    if (!servesOneRange(object)) return {};
+    return {{object, map.fileSize}};
 }
 
 // One range per request, several requests at once, taken in file order.
@@ -553,9 +605,7 @@ FineMatches refineWithFineMap(const std::wstring& object, const BlockMap& map, c
         for (const DeltaRun& run : planDelta(map, index, 0, nullptr, which)) fetched += run.copy ? 0 : run.length;
         if (worth * kRefineShare < fetched) return matches;
     }
-    FineMapShape shape;
-    shape.subBlock = chooseSubBlock(map.blockSize);
-    shape.perBlock = map.blockSize / shape.subBlock;
+    FineMapShape shape = fineMapShape(map);
     std::vector<ByteRange> ranges{{0, static_cast<int64_t>(kFineMapHeader) - 1}};
     for (const FineCandidate& c : candidates) ranges.push_back(fineSumsOf(shape, c.block));
     FetchedPieces pieces;
@@ -608,6 +658,7 @@ PlannedSet* plannedSet(const ManifestEntry& entry, const std::wstring& object, c
     gSingle.indexes.push_back(std::make_unique<BlockIndex>(file.map));
     file.index = gSingle.indexes.back().get();
     gSingle.files.push_back(std::move(file));
+    WarmingAhead warming(fineMapToWarm(entry, object, gSingle.files.back().map), &stats->requests);
     if (!scanSeeds(gSingle)) {
         gSingle = PlannedSet();
         return nullptr;
@@ -649,8 +700,19 @@ void prepareSeeds(const std::vector<DeltaTarget>& targets, const std::vector<See
             }
     }
     for (const Seed& seed : seeds) gPass.seeds.add(seed.path, seed.name);
-    if (!scanSeeds(gPass)) gPass = PlannedSet();
-    setStatus(-1, L"Downloading...");
+    // The first file's fine map (the others' warm before their fine maps).
+    const DeltaTarget& first = *std::find_if(targets.begin(), targets.end(), [](const DeltaTarget& t) {
+        return t.entry->sha1 == gPass.files.front().sha1;
+    });
+    int warmRequests = 0;
+    bool scanned = false;
+    {
+        WarmingAhead warming(fineMapToWarm(*first.entry, first.address, gPass.files.front().map), &warmRequests);
+        scanned = scanSeeds(gPass);
+        setStatus(-1, L"Downloading...");  // the scan ended; a warm-up may still be on its way
+    }
+    if (!scanned) gPass = PlannedSet();
+    else gPass.files.front().mapRequests += warmRequests;
 }
 
 bool isSeed(const wchar_t* path) {
@@ -724,6 +786,7 @@ void forgetDeltaState() {
     gSingle = PlannedSet();
     gSingleInstalled.clear();
     forgetRangeHosts();
+    forgetWarmObjects();
 }
 
 DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& address, const wchar_t* installed,
@@ -739,8 +802,8 @@ DeltaOutcome fetchByDelta(const ManifestEntry& entry, const std::wstring& addres
         file->refined = true;
     }
     if (!file->refined) {
-        // With the game's key, only a fine map the signed manifest names.
-        if (entry.fineSha256[0] || gState.manifestKey.state == kNoManifestKey)
+        WarmingAhead warming(fileToWarm(address, file->map), &stats->requests);
+        if (fineMapWanted(entry))
             file->fine = refineWithFineMap(address, file->map, *file->index, file->which, set->seeds, stats);
         file->refined = true;
     }

@@ -24,6 +24,15 @@ bool readFineMapHeader(const char* data, size_t size, const BlockMap& map, FineM
     return true;
 }
 
+FineMapShape fineMapShape(const BlockMap& map) {
+    FineMapShape shape;
+    shape.subBlock = chooseSubBlock(map.blockSize);
+    shape.perBlock = map.blockSize / shape.subBlock;
+    return shape;
+}
+
+int64_t fineMapBytes(const BlockMap& map) { return fineSumsOf(fineMapShape(map), map.blocks() - 1).last + 1; }
+
 ByteRange fineSumsOf(const FineMapShape& shape, int64_t block) {
     const int64_t bytes = int64_t{shape.perBlock} * 4;
     const int64_t first = static_cast<int64_t>(kFineMapHeader) + block * bytes;

@@ -39,6 +39,10 @@ struct FineMapShape {
     uint32_t perBlock = 0;  // sums per block
 };
 
+// The shape the publish tool writes for `map`, and the size of that fine map.
+FineMapShape fineMapShape(const BlockMap& map);
+int64_t fineMapBytes(const BlockMap& map);
+
 // The header as written for the file `map` describes; false for anything else.
 bool readFineMapHeader(const char* data, size_t size, const BlockMap& map, FineMapShape* out);
 

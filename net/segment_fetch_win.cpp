@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -83,7 +84,7 @@ SegmentsEnd fetchRange(const wchar_t* path, const ByteRange& r, size_t from, cha
 class Transfer {
 public:
     Transfer(const wchar_t* path, const std::vector<ByteRange>& segments)
-        : path_(path), segments_(segments), slots_(segments.size()) {}
+        : path_(path), segments_(segments), slots_(segments.size()), end_(segments.size()) {}
 
     // Segment i on this thread, into its slot; a failed try is followed by
     // one more at once, from where the first broke off.
@@ -241,7 +242,7 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
     size_t next_ = 0;        // the next segment a connection takes
-    size_t end_ = 0;         // and where they stop
+    size_t end_;             // and where they stop
     int64_t reserved_ = 0;   // bytes of segments taken by connections and not yet written
     bool stop_ = false;
     int64_t received_ = 0;   // body bytes every segment brought so far
@@ -276,23 +277,84 @@ SegmentsEnd fetchSegments(const wchar_t* path, const std::vector<ByteRange>& seg
                           int* requests) {
     if (segments.empty()) return kSegmentsDone;
     Transfer transfer(path, segments);
+    const bool warm = isWarm(path);
     const size_t last = segments.size() - 1;
-    transfer.fetchAt(last);
-    SegmentsEnd end = transfer.endOf(last);
+    // The connections take segments [0, wide); a cold object's last segment
+    // went first and alone, and is handed over last.
+    const size_t wide = warm ? segments.size() : last;
+    SegmentsEnd end = kSegmentsDone;
+    if (!warm) {
+        transfer.fetchAt(last);
+        end = transfer.endOf(last);
+    }
     if (end == kSegmentsDone) {
         Crew crew{transfer, {}};
-        if (last > 0) {
-            transfer.holdBack(last);
+        if (wide > 0) {
+            if (!warm) transfer.holdBack(last);
             const int limit = std::clamp(gConnectionLimit.load(), 1, kMostConnections);
-            crew.start(static_cast<int>(std::min<size_t>(static_cast<size_t>(limit), last)));
+            crew.start(static_cast<int>(std::min<size_t>(static_cast<size_t>(limit), wide)));
         }
-        for (size_t i = 0; i < last && end == kSegmentsDone; ++i) {
+        for (size_t i = 0; i < wide && end == kSegmentsDone; ++i) {
             if (crew.threads.empty()) transfer.fetchAt(i);  // the caller's thread, one at a time
             end = transfer.takeInTurn(i, take);
             transfer.release(i, !crew.threads.empty());
         }
     }
-    if (end == kSegmentsDone) end = transfer.takeInTurn(last, take);
+    if (!warm && end == kSegmentsDone) end = transfer.takeInTurn(last, take);
     *requests += transfer.requests();
     return end;
+}
+
+namespace {
+
+// An edge keeps what it fetched for minutes at least; past that an object
+// is warmed again, and the memory stays small over a long run.
+constexpr uint64_t kWarmMs = 10 * 60 * 1000;
+std::mutex gWarmLock;
+std::map<std::wstring, uint64_t> gWarm;  // address -> when its last byte came
+
+void warmOne(const LastByte& object, std::atomic<int>& sent) {
+    char byte = 0;
+    ++sent;
+    const ByteRange last{object.size - 1, object.size - 1};
+    if (fetchRange(object.address.c_str(), last, 0, &byte, [](size_t) { return true; }) == kSegmentsDone)
+        noteWarm(object.address);
+}
+
+}  // namespace
+
+void warmObjects(const std::vector<LastByte>& objects, int* requests) {
+    std::atomic<int> sent{0};
+    std::vector<std::thread> others;
+    for (size_t i = 1; i < objects.size(); ++i) {
+        try {
+            others.emplace_back([&objects, &sent, i] {
+                setLogThread("warm-up");
+                warmOne(objects[i], sent);
+            });
+        } catch (...) {
+            break;  // that one goes cold: its fetch warms it alone
+        }
+    }
+    if (!objects.empty()) warmOne(objects.front(), sent);
+    for (std::thread& t : others) t.join();
+    *requests += sent;
+}
+
+void noteWarm(const std::wstring& address) {
+    const uint64_t now = ::GetTickCount64();
+    std::lock_guard<std::mutex> hold(gWarmLock);
+    for (auto it = gWarm.begin(); it != gWarm.end();) it = now - it->second > kWarmMs ? gWarm.erase(it) : ++it;
+    gWarm[address] = now;
+}
+
+bool isWarm(const std::wstring& address) {
+    std::lock_guard<std::mutex> hold(gWarmLock);
+    auto it = gWarm.find(address);
+    return it != gWarm.end() && ::GetTickCount64() - it->second <= kWarmMs;
+}
+
+void forgetWarmObjects() {
+    std::lock_guard<std::mutex> hold(gWarmLock);
+    gWarm.clear();
 }

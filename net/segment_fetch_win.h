@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "net/byte_ranges.h"
@@ -55,3 +56,17 @@ using SegmentTaker = std::function<bool(int64_t at, const char* data, size_t siz
 // rather than being waited for.
 SegmentsEnd fetchSegments(const wchar_t* path, const std::vector<ByteRange>& segments, const SegmentTaker& take,
                           int* requests);
+
+// A cache in front of the origin answers an object's last byte only once it
+// holds the whole object. Objects whose last byte came back lately need no
+// segment alone first: fetchSegments goes wide at once.
+struct LastByte {
+    std::wstring address;
+    int64_t size = 0;  // the object's
+};
+// Asks each object's last byte, all at once (one round trip for them all);
+// *requests counts what was sent. Its answers tell nothing else.
+void warmObjects(const std::vector<LastByte>& objects, int* requests);
+void noteWarm(const std::wstring& address);
+bool isWarm(const std::wstring& address);
+void forgetWarmObjects();

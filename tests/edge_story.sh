@@ -36,7 +36,7 @@ edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
 echo "--- five launchers install one after another; the origin serves each object once (at ${SECONDS}s)"
 for n in 1 2 3 4 5; do
     rm -rf "$data"
-    out=$(headless --press-update --exit-on-ready --timeout 120) || fail "install $n: $out"
+    out=$(headless --press-update --exit-on-ready --timeout 120) || fail "install $n (exit $?): $out"
     installed_matches || fail "install $n differs from the build"
 done
 repeated=$(origin_log | grep '^/launcher/o/' | cut -d' ' -f1 | sort | uniq -d)
@@ -60,11 +60,11 @@ until_seen() {  # until_seen PATTERN WHY
 mv "$site/launcher/release" "$state/release.good"
 until_seen "^Release: refused: /launcher/release answered 404" "the origin's 404 never came through"
 mv "$state/release.good" "$site/launcher/release"
-out=$(headless --exit-on-ready --timeout 60) || fail "a 404 was kept after the origin recovered: $out"
+out=$(headless --exit-on-ready --timeout 60) || fail "a 404 was kept after the origin recovered (exit $?): $out"
 edge_ctl origin-stop "$edge"
 until_seen "^ServerError: " "a down origin was never noticed"
 edge_ctl origin-start "$edge"
-out=$(headless --exit-on-ready --timeout 60) || fail "an error was kept after the origin came back: $out"
+out=$(headless --exit-on-ready --timeout 60) || fail "an error was kept after the origin came back (exit $?): $out"
 
 echo "--- version 2 is published while the edge holds version 1 and a launcher is mid-file (at ${SECONDS}s)"
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site" 1m
@@ -84,7 +84,7 @@ headless_pid=""
 grep -q "^LocalError\|SHA-1" "$state/mid.out" && fail "a failure on the way: $(cat "$state/mid.out")"
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
 for _ in $(seq 8); do
-    out=$(headless --press-update --exit-on-ready --timeout 60) || fail "update to 2: $out"
+    out=$(headless --press-update --exit-on-ready --timeout 60) || fail "update to 2 (exit $?): $out"
     installed_matches && break
     sleep 3  # the edge still holds release 1 for up to its freshness
 done
@@ -107,7 +107,7 @@ headless_pid=""
 have=$(stat -c %s "$part" 2>/dev/null || echo 0)
 [ "$have" -gt 0 ] || fail "no part file to resume"
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
-out=$(headless --press-update --exit-on-ready --timeout 120) || fail "resume: $out"
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "resume (exit $?): $out"
 installed_matches || fail "the resumed download differs"
 grep -q " 206 bytes=$have-" "$edge/edge/access.log" || fail "no Range request from $have through the edge"
 
@@ -118,7 +118,7 @@ for at in 100000 4000000; do printf 'patched' | dd of="$build/Paks/a.pak" bs=1 s
 publish --version 4
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
 edge_before=$(lines "$edge/edge/access.log")
-out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the patch never installed: $out"
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the patch never installed (exit $?): $out"
 installed_matches || fail "the patched pak differs"
 grep '^Delta: ' <<<"$out" || fail "no delta for the patched pak: $out"
 maps=$(tail -n +"$((edge_before + 1))" "$edge/edge/access.log" | grep -c '^/launcher/o/[0-9a-f]*\.map ' || true)
