@@ -13,6 +13,7 @@
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
 #include "delta/fine_map.h"
+#include "delta/zstd_stream.h"
 #include "net/multipart.h"
 
 namespace {
@@ -95,10 +96,28 @@ void fuzzMultipart(const uint8_t* data, size_t size) {
         if (!reader.feed(text + at, size - at < cut ? size - at : cut, sink)) break;
 }
 
+// zstd frames of any bytes, fed in pieces, with a reference taken from the
+// input: never more out than the bound, and no fault.
+void fuzzZstd(const uint8_t* data, size_t size) {
+    if (size < 2) return;
+    constexpr int64_t kMost = 1 << 20;
+    const size_t piece = 1 + data[0] % 64;
+    const size_t reference = std::min<size_t>(size_t{data[1]} * 16, size - 2);
+    ZstdStream stream(ZstdBounds{kMost, 20}, data + 2, reference);
+    int64_t out = 0;
+    for (size_t at = 2; at < size; at += piece) {
+        const auto take = [&out](const uint8_t*, size_t n) { return out += static_cast<int64_t>(n), true; };
+        if (stream.feed(data + at, std::min(piece, size - at), take) != kZstdMore) break;
+    }
+    stream.finish();
+    if (out > kMost || out != stream.produced()) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzMap(data, size);
     fuzzMultipart(data, size);
+    fuzzZstd(data, size);
     return 0;
 }
