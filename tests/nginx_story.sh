@@ -14,6 +14,7 @@ head -c 50000 /dev/urandom > "$build/Tervalon.exe"
 head -c 3000000 /dev/urandom > "$build/Tervalon/Content/Paks/Level 1.pak"
 head -c 500000 /dev/urandom > "$build/Tervalon/Content/Movies/Intro Café.mp4"
 : > "$build/Engine/empty.txt"
+for n in $(seq 2000); do echo "[Section$n] Tervalon=Ember Harbour"; done > "$build/Engine/Defaults.ini"
 printf 'Version 1\n- Ember Harbour opens\n' > "$state/notes.txt"
 
 cp "$build_dir/TVLHeadless.exe" "$app/"
@@ -107,6 +108,9 @@ cache_control() { curl -sk -o /dev/null -D - "https://$address$1" | tr -d '\r' |
 object="/launcher/o/$(sha1sum < "$build/Tervalon.exe" | cut -d' ' -f1)"
 [ "$(cache_control /launcher/info)" = "public, max-age=10, stale-while-revalidate=10" ] || fail "info: $(cache_control /launcher/info)"
 [ "$(cache_control "$object")" = "public, max-age=31536000, immutable" ] || fail "object: $(cache_control "$object")"
+zst="/launcher/o/$(sha1sum < "$build/Engine/Defaults.ini" | cut -d' ' -f1).zst"
+[ "$(cache_control "$zst")" = "public, max-age=31536000, immutable" ] || fail "a zst form: $(cache_control "$zst")"
+curl -sk "https://$address$zst" | zstd -d -q | cmp -s - "$build/Engine/Defaults.ini" || fail "the served zst form"
 [ "$(cache_control /launcher/manifest)" = "no-cache" ] || fail "manifest: $(cache_control /launcher/manifest)"
 for missing in "/launcher/o/$(printf 'f%.0s' {1..40})" /launcher/nothing; do
     [ "$(cache_control "$missing")" = "no-store" ] || fail "a 404 may be kept: $missing"

@@ -123,6 +123,42 @@ tool publish "$build" --site "$site" --sign "$key" --host play.example.net >/dev
 out=$(tool verify --site "$site" --key "$key")
 grep -q "^release: version 7 " <<<"$out" || fail "the collected site no longer verifies: $out"
 
+# A file that compresses gets its zst form: independent frames of 4 MiB of
+# the file each, the frame table giving each frame's size, both named in the
+# manifest by SHA-256. Random bytes (saving under 5 %) get none; a
+# republish makes none again, whatever its level; --no-compress names none.
+head -c 7000000 /dev/urandom | base64 -w 100 > "$build/Paks/text.pak"
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net --compress-level 3 >/dev/null
+o="$site/launcher/o" text=$(sha1sum < "$build/Paks/text.pak" | cut -d' ' -f1)
+line=$(grep "\"h\": \"$text\"" "$site/launcher/manifest")
+field() { sed -n "s/.*\"$1\": \"*\([0-9a-f]*\).*/\1/p" <<<"$line"; }
+[ "$(sha256sum < "$o/$text.zst" | cut -d' ' -f1)" = "$(field z)" ] && [ "$(stat -c %s "$o/$text.zst")" = "$(field zs)" ] &&
+    [ "$(sha256sum < "$o/$text.frames" | cut -d' ' -f1)" = "$(field zf)" ] || fail "the zst form is not named: $line"
+zstd -d -q -c "$o/$text.zst" | cmp -s - "$build/Paks/text.pak" || fail "the zst form is not the file"
+python3 - "$o/$text.frames" "$o/$text.zst" "$build/Paks/text.pak" <<'PY' || fail "a frame is not its 4 MiB of the file"
+import subprocess, sys
+table, packed, whole = (open(name, "rb").read() for name in sys.argv[1:])
+number = lambda at, width: int.from_bytes(table[at:at + width], "little")
+step, count = number(36, 4), number(40, 4)
+sizes = [number(44 + 4 * i, 4) for i in range(count)]
+assert table[:8] == b"TVLZFR1\n" and number(28, 8) == len(whole) and step == 4 << 20
+assert count == -(-len(whole) // step) == 3 and len(table) == 44 + 4 * count and sum(sizes) == len(packed)
+at = 0
+for i, size in enumerate(sizes):  # each frame alone, at the offset the table gives
+    out = subprocess.run(["zstd", "-d", "-q", "-c"], input=packed[at:at + size], capture_output=True, check=True)
+    assert out.stdout == whole[i * step:(i + 1) * step], i
+    at += size
+PY
+grep "\"h\": \"$(sha1sum < "$build/Tervalon.exe" | cut -d' ' -f1)\"" "$site/launcher/manifest" | grep -q '"z"' &&
+    fail "random bytes got a zst form"
+inode=$(stat -c %i "$o/$text.zst")
+out=$(tool publish "$build" --site "$site" --sign "$key" --host play.example.net --compress-level 19)
+grep -q "compressed" <<<"$out" || [ "$(stat -c %i "$o/$text.zst")" != "$inode" ] && fail "a republish compressed again: $out"
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net --compress-level 23 >/dev/null 2>&1 &&
+    fail "a publish took zstd level 23"
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net --no-compress >/dev/null
+grep -q '"z":' "$site/launcher/manifest" && fail "--no-compress named zst forms"
+
 # An unsigned publish on a site with a release writes a new one for the same
 # host, signed by no key players hold; files of the old signed documents go.
 touch "$site/launcher/manifest.sig" "$site/launcher/self"

@@ -3,6 +3,7 @@
 stock web server (tools/nginx/tvl-launcher.conf).
 
   tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE]
+                         [--no-maps] [--compress-level N | --no-compress]
                          [--host HOST [--sign KEYFILE] [--expires DAYS] [--mirror URL ...] [--no-mirrors]]
   tvl_publish.py counts LOBBIES PLAYERS --site SITE_DIR
   tvl_publish.py keygen KEYFILE
@@ -28,6 +29,11 @@ launcher asks for them ("Movies/Intro Café.mp4" is files/Movies/Intro%20Caf%C3%
    only after that. Interrupted, it leaves the old version or the 503, and
    running it again finishes the job. One publish at a time: a second one
    is refused while the first holds SITE_DIR/.publish-lock.
+ - Beside each file that zstd shrinks by 5 % or more it writes its zst form,
+   launcher/o/<sha1>.zst, in frames of 4 MiB of the file each, and for
+   files of more than one frame their table, launcher/o/<sha1>.frames; the
+   manifest names both by SHA-256. Made once per file, at --compress-level
+   (default 12), with the zstd command; a republish reuses them.
  - It refuses a build with names players' launchers would refuse, symbolic
    links, or a site inside the build (or the reverse), and names every
    offending file with the reason; and a banner that is not a picture.
@@ -94,6 +100,7 @@ import time
 
 from publisher.collect import collect_objects, referenced_objects
 from publisher.copying import Progress, place_build, sha1_of
+from publisher.compressed import DEFAULT_LEVEL, compress_objects
 from publisher.documents import VERSION_MAX, info_document, manifest_document, read_info, site_manifest_version
 from publisher.launcher_build import LAUNCHER_EXE_LIMIT, exe_version
 from publisher.mirrors import MOST_MIRRORS, check_mirror, chosen_mirrors, verify_mirror
@@ -107,6 +114,12 @@ from publisher.site import MARKER, SiteLock, TEMP, remove_stale, write_atomicall
 # The launcher reads raw r||s and X||Y; openssl speaks DER. These convert.
 
 RETIRED = ("manifest.sig", "self", "self.sig", "self.exe")
+
+
+def compress_level(text):
+    if not text.isdigit() or not 1 <= int(text) <= 22:
+        raise argparse.ArgumentTypeError("a zstd level from 1 to 22")
+    return int(text)
 
 
 def refuse(title, problems):
@@ -221,13 +234,14 @@ def publish_locked(args, build, site, paths, notes, banner):
     shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)  # what a killed publish left
     started = time.monotonic()
     entries, copied = place_build(build, site, paths)
+    compressed = {} if args.no_compress else compress_objects(site, entries, args.compress_level)
     if banner is not None:
         write_atomically(site, os.path.join(site, "launcher", "banner"), banner)
 
     current = read_info(site)
     if notes is None:
         notes = current.get("notes", "")
-    manifest = manifest_document(version, entries, site)
+    manifest = manifest_document(version, entries, site, compressed)
     write_atomically(site, os.path.join(site, "launcher", "manifest"), manifest)
     write_atomically(site, os.path.join(site, "launcher", "info"),
                      info_document(version, current.get("lobbies", 0), current.get("players", 0), notes))
@@ -444,6 +458,10 @@ def main():
                    help="write no block maps (players then download every changed large file whole)")
     p.add_argument("--expires", type=int, default=DEFAULT_EXPIRY_DAYS, metavar="DAYS",
                    help=f"days until a signed release expires (default {DEFAULT_EXPIRY_DAYS}; renew with refresh)")
+    p.add_argument("--compress-level", type=compress_level, default=DEFAULT_LEVEL, metavar="N",
+                   help=f"zstd level, 1 to 22, for files not compressed before (default {DEFAULT_LEVEL})")
+    p.add_argument("--no-compress", action="store_true",
+                   help="write no zst forms (players then download every file as it is)")
     add_mirror_options(p)
     p.set_defaults(run=publish)
     k = commands.add_parser("keygen", help="make a signing key and print its manifest_key= line")

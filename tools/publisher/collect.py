@@ -18,7 +18,8 @@ def referenced_objects(release, manifest_entries):
     if release.get("launcher"):
         names.add(release["launcher"][1])
     return names | {sha1 for _, _, sha1 in manifest_entries} | {
-        sha1 + suffix for _, size, sha1 in manifest_entries if size >= MAP_THRESHOLD for suffix in (".map", ".fine")}
+        sha1 + suffix for _, size, sha1 in manifest_entries if size >= MAP_THRESHOLD for suffix in (".map", ".fine")} | {
+        sha1 + suffix for _, _, sha1 in manifest_entries for suffix in (".zst", ".frames")}
 
 
 def collect_objects(site, referenced, now=None):

@@ -30,10 +30,11 @@ def info_document(version, lobbies, players, notes):
                       ensure_ascii=True).encode("ascii")
 
 
-def manifest_document(version, entries, site=None):
+def manifest_document(version, entries, site=None, compressed=None):
     # One entry per line, `"key": value` with one space: the launcher finds
-    # values by exact text. Paths stay raw UTF-8, as it reads them. "m" and
-    # "f" come after "h", where readers that do not know them skip them.
+    # values by exact text. Paths stay raw UTF-8, as it reads them. "m", "f"
+    # and the zst form's "z", "zs" and "zf" come after "h", where readers
+    # that do not know them skip them.
     def entry(rel, size, sha1):
         fields = {"p": rel, "s": size, "h": sha1}
         digest = map_digest(site, sha1, size) if site else None
@@ -42,6 +43,7 @@ def manifest_document(version, entries, site=None):
             fine = fine_digest(site, sha1, size)
             if fine:
                 fields["f"] = fine
+        fields.update((compressed or {}).get(sha1, {}))
         return "  " + json.dumps(fields, ensure_ascii=False)
     lines = ",\n".join(entry(rel, size, sha1) for rel, size, sha1 in entries)
     return ('{"version": %d, "files": [\n%s\n]}\n' % (version, lines)).encode("utf-8")

@@ -59,6 +59,10 @@ def named_objects(site, release):
         named.append((e["p"], e["h"], e["s"], "sha1"))
         if e.get("m"):
             named.append((e["p"] + " (its block map)", e["h"] + ".map", None, ("sha256", e["m"])))
+        if e.get("z"):
+            named.append((e["p"] + " (its zst form)", e["h"] + ".zst", e.get("zs"), ("sha256", e["z"])))
+        if e.get("zf"):
+            named.append((e["p"] + " (its frame table)", e["h"] + ".frames", None, ("sha256", e["zf"])))
         fine = object_path(site, e["h"] + ".fine")
         if e.get("f"):
             named.append((e["p"] + " (its fine map)", e["h"] + ".fine", None, ("sha256", e["f"])))

@@ -1,0 +1,151 @@
+"""Beside each game file's object, its zstd form where that saves at least
+5 %: launcher/o/<sha1>.zst, independent frames of FRAME_OUTPUT bytes of the
+file each (the last one shorter), each saying its size and carrying its
+checksum, so a launcher can start at any frame (segments, resumes). A file
+of more than one frame also gets its frame table, launcher/o/<sha1>.frames
+(format in the README). The manifest names both by SHA-256.
+
+Made with the zstd command, one frame per process, several at once."""
+
+import collections
+import concurrent.futures
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+from .objects import object_path
+from .site import temp_file, write_atomically
+
+
+FRAME_OUTPUT = 4 * 1024 * 1024
+KEEP_SHARE = 0.95  # a zst form is kept where it is at most this share of the file
+DEFAULT_LEVEL = 12
+TABLE_MAGIC = b"TVLZFR1\n"
+RECORD = ".publish-compression.json"  # what each file's form is, so a republish reuses it
+
+
+def zst_path(site, sha1):
+    return object_path(site, sha1 + ".zst")
+
+
+def frames_path(site, sha1):
+    return object_path(site, sha1 + ".frames")
+
+
+def frame_table(sha1, size, frame_sizes):
+    return (TABLE_MAGIC + bytes.fromhex(sha1) + size.to_bytes(8, "little") + FRAME_OUTPUT.to_bytes(4, "little") +
+            len(frame_sizes).to_bytes(4, "little") + b"".join(n.to_bytes(4, "little") for n in frame_sizes))
+
+
+def _compress_frame(site, sha1, index, level):
+    with open(object_path(site, sha1), "rb") as f:
+        f.seek(index * FRAME_OUTPUT)
+        data = f.read(FRAME_OUTPUT)
+    # --stream-size writes the frame's size into its header; the checksum is zstd's default.
+    command = ["zstd", "-q", "-c", f"-{level}", f"--stream-size={len(data)}"] + (["--ultra"] if level > 19 else [])
+    run = subprocess.run(command, input=data, capture_output=True)
+    if run.returncode != 0:
+        sys.exit(f"zstd could not compress {sha1}: {run.stderr.decode(errors='replace').strip()}")
+    return run.stdout
+
+
+class _Writer:
+    """One file's frames, in order, into a temporary file."""
+
+    def __init__(self, site, sha1, size):
+        self.site, self.sha1, self.size = site, sha1, size
+        self.out, self.temp = temp_file(site)
+        self.digest, self.frames = hashlib.sha256(), []
+
+    def add(self, frame):
+        self.out.write(frame)
+        self.digest.update(frame)
+        self.frames.append(len(frame))
+
+    def finish(self):
+        """The row for the record: the form kept, or None where it saves too little."""
+        self.out.close()
+        packed = sum(self.frames)
+        if packed > self.size * KEEP_SHARE:
+            os.remove(self.temp)
+            return None
+        os.replace(self.temp, zst_path(self.site, self.sha1))
+        row = {"zst": [self.digest.hexdigest(), packed]}
+        if len(self.frames) > 1:
+            table = frame_table(self.sha1, self.size, self.frames)
+            write_atomically(self.site, frames_path(self.site, self.sha1), table)
+            row["frames"] = hashlib.sha256(table).hexdigest()
+        return row
+
+
+def _compress_files(site, todo, level, workers):
+    """Yields (sha1, row) for each (sha1, size) of todo, compressing frames
+    of every file side by side but holding only a few at once."""
+    jobs = ((sha1, size, index, max(1, -(-size // FRAME_OUTPUT))) for sha1, size in todo
+            for index in range(max(1, -(-size // FRAME_OUTPUT))))
+    pending = collections.deque()
+    writer = None
+    with concurrent.futures.ThreadPoolExecutor(workers) as pool:
+        def take_one():
+            nonlocal writer
+            (sha1, size, index, count), future = pending.popleft()
+            if index == 0:
+                writer = _Writer(site, sha1, size)
+            writer.add(future.result())
+            if index == count - 1:
+                return sha1, writer.finish()
+            return None
+        for job in jobs:
+            pending.append((job, pool.submit(_compress_frame, site, job[0], job[2], level)))
+            if len(pending) >= 2 * workers and (done := take_one()):
+                yield done
+        while pending:
+            if done := take_one():
+                yield done
+
+
+def _row_sound(site, sha1, row):
+    """The record's row still describes the site: its forms are there, of
+    their size (a form removed by hand is made again)."""
+    zst = row.get("zst")
+    if zst is None:
+        return True
+    try:
+        return os.path.getsize(zst_path(site, sha1)) == zst[1] and (
+            "frames" not in row or os.path.isfile(frames_path(site, sha1)))
+    except OSError:
+        return False
+
+
+def compress_objects(site, entries, level):
+    """Each game file's zst form, made at `level` unless an earlier publish
+    made or tried one. Returns {sha1: manifest fields} for the files that
+    have one."""
+    if shutil.which("zstd") is None:
+        sys.exit("the zstd command is missing: install it (apt-get install zstd), or publish with --no-compress")
+    try:
+        with open(os.path.join(site, RECORD), encoding="utf-8") as f:
+            record = json.load(f)
+        record = record if isinstance(record, dict) else {}
+    except (OSError, ValueError):
+        record = {}
+    sizes = {sha1: size for _, size, sha1 in entries}
+    kept = {sha1: row for sha1, row in record.items()
+            if sha1 in sizes and isinstance(row, dict) and _row_sound(site, sha1, row)}
+    todo = [(sha1, size) for sha1, size in sizes.items() if sha1 not in kept and size > 0]
+    made = 0
+    for sha1, row in _compress_files(site, todo, level, os.cpu_count() or 2):
+        kept[sha1] = {"level": level, **(row or {"zst": None})}
+        made += row is not None
+    write_atomically(site, os.path.join(site, RECORD), json.dumps(kept).encode("utf-8"))
+    if todo:
+        print(f"compressed {len(todo)} file(s) at level {level}: {made} kept, {len(todo) - made} saved less than "
+              f"{round((1 - KEEP_SHARE) * 100)} %")
+    fields = {}
+    for sha1, row in kept.items():
+        if row.get("zst"):
+            fields[sha1] = {"z": row["zst"][0], "zs": row["zst"][1], **({"zf": row["frames"]} if "frames" in row else {})}
+    return fields
