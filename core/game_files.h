@@ -12,6 +12,11 @@ struct ManifestEntry {
     int32_t needsUpdate;
     char mapSha256[65];  // the SHA-256 of its block map as 64 lowercase hex digits, or empty: none named
     char fineSha256[65];  // the same of its fine map
+    // Its zst form: the SHA-256 and size of "<sha1>.zst" (empty and 0: none),
+    // and the SHA-256 of its frame table "<sha1>.frames" (empty: none named).
+    char zstSha256[65];
+    int64_t zstSize;
+    char framesSha256[65];
     // The size and last-write time the file had when it was judged current
     // (hashed, matched to a cache row, or moved into place). A cache row is
     // written only while the file still has them: a file rewritten after its

@@ -21,11 +21,6 @@ struct CrcTable {
 };
 const CrcTable kCrc;
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 
 }  // namespace
@@ -63,15 +58,22 @@ size_t blockMapLimit(int64_t fileSize) {
     return kBlockMapHeader + static_cast<size_t>(fileSize / 1024 + 1) * 8;
 }
 
+bool sameSha1(const uint8_t bytes[20], const char* sha1Hex) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+    for (int i = 0; i < 20; ++i) {
+        const int hi = digit(sha1Hex[2 * i]), lo = hi < 0 ? -1 : digit(sha1Hex[2 * i + 1]);
+        if (lo < 0 || bytes[i] != (hi << 4 | lo)) return false;
+    }
+    return true;
+}
+
 bool readBlockMap(const char* data, size_t size, const char* sha1Hex, int64_t fileSize, BlockMap* out) {
     const auto* p = reinterpret_cast<const uint8_t*>(data);
-    if (size < kBlockMapHeader || size > blockMapLimit(fileSize) || std::memcmp(p, kMagic, 8) != 0) return false;
+    if (size < kBlockMapHeader || size > blockMapLimit(fileSize) || std::memcmp(p, kMagic, 8) != 0 ||
+        !sameSha1(p + 8, sha1Hex))
+        return false;
     BlockMap m;
-    for (int i = 0; i < 20; ++i) {
-        const int hi = hexDigit(sha1Hex[2 * i]), lo = hi < 0 ? -1 : hexDigit(sha1Hex[2 * i + 1]);
-        if (lo < 0 || p[8 + i] != (hi << 4 | lo)) return false;
-        m.sha1[i] = p[8 + i];
-    }
+    std::memcpy(m.sha1, p + 8, 20);
     m.fileSize = static_cast<int64_t>(readLittleEndian(p + 28, 8));
     m.blockSize = static_cast<uint32_t>(readLittleEndian(p + 36, 4));
     m.weakBytes = p[40];

@@ -48,6 +48,9 @@ size_t blockMapLimit(int64_t fileSize);
 uint64_t readLittleEndian(const uint8_t* p, int bytes);
 void appendLittleEndian(std::string* out, uint64_t v, int bytes);
 
+// Whether 20 bytes are the SHA-1 written as 40 lowercase hex digits.
+bool sameSha1(const uint8_t bytes[20], const char* sha1Hex);
+
 // The low `bytes` bytes of a sum, as a map keeps its weak and check sums.
 uint32_t lowBytes(uint32_t v, int bytes);
 

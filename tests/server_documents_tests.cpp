@@ -184,6 +184,29 @@ TEST_CASE("manifest: a map's and a fine map's hash belong to their own entry, an
     CHECK(std::string(e[3].mapSha256).empty());  // nor a short one
 }
 
+TEST_CASE("manifest: a zst form counts with its hash and size, in its own entry") {
+    std::vector<ManifestEntry> e;
+    const std::string z(64, 'c'), frames(64, 'd');
+    auto with = [](const std::string& line, const std::string& fields) { return line.substr(0, line.size() - 1) + fields + "}"; };
+    std::string m = "{\"version\": 3, \"files\": [" +
+                    with(entry("a.pak", "9000000", kHashA), ", \"z\": \"" + z + "\", \"zs\": 4500000, \"zf\": \"" + frames + "\"") + ", " +
+                    entry("b.pak", "10", kHashB) + ", " +
+                    with(entry("c.pak", "10", kHashA), ", \"z\": \"" + z + "\"") + ", " +
+                    with(entry("d.pak", "10", kHashB), ", \"z\": \"" + z + "\", \"zs\": 1234567890123456789") + "]}";
+    REQUIRE(manifest(m, e).accepted);
+    REQUIRE(e.size() == 4);
+    CHECK(e[0].size == 9000000);  // "zs" is not mistaken for "s"
+    CHECK(std::string(e[0].zstSha256) == z);
+    CHECK(e[0].zstSize == 4500000);
+    CHECK(std::string(e[0].framesSha256) == frames);
+    CHECK(std::string(e[1].zstSha256).empty());  // not the next entry's
+    CHECK(std::string(e[1].framesSha256).empty());
+    for (int i : {2, 3}) {  // no size, or one of 19 digits: no zst form
+        CHECK(std::string(e[i].zstSha256).empty());
+        CHECK(e[i].zstSize == 0);
+    }
+}
+
 TEST_CASE("manifest: rejected documents") {
     std::vector<ManifestEntry> e;
     const std::string good = entry("ok.txt", "1", kHashA);

@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "delta/zst_frames.h"
 #include "delta/zstd_stream.h"
 
 namespace {
@@ -204,4 +205,55 @@ TEST_CASE("zstd: hostile frames end the stream before they cost memory or disk")
         CHECK(stream.feed(packed.data(), packed.size(), count) == kZstdStopped);  // and stays so
         CHECK(taken == 0);
     }
+}
+
+namespace {
+
+// A frame table as publish writes it.
+std::string frameTable(const char* sha1Hex, int64_t fileSize, const std::vector<uint32_t>& frames) {
+    std::string t("TVLZFR1\n");
+    for (int i = 0; i < 20; ++i) t += static_cast<char>(std::stoi(std::string(sha1Hex + 2 * i, 2), nullptr, 16));
+    auto put = [&t](uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) t += static_cast<char>(v >> (8 * i));
+    };
+    put(static_cast<uint64_t>(fileSize), 8);
+    put(4 * 1024 * 1024, 4);
+    put(frames.size(), 4);
+    for (uint32_t f : frames) put(f, 4);
+    return t;
+}
+
+}  // namespace
+
+TEST_CASE("zst frames: the table says where each frame lies; a resume starts at the frame holding its end") {
+    const char* sha1 = "0123456789abcdef0123456789abcdef01234567";
+    const int64_t size = 3 * kZstFrameBytes + 1000;  // four frames, the last of 1000 bytes of the file
+    const std::string good = frameTable(sha1, size, {900000, 1200000, 800000, 300300});
+    FrameTable t;
+    REQUIRE(readFrameTable(good.data(), good.size(), sha1, size, 3200300, &t));
+    CHECK(t.starts == std::vector<int64_t>{0, 900000, 2100000, 2900000, 3200300});
+    // From nothing: whole frames joined up to 2,000,000 bytes; from inside frame 2: frames 2 and 3.
+    const std::vector<ByteRange> all = zstSegments(t, 0, 2000000);
+    REQUIRE(all.size() == 3);
+    CHECK((all[0].first == 0 && all[0].last == 899999));
+    CHECK((all[1].first == 900000 && all[1].last == 2899999));  // frames 1 and 2: 2,000,000 bytes
+    CHECK((all[2].first == 2900000 && all[2].last == 3200299));
+    const std::vector<ByteRange> rest = zstSegments(t, 2 * kZstFrameBytes + 5, 1);
+    REQUIRE(rest.size() == 2);
+    CHECK((rest[0].first == 2100000 && rest[1].last == 3200299));
+    CHECK(zstSegments(singleFrame(5000), 0, 1).size() == 1);
+
+    // Anything but this file's table is refused.
+    const std::string other = frameTable("1123456789abcdef0123456789abcdef01234567", size, {900000, 1200000, 800000, 300300});
+    const std::string threeFrames = frameTable(sha1, size, {900000, 1200000, 1100300});
+    const std::string emptyFrame = frameTable(sha1, size, {900000, 1200000, 1100300, 0});
+    CHECK_FALSE(readFrameTable(other.data(), other.size(), sha1, size, 3200300, &t));
+    CHECK_FALSE(readFrameTable(good.data(), good.size(), sha1, size + kZstFrameBytes, 3200300, &t));  // another size
+    CHECK_FALSE(readFrameTable(good.data(), good.size(), sha1, size, 3200301, &t));  // frames that do not add up
+    CHECK_FALSE(readFrameTable(threeFrames.data(), threeFrames.size(), sha1, size, 3200300, &t));
+    CHECK_FALSE(readFrameTable(emptyFrame.data(), emptyFrame.size(), sha1, size, 3200300, &t));
+    CHECK_FALSE(readFrameTable(good.data(), good.size() - 1, sha1, size, 3200300, &t));
+    std::string badMagic = good;
+    badMagic[3] = 'X';
+    CHECK_FALSE(readFrameTable(badMagic.data(), badMagic.size(), sha1, size, 3200300, &t));
 }

@@ -18,6 +18,9 @@ constexpr char kEntryStart[] = "{\"p\": \"";
 constexpr char kHashStart[] = "\"h\": \"";
 constexpr char kMapStart[] = "\"m\": \"";  // optional: a reader that does not know it skips it
 constexpr char kFineStart[] = "\"f\": \"";  // optional, the same
+constexpr char kZstStart[] = "\"z\": \"";     // optional: the zst form's hash, size and frame table
+constexpr char kZstSizeStart[] = "\"zs\": ";
+constexpr char kFramesStart[] = "\"zf\": \"";
 
 // A zero byte ends the body for every search.
 std::string_view bodyView(const char* data, size_t size) {
@@ -176,6 +179,18 @@ void readObjectHash(std::string_view body, size_t from, const char* key, char* o
     out[kMapHashBytes] = 0;
 }
 
+// The zst form's size after `from` and before the next entry: a whole
+// number of at most 18 digits, else none (0).
+int64_t readObjectSize(std::string_view body, size_t from, const char* key) {
+    const size_t at = findAfter(body, key, from), next = findAfter(body, kEntryStart, from);
+    if (at == kNotFound || (next != kNotFound && at > next)) return 0;
+    int64_t value = 0;
+    size_t n = 0;
+    for (; at + n < body.size() && n <= 18 && body[at + n] >= '0' && body[at + n] <= '9'; ++n)
+        value = value * 10 + (body[at + n] - '0');
+    return n >= 1 && n <= 18 ? value : 0;
+}
+
 // Reads one entry whose path starts at `pos`; returns the position after its
 // hash, or kNotFound when the entry makes the manifest unacceptable.
 size_t readEntry(std::string_view body, size_t pos, ManifestEntry& entry) {
@@ -196,6 +211,11 @@ size_t readEntry(std::string_view body, size_t pos, ManifestEntry& entry) {
     entry.sha1[kHashBytes] = 0;
     readObjectHash(body, hash + kHashBytes, kMapStart, entry.mapSha256);
     readObjectHash(body, hash + kHashBytes, kFineStart, entry.fineSha256);
+    // A zst form counts only with its hash and a size: both name what is fetched.
+    readObjectHash(body, hash + kHashBytes, kZstStart, entry.zstSha256);
+    entry.zstSize = entry.zstSha256[0] ? readObjectSize(body, hash + kHashBytes, kZstSizeStart) : 0;
+    if (entry.zstSize == 0) entry.zstSha256[0] = 0;
+    readObjectHash(body, hash + kHashBytes, kFramesStart, entry.framesSha256);
     return hash + kHashBytes;
 }
 
