@@ -229,4 +229,41 @@ whole=$(log_since "$before" | awk -v o="/launcher/o/$sha1" -v size="$size" '
     $1 == o && $2 == 206 { split(substr($3, 7), r, "-"); n += r[2] - r[1] + 1 }
     END { print n / size }')
 [ "$whole" = 1 ] || fail "not exactly one whole download after the lying map ($whole): $(log_since "$before")"
+
+echo "--- new files come as their zst forms; a form missing, wrong or lying falls back to the file as it is (at ${SECONDS}s)"
+text_file() { head -c "$2" /dev/urandom | base64 -w 100 > "$1"; }  # compresses to about 3/4
+text_file "$build/Paks/text.pak" 7500000    # 10 MB: three frames
+text_file "$build/Paks/missing.ini" 300000  # one frame each
+text_file "$build/Paks/wrong.ini" 300000
+text_file "$build/Paks/twin.ini" 300000
+text_file "$build/Paks/lying.pak" 7000000
+publish
+obj() { echo "$site/launcher/o/$(sha1sum < "$build/Paks/$1" | cut -d' ' -f1)${2:-}"; }
+rm "$(obj missing.ini .zst)"
+cp "$(obj twin.ini .zst)" "$(obj wrong.ini .zst)"  # a whole zst form, of another file of its size
+printf 'TVLZFR1\n' | dd of="$(obj lying.pak .frames)" bs=1 seek=60 conv=notrunc status=none
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the zst forms: $out"
+installed_matches || fail "a file from its zst form differs"
+served() { log_since "$before" | awk -v o="${1#"$site"}" '$1 == o { n += $NF } END { print n + 0 }'; }
+raw=$(stat -c %s "$build/Paks/text.pak")
+[ "$(served "$(obj text.pak)")" = 0 ] && [ "$(served "$(obj text.pak .zst)")" -lt $((raw * 4 / 5)) ] ||
+    fail "text.pak did not come as its zst form: $(log_since "$before" | grep "$(basename "$(obj text.pak)")")"
+for f in missing.ini wrong.ini lying.pak; do
+    [ "$(served "$(obj "$f")")" -ge "$(stat -c %s "$build/Paks/$f")" ] || fail "$f did not come as it is: $(log_since "$before")"
+done
+grep -c "its zst form is not used" "$data/launcher.log" | grep -qx 3 || fail "the refused forms are not logged: $(grep zst "$data/launcher.log")"
+echo "text.pak: $(served "$(obj text.pak .zst)") bytes of its zst form for $raw bytes"
+
+echo "--- a part file resumes at the frame holding its end (at ${SECONDS}s)"
+text_file "$build/Paks/text.pak" 7500000
+publish
+head -c 5000000 "$build/Paks/text.pak" > "$game/Paks/text.pak.part"
+frame1=$(python3 -c "import sys; t = open(sys.argv[1], 'rb').read(); print(int.from_bytes(t[44:48], 'little'))" \
+    "$(obj text.pak .frames)")
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the resume: $out"
+installed_matches || fail "the resumed file differs"
+log_since "$before" | grep -q "^${site#"$site"}/launcher/o/$(basename "$(obj text.pak .zst)") 206 bytes=$frame1-" ||
+    fail "no resume at frame 1 ($frame1): $(log_since "$before")"
 echo "all steps passed"

@@ -20,6 +20,7 @@
 #include "core/wait_seam.h"
 #include "delta/block_map.h"
 #include "delta/delta_win.h"
+#include "delta/zst_download_win.h"
 #include "files/file_check.h"
 #include "files/game_folder_win.h"
 #include "files/manifest_paths.h"
@@ -416,6 +417,51 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, c
     return outcome;
 }
 
+// Files whose zst form failed them (not served, a table or bytes that do
+// not hold, a file that failed its SHA-1): from then on they come as they are.
+// Small files come side by side: under gHeldLock.
+std::set<std::string> gZstRefused;
+
+bool zstAllowed(const ManifestEntry& entry) {
+    std::lock_guard<std::mutex> hold(gHeldLock);
+    return gFilesAsObjects && entry.zstSha256[0] && !gZstRefused.count(entry.sha1);
+}
+
+void refuseZst(const char* sha1) {
+    std::lock_guard<std::mutex> hold(gHeldLock);
+    gZstRefused.insert(sha1);
+}
+
+// The rest of the part file from the file's zst form, where the manifest
+// names one. As tryDelta: the part file open in `file`, and its hash in
+// `sha1` when it was written from its first byte.
+ZstOutcome tryZst(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
+                  KernelHandle& file, char* sha1) {
+    if (!zstAllowed(entry)) return kZstUnavailable;
+    file = openPartFile(paths.part, *have);
+    if (!file) return failedHere(), kZstFailed;
+    Sha1Hash written;
+    const bool fromZero = *have == 0 && written.ok();
+    const int64_t before = *have;
+    const uint64_t began = ::GetTickCount64();
+    ZstStats stats;
+    const ZstOutcome outcome = fetchZstForm(entry, address, file.get(), have, fromZero ? &written : nullptr, &stats);
+    tEntryBytes += *have - before;  // counted in bytesDone as written
+    tFetchedBytes = stats.fetched;
+    tFetchMs = ::GetTickCount64() - began;
+    if (outcome == kZstFailed) failed(kFaultNetwork);
+    if (outcome == kZstUnusable) {
+        logEvent("%s: its zst form is not used: %s", entry.path, stats.why.c_str());
+        refuseZst(entry.sha1);
+    }
+    if (outcome != kZstComplete) file.reset();
+    if (outcome == kZstComplete && !(fromZero && written.finishHex(sha1))) {
+        sha1[0] = 0;
+        file.reset();  // hashed from the disk instead
+    }
+    return outcome;
+}
+
 // One try at the entry from source `source` (always the host for files
 // outside a release).
 bool attempt(ManifestEntry& entry, int source) {
@@ -440,7 +486,10 @@ bool attempt(ManifestEntry& entry, int source) {
     KernelHandle file;
     DeltaOutcome delta = have < entry.size ? tryDelta(entry, address, paths, &have, file, sha1) : kDeltaUnavailable;
     if (delta == kDeltaFailed) return false;
-    if (delta == kDeltaComplete) {
+    const ZstOutcome zst = delta != kDeltaComplete && have < entry.size ? tryZst(entry, address, paths, &have, file, sha1)
+                                                                        : kZstUnavailable;
+    if (zst == kZstFailed) return false;
+    if (delta == kDeltaComplete || zst == kZstComplete) {
         // The part file is whole; verified below.
     } else if (have < entry.size) {
         Sha1Hash written;
@@ -460,6 +509,10 @@ bool attempt(ManifestEntry& entry, int source) {
         // without them, before the whole file.
         if (delta == kDeltaComplete && tDeltaUsedFine) refuseFineMap(entry.sha1);
         else if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
+        if (zst == kZstComplete) {
+            logEvent("%s: its zst form is not used: it made a file that fails its SHA-1", entry.path);
+            refuseZst(entry.sha1);
+        }
         return false;
     }
     if (gFilesAsObjects) noteSourceRate(source, tFetchedBytes, tFetchMs);
@@ -471,6 +524,10 @@ bool attempt(ManifestEntry& entry, int source) {
 
 void forgetDownloadMemory() {
     gWholeOnly.clear();
+    {
+        std::lock_guard<std::mutex> hold(gHeldLock);
+        gZstRefused.clear();
+    }
     gMendable.clear();
     gMendTried.clear();
     gDeltaTries.clear();
