@@ -6,7 +6,7 @@ import os
 import time
 
 from .objects import MAP_THRESHOLD, OBJECTS
-from .site import write_atomically
+from .site import read_record, write_atomically
 
 
 OBJECT_RECORD = ".publish-objects.json"  # when each object stopped being referenced
@@ -27,12 +27,7 @@ def collect_objects(site, referenced, now=None):
     when the others stopped being named. Returns how many went."""
     now = time.time() if now is None else now
     folder = os.path.join(site, OBJECTS)
-    try:
-        with open(os.path.join(site, OBJECT_RECORD), encoding="utf-8") as f:
-            since = json.load(f)
-        since = since if isinstance(since, dict) else {}
-    except (OSError, ValueError):
-        since = {}
+    since = read_record(site, OBJECT_RECORD)
     kept, removed = {}, 0
     for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
         if name in referenced:

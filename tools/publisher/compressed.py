@@ -17,7 +17,7 @@ import subprocess
 import sys
 
 from .objects import object_path
-from .site import temp_file, write_atomically
+from .site import read_record, temp_file, write_atomically
 
 
 FRAME_OUTPUT = 4 * 1024 * 1024
@@ -126,12 +126,7 @@ def compress_objects(site, entries, level):
     have one."""
     if shutil.which("zstd") is None:
         sys.exit("the zstd command is missing: install it (apt-get install zstd), or publish with --no-compress")
-    try:
-        with open(os.path.join(site, RECORD), encoding="utf-8") as f:
-            record = json.load(f)
-        record = record if isinstance(record, dict) else {}
-    except (OSError, ValueError):
-        record = {}
+    record = read_record(site, RECORD)
     sizes = {sha1: size for _, size, sha1 in entries}
     kept = {sha1: row for sha1, row in record.items()
             if sha1 in sizes and isinstance(row, dict) and _row_sound(site, sha1, row)}

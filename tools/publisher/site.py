@@ -2,6 +2,7 @@
 that keeps one publish at a time, and the served files that go."""
 
 import fcntl
+import json
 import os
 import shutil
 import sys
@@ -72,6 +73,17 @@ def write_atomically(site, path, data):
         os.fsync(f.fileno())
     clear_path(path)
     os.replace(temp, path)
+
+
+def read_record(site, name):
+    """A JSON object the tool keeps in the site; {} when it is missing or
+    not one (it is then made again)."""
+    try:
+        with open(os.path.join(site, name), encoding="utf-8") as f:
+            record = json.load(f)
+    except (OSError, ValueError):
+        return {}
+    return record if isinstance(record, dict) else {}
 
 
 def served_files(files_dir):
