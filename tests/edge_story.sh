@@ -132,6 +132,21 @@ echo "the patched pak: the origin sent ${from_origin} bytes, the edge ${to_launc
 [ "$from_origin" -le 6100000 ] || fail "the origin sent the patched pak more than once ($from_origin bytes)"
 [ "$to_launcher" -lt 1500000 ] || fail "the patch cost the launcher $to_launcher bytes of 6000000"
 
+echo "--- a new pak comes as its zst form through the edge, in segments of whole frames (at ${SECONDS}s)"
+head -c 7500000 /dev/urandom | base64 -w 100 > "$build/Paks/text.pak"  # three frames, about 3/4 each
+publish --version 5
+edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
+edge_before=$(lines "$edge/edge/access.log")
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the zst form (exit $?): $out"
+installed_matches || fail "the pak from its zst form differs"
+zst="/launcher/o/$(sha1sum < "$build/Paks/text.pak" | cut -d' ' -f1).zst"
+size=$(stat -c %s "$site$zst")
+from_origin=$(origin_log | grep "^$zst " | sum_bytes)
+to_launcher=$(tail -n +"$((edge_before + 1))" "$edge/edge/access.log" | grep "^$zst " | sum_bytes)
+echo "text.pak: its zst form of ${size} bytes; the origin sent ${from_origin}, the edge ${to_launcher} to the launcher"
+[ "$from_origin" -le $((size + 100000)) ] || fail "the origin sent the zst form more than once ($from_origin bytes)"
+[ "$to_launcher" -le $((size + 100000)) ] && [ "$to_launcher" -ge "$size" ] || fail "the launcher took $to_launcher bytes of it"
+
 echo "--- five launchers in Ready: the origin sees the release and the info by their freshness (at ${SECONDS}s)"
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
 edge_before=$(lines "$edge/edge/access.log") origin_before=$(lines "$edge/origin/access.log")
