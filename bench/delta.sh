@@ -54,7 +54,7 @@ rm -rf "$sites/p"
 echo "publish with maps ${with} s, without ${without} s: ratio $(ratio "$with" "$without") (target at most 2.0: the fine map's sums, one per sub-block, cost about as much as the map)"
 
 echo "== the scan against sha1sum, on the installed copy, warm page cache"
-python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" >/dev/null
+python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" --patch-releases 0 >/dev/null
 map="$sites/ours/launcher/o/$sha2.map"
 echo "map ${map##*/}: $(stat -c %s "$map") bytes ($(ratio "$(stat -c %s "$map") * 100" "$whole") % of the file)"
 cat "$v1" >/dev/null
@@ -105,9 +105,9 @@ update_ours() {  # update_ours RATE -> "bytes requests seconds"
     bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/ours" ${1:+"$1"}
     rm -rf "$data" && mkdir -p "$data/Game/Paks"
     cp "$v1" "$data/Game/Paks/x.pak"
-    python3 tools/tvl_publish.py publish "$work/v1" --site "$sites/ours" --version 1 --host "$ours" >/dev/null
+    python3 tools/tvl_publish.py publish "$work/v1" --site "$sites/ours" --version 1 --host "$ours" --patch-releases 0 >/dev/null
     scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --exit-on-ready --timeout 600 >/dev/null  # hashes version 1
-    python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" >/dev/null
+    python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/ours" --version 2 --host "$ours" --patch-releases 0 >/dev/null
     local took
     took=$(timed_update "^/launcher/o/$sha2")
     cmp -s "$data/Game/Paks/x.pak" "$v2" || { echo "our update differs from version 2" >&2; exit 1; }
@@ -208,10 +208,10 @@ changed_files() {  # changed_files CASE: the files of CASE that v1 lacks or has 
 }
 update_ours_seeds() {  # update_ours_seeds CASE -> "bytes requests seconds", at 20 MB/s
     rm -rf "$sites/seeds" "$data" && mkdir -p "$data"
-    python3 tools/tvl_publish.py publish "$work/seeds/v1" --site "$sites/seeds" --version 1 --host "$ours" >/dev/null
+    python3 tools/tvl_publish.py publish "$work/seeds/v1" --site "$sites/seeds" --version 1 --host "$ours" --patch-releases 0 >/dev/null
     bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/seeds"
     scripts/wine-run.sh "$prefix" "$app/TVLHeadless.exe" --press-update --exit-on-ready --timeout 600 >/dev/null
-    python3 tools/tvl_publish.py publish "$work/seeds/$1" --site "$sites/seeds" --version 2 --host "$ours" >/dev/null
+    python3 tools/tvl_publish.py publish "$work/seeds/$1" --site "$sites/seeds" --version 2 --host "$ours" --patch-releases 0 >/dev/null
     bash tests/support/nginx_ctl.sh start "$work/nginx" "$ours" "$sites/seeds" 20m
     local took
     took=$(timed_update "^/launcher/o/")

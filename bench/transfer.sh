@@ -54,7 +54,7 @@ log_since() { tail -n +"$(($1 + 1))" "$work/nginx/access.log"; }
 
 install_site() {  # install_site BUILD_DIR: a fresh site of one version behind $near
     rm -rf "$sites/site"
-    python3 tools/tvl_publish.py publish "$1" --site "$sites/site" --version 1 --host "$near" >/dev/null
+    python3 tools/tvl_publish.py publish "$1" --site "$sites/site" --version 1 --host "$near" --patch-releases 0 >/dev/null
     bash tests/support/nginx_ctl.sh start "$work/nginx" "$origin" "$sites/site"
     printf 'server=%s\r\n' "$near" > "$app/TVLLauncher.ini"
 }
@@ -114,7 +114,7 @@ large_file() {
     sha=$(sha1sum "$work/large/Tervalon.pak" | cut -d' ' -f1)
     url="https://$origin/launcher/o/$sha"
     printf 'server=%s\r\n' "$origin" > "$app/TVLLauncher.ini"
-    python3 tools/tvl_publish.py publish "$work/large" --site "$sites/site" --version 1 --host "$origin" >/dev/null
+    python3 tools/tvl_publish.py publish "$work/large" --site "$sites/site" --version 1 --host "$origin" --patch-releases 0 >/dev/null
     o1=$(ours 0) o2=$(ours 0)
     cmp -s "$data/Game/Tervalon.pak" "$work/large/Tervalon.pak" || { echo "the large install differs" >&2; exit 1; }
     cp "$work/ours.out" "$work/ours-large.out"
@@ -155,11 +155,11 @@ install_v1() {
     rm -rf "$data" "$sites/site" && mkdir -p "$data/Game/Paks"
     cp "$v1" "$data/Game/Paks/x.pak"
     printf 'server=%s\r\n' "$near" > "$app/TVLLauncher.ini"
-    python3 tools/tvl_publish.py publish "$work/v1" --site "$sites/site" --version 1 --host "$near" >/dev/null
+    python3 tools/tvl_publish.py publish "$work/v1" --site "$sites/site" --version 1 --host "$near" --patch-releases 0 >/dev/null
     bash tests/support/nginx_ctl.sh start "$work/nginx" "$near" "$sites/site"
     headless --exit-on-ready --timeout 600 >/dev/null
     bash tests/support/nginx_ctl.sh stop "$work/nginx"
-    python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/site" --version 2 --host "$near" >/dev/null
+    python3 tools/tvl_publish.py publish "$work/v2" --site "$sites/site" --version 2 --host "$near" --patch-releases 0 >/dev/null
 }
 
 # Seconds from the end of the scan to the end of the pass (the cycle then

@@ -4,6 +4,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// A patch the site offers for a file: its zst form made against the file
+// of SHA-1 `from` ("<sha1>-<from>.zst", and "<sha1>-<from>.frames" for a
+// file of several frames), named by SHA-256 like the file's own form.
+struct PatchOffer {
+    char from[41];
+    int64_t size;
+    char sha256[65];
+    char framesSha256[65];  // empty: none named
+};
 
 struct ManifestEntry {
     char path[400];  // UTF-8, "/" separators, at most 399 bytes
@@ -17,6 +28,7 @@ struct ManifestEntry {
     char zstSha256[65];
     int64_t zstSize;
     char framesSha256[65];
+    std::vector<PatchOffer> patches;
     // The size and last-write time the file had when it was judged current
     // (hashed, matched to a cache row, or moved into place). A cache row is
     // written only while the file still has them: a file rewritten after its
@@ -24,6 +36,12 @@ struct ManifestEntry {
     int32_t judgedFactsKnown;
     int64_t judgedSize;
     int64_t judgedMtime;
+    // An outdated file's installed copy as the check knew it: its SHA-1
+    // (from a cache row matching its size and time, or hashed) and those
+    // facts; empty when unknown. A patch from that version applies to it.
+    char installedSha1[41];
+    int64_t installedSize;
+    int64_t installedMtime;
 };
 
 struct FileCacheEntry {

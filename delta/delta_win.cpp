@@ -723,6 +723,15 @@ bool isSeed(const wchar_t* path) {
 
 bool plannedForPass(const char* sha1) { return gPass.find(sha1) != nullptr; }
 
+int64_t plannedFetchBytes(const char* sha1) {
+    const PlannedFile* file = gPass.find(sha1);
+    if (!file || !file->index) return -1;
+    int64_t fetched = 0;
+    for (const DeltaRun& run : planDelta(file->map, *file->index, 0, nullptr, file->which))
+        fetched += run.copy ? 0 : run.length;
+    return fetched;
+}
+
 void forgetSeeds() { gPass = PlannedSet(); }
 
 void refuseFineMap(const char* sha1) { gFineRefused.insert(sha1); }

@@ -70,6 +70,10 @@ bool isSeed(const wchar_t* path);
 // installed copy at its own path).
 bool plannedForPass(const char* sha1);
 
+// What the pass's plan for that file fetches before any fine map refines
+// it; -1 when the pass has no plan for it.
+int64_t plannedFetchBytes(const char* sha1);
+
 // Closes the seeds and drops the pass's plans, after its last delta.
 void forgetSeeds();
 

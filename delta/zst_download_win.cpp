@@ -16,8 +16,11 @@
 
 namespace {
 
-// A frame of 4 MiB needs no more history than that.
+// A frame of 4 MiB needs no more history than that; a patch's frame may
+// reach back into an old file of up to 128 MiB (the view is the system's
+// memory, not the decoder's).
 constexpr unsigned kZstWindowLog = 23;
+constexpr unsigned kPatchWindowLog = 28;
 
 // Decoded bytes from the start of the part file's frame on: what the part
 // file holds already is skipped, the rest written after it.
@@ -54,22 +57,21 @@ private:
 
 // The form's frames: one for a file of at most one frame's bytes, else the
 // table the manifest names. *network tells a fetch that failed on the way.
-bool frameTableOf(const ManifestEntry& entry, const std::wstring& object, FrameTable* out, ZstStats* stats,
-                  bool* network) {
+bool frameTableOf(const ManifestEntry& entry, const ZstForm& form, FrameTable* out, ZstStats* stats, bool* network) {
     if (entry.size <= kZstFrameBytes) {
-        *out = singleFrame(entry.zstSize);
+        *out = singleFrame(form.size);
         return true;
     }
-    if (!entry.framesSha256[0]) return stats->why = "no frame table named", false;
+    if (!form.framesSha256[0]) return stats->why = "no frame table named", false;
     DWORD status = 0;
     ++stats->requests;
     // Room for a table of the wrong size, so that it is read and refused
     // rather than taken for a failed transfer.
-    const ByteBuffer body = fetchServerDocument((object + L".frames").c_str(), &status, frameTableLimit(entry.size) + 65536);
+    const ByteBuffer body = fetchServerDocument((form.name + L".frames").c_str(), &status, frameTableLimit(entry.size) + 65536);
     if (!body || status >= 500) return *network = true, stats->why = "the frame table did not come", false;
     uint8_t digest[32];
-    if (status != 200 || !sha256(body.data, body.size, digest) || objectAddress(digest).substr(12) != entry.framesSha256 ||
-        !readFrameTable(body.data, body.size, entry.sha1, entry.size, entry.zstSize, out))
+    if (status != 200 || !sha256(body.data, body.size, digest) || objectAddress(digest).substr(12) != form.framesSha256 ||
+        !readFrameTable(body.data, body.size, entry.sha1, entry.size, form.size, out))
         return stats->why = status == 200 ? "a frame table that is not the one named" : "no frame table here", false;
     return true;
 }
@@ -119,21 +121,41 @@ ZstOutcome fetchInOne(const std::wstring& address, int64_t start, int64_t zstSiz
 
 }  // namespace
 
-ZstOutcome fetchZstForm(const ManifestEntry& entry, const std::wstring& object, HANDLE part, int64_t* have,
+ZstForm ownZstForm(const ManifestEntry& entry, const std::wstring& object) {
+    ZstForm form;
+    form.name = object;
+    form.size = entry.zstSha256[0] ? entry.zstSize : 0;
+    form.framesSha256 = entry.framesSha256;
+    return form;
+}
+
+ZstForm patchForm(const PatchOffer& offer, const std::wstring& object, const uint8_t* reference, size_t referenceSize) {
+    ZstForm form;
+    form.name = object + L"-";
+    for (const char* c = offer.from; *c; ++c) form.name.push_back(static_cast<wchar_t>(*c));  // hex digits only
+    form.size = offer.size;
+    form.framesSha256 = offer.framesSha256;
+    form.reference = reference;
+    form.referenceSize = referenceSize;
+    return form;
+}
+
+ZstOutcome fetchZstForm(const ManifestEntry& entry, const ZstForm& form, HANDLE part, int64_t* have,
                         Sha1Hash* written, ZstStats* stats) {
-    if (!entry.zstSha256[0] || entry.zstSize <= 0) return kZstUnavailable;
+    if (form.size <= 0) return kZstUnavailable;
     FrameTable table;
     bool network = false;
-    if (!frameTableOf(entry, object, &table, stats, &network)) return network ? kZstFailed : kZstUnusable;
+    if (!frameTableOf(entry, form, &table, stats, &network)) return network ? kZstFailed : kZstUnusable;
     const int64_t frame = *have / kZstFrameBytes, from = frame * kZstFrameBytes;
-    ZstdStream stream(ZstdBounds{entry.size - from, kZstWindowLog});
+    ZstdStream stream(ZstdBounds{entry.size - from, form.reference ? kPatchWindowLog : kZstWindowLog}, form.reference,
+                      form.referenceSize);
     PartFiller filler(part, have, written, *have - from);
     const auto feed = [&](const char* data, size_t size) {
         stats->fetched += static_cast<int64_t>(size);
         return stream.feed(reinterpret_cast<const uint8_t*>(data), size,
                            [&filler](const uint8_t* p, size_t n) { return filler.take(p, n); }) == kZstdMore;
     };
-    const std::wstring address = object + L".zst";
+    const std::wstring address = form.name + L".zst";
     const std::vector<ByteRange> segments = zstSegments(table, *have, kSegmentBytes);
     ZstOutcome outcome;
     if (segments.size() > 2) {
@@ -142,7 +164,7 @@ ZstOutcome fetchZstForm(const ManifestEntry& entry, const std::wstring& object, 
                                               &stats->requests);
         outcome = fromSegments(end, stream, filler, stats);
     } else {
-        outcome = fetchInOne(address, segments.front().first, entry.zstSize, feed, stats);
+        outcome = fetchInOne(address, segments.front().first, form.size, feed, stats);
         if (outcome == kZstUnusable && filler.failedHere()) outcome = kZstFailed;
         if (outcome == kZstUnusable && stats->why.empty()) stats->why = stream.why();
     }

@@ -16,7 +16,7 @@
 #include "files/sha1_win.h"
 
 enum ZstOutcome {
-    kZstUnavailable,  // the manifest names no zst form for it
+    kZstUnavailable,  // the manifest names no such form for it
     kZstComplete,     // the part file is whole
     kZstFailed,       // the network failed; what came stands, the next attempt goes on
     kZstUnusable,     // not here, or a table or bytes that do not hold: the file comes as it is
@@ -28,8 +28,24 @@ struct ZstStats {
     std::string why;  // for the log, when unusable
 };
 
-// `object` is the file's object address at this attempt's source; `part`
-// is open at *have, which grows as bytes are written (and counted in
+// What to fetch: the file's own zst form, or a patch, which is a zst form
+// whose frames each refer to an older version of the file (its installed
+// copy, mapped by the caller).
+struct ZstForm {
+    std::wstring name;  // its address without ".zst" (its frame table adds ".frames")
+    int64_t size = 0;
+    const char* framesSha256 = "";  // "" for none named
+    const uint8_t* reference = nullptr;
+    size_t referenceSize = 0;
+};
+
+// The file's own form, where the manifest names one (else size 0), at
+// `object`, the file's object address at this attempt's source.
+ZstForm ownZstForm(const ManifestEntry& entry, const std::wstring& object);
+// The patch `offer` at the same place, over `reference`.
+ZstForm patchForm(const PatchOffer& offer, const std::wstring& object, const uint8_t* reference, size_t referenceSize);
+
+// `part` is open at *have, which grows as bytes are written (and counted in
 // gState.bytesDone). `written` (or null) gets every byte written.
-ZstOutcome fetchZstForm(const ManifestEntry& entry, const std::wstring& object, HANDLE part, int64_t* have,
+ZstOutcome fetchZstForm(const ManifestEntry& entry, const ZstForm& form, HANDLE part, int64_t* have,
                         Sha1Hash* written, ZstStats* stats);

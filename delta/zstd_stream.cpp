@@ -14,6 +14,9 @@ constexpr uint32_t kSkippableMask = 0xFFFFFFF0u;
 constexpr uint32_t kSkippableMagic = 0x184D2A50u;
 constexpr size_t kMagicBytes = 4;
 constexpr size_t kHeaderPrefix = 5;  // the magic and the frame header's descriptor byte
+// The decoder buffers the lesser of a frame's size and its history: a frame
+// that does not say its size gets no more than 8 MiB of history.
+constexpr uint64_t kMostUnsizedWindow = uint64_t{1} << 23;
 
 uint32_t littleEndian32(const uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -108,6 +111,9 @@ size_t ZstdStream::takeHeader(const uint8_t* data, size_t size) {
             frame.frameContentSize > static_cast<uint64_t>(bounds_.mostOutput - produced_))
             return fail(kZstdTooMuch, "a frame declares " + std::to_string(frame.frameContentSize) + " bytes where " +
                                           std::to_string(bounds_.mostOutput - produced_) + " are left"), used;
+        if (frame.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN && frame.windowSize > kMostUnsizedWindow)
+            return fail(kZstdWindowTooLarge, "a frame of unknown size needs a history of " +
+                                                 std::to_string(frame.windowSize) + " bytes"), used;
         if (frame.windowSize > (uint64_t{1} << bounds_.mostWindowLog))
             return fail(kZstdWindowTooLarge, "a frame needs a history of " + std::to_string(frame.windowSize) +
                                                  " bytes, more than " + std::to_string(uint64_t{1} << bounds_.mostWindowLog)), used;

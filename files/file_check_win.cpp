@@ -45,6 +45,14 @@ void judged(ManifestEntry& entry, bool current, const FileFacts& facts) {
     entry.judgedMtime = facts.mtime;
 }
 
+// What an outdated file's installed copy is, while it keeps these facts:
+// a patch made from that version applies to it.
+void knowInstalled(ManifestEntry& entry, const char* sha1, const FileFacts& facts) {
+    std::snprintf(entry.installedSha1, sizeof entry.installedSha1, "%s", sha1);
+    entry.installedSize = facts.size;
+    entry.installedMtime = facts.mtime;
+}
+
 // Hashes the file and judges it, vouching only for the size and time it had
 // both before and after the hash: a file written meanwhile is judged by the
 // hash but gets no cache row.
@@ -55,6 +63,8 @@ void judgeByHash(ManifestEntry& entry, const wchar_t* local, const FileFacts& be
     judged(entry, std::strcmp(sha1, entry.sha1) == 0, before);
     if (!readFacts(local, &after) || after.size != before.size || after.mtime != before.mtime)
         entry.judgedFactsKnown = 0;
+    else if (entry.needsUpdate)
+        knowInstalled(entry, sha1, before);
 }
 
 }  // namespace
@@ -106,12 +116,16 @@ void saveFileCache() {
     for (const ManifestEntry& entry : gState.manifestEntries) {
         wchar_t local[kFilePathUnits];
         FileFacts facts;
-        if (entry.needsUpdate || !entry.judgedFactsKnown ||
-            !entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts) ||
-            facts.size != entry.judgedSize || facts.mtime != entry.judgedMtime)
+        // An outdated file's row says which version it is, for the patches
+        // of a later pass: the row stays while the file is as it was.
+        const bool current = !entry.needsUpdate && entry.judgedFactsKnown;
+        const bool known = entry.needsUpdate && entry.installedSha1[0];
+        if (!(current || known) || !entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) ||
+            !readFacts(local, &facts) || facts.size != (current ? entry.judgedSize : entry.installedSize) ||
+            facts.mtime != (current ? entry.judgedMtime : entry.installedMtime))
             continue;
-        if (std::fprintf(f, "%s|%lld|%lld|%s\n", entry.sha1, static_cast<long long>(facts.size),
-                         static_cast<long long>(facts.mtime), entry.path) < 0)
+        if (std::fprintf(f, "%s|%lld|%lld|%s\n", current ? entry.sha1 : entry.installedSha1,
+                         static_cast<long long>(facts.size), static_cast<long long>(facts.mtime), entry.path) < 0)
             written = false;
     }
     written = std::fclose(f) == 0 && written;
@@ -126,11 +140,13 @@ void noteInstalled(ManifestEntry& entry) {
                        facts.size == entry.size;
     judged(entry, true, facts);
     entry.judgedFactsKnown = known ? 1 : 0;  // no row for a file we could not read back
+    entry.installedSha1[0] = 0;
 }
 
 void verifyEntry(ManifestEntry& entry) {
     entry.needsUpdate = 1;
     entry.judgedFactsKnown = 0;
+    entry.installedSha1[0] = 0;
     wchar_t local[kFilePathUnits];
     FileFacts facts;
     if (!entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts) ||
@@ -142,11 +158,14 @@ void verifyEntry(ManifestEntry& entry) {
 void checkEntry(ManifestEntry& entry, const FileCacheIndex& rows) {
     entry.needsUpdate = 1;
     entry.judgedFactsKnown = 0;
+    entry.installedSha1[0] = 0;
     wchar_t local[kFilePathUnits];
     FileFacts facts;
     if (!entryLocalPath(gState.gameFolder, entry, local, kFilePathUnits) || !readFacts(local, &facts)) return;
+    const FileCacheEntry* row = findCacheRow(rows, entry, facts);
+    if (row && std::strcmp(row->sha1, entry.sha1) != 0) knowInstalled(entry, row->sha1, facts);
     if (facts.size != entry.size) return;
-    if (const FileCacheEntry* row = findCacheRow(rows, entry, facts)) {
+    if (row) {
         judged(entry, std::strcmp(row->sha1, entry.sha1) == 0, facts);
         return;
     }

@@ -17,7 +17,9 @@ headless_pid=""
 trap 'kill -9 ${headless_pid:-} 2>/dev/null || true; nginx_ctl stop "$state/nginx"; rm -rf "$site_root"' EXIT
 headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }
 installed_matches() { (cd "$build" && find . -type f | while read -r f; do cmp -s "$f" "$game/$f" || exit 1; done); }
-publish() { tool publish "$build" --site "$site" --host "$address" >/dev/null; }
+# Patches are off until their own step: the steps before it show the block-map delta.
+patch_releases=0
+publish() { tool publish "$build" --site "$site" --host "$address" --patch-releases "$patch_releases" >/dev/null; }
 log_since() { tail -n +"$(($1 + 1))" "$state/nginx/access.log"; }
 requests() { wc -l < "$state/nginx/access.log"; }
 delta_line() { grep "^Delta: Paks/$1: " <<<"$2" || fail "no delta line for $1 in: $2"; }
@@ -266,4 +268,54 @@ out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the resume
 installed_matches || fail "the resumed file differs"
 log_since "$before" | grep -q "^${site#"$site"}/launcher/o/$(basename "$(obj text.pak .zst)") 206 bytes=$frame1-" ||
     fail "no resume at frame 1 ($frame1): $(log_since "$before")"
+
+echo "--- changed files come as patches from the installed version; a patch missing or over a changed copy falls back (at ${SECONDS}s)"
+patch_releases=3
+publish  # remembered: the next publish makes patches from these files
+edit() {  # 40 bytes changed at each offset given
+    python3 -c "import os, sys; d = bytearray(open(sys.argv[1], 'rb').read())
+for at in sys.argv[2:]: d[int(at):int(at) + 40] = os.urandom(40)
+open(sys.argv[1], 'wb').write(d)" "$@"
+}
+declare -A old
+for f in text.pak wrong.ini missing.ini twin.ini; do old[$f]=$(sha1sum < "$build/Paks/$f" | cut -d' ' -f1); done
+edit "$build/Paks/text.pak" 100 4300000 9000000
+for f in wrong.ini missing.ini twin.ini; do edit "$build/Paks/$f" 200000; done
+publish
+patch_of() { echo "$(obj "$1")-${old[$1]}${2:-.zst}"; }
+for f in text.pak wrong.ini missing.ini twin.ini; do [ -f "$(patch_of $f)" ] || fail "no patch for $f"; done
+grep -q "\"from\": \[\[\"${old[text.pak]}\", $(stat -c %s "$(patch_of text.pak)"), " "$site/launcher/manifest" ||
+    fail "the manifest does not list text.pak's patch: $(grep text.pak "$site/launcher/manifest")"
+rm "$(patch_of missing.ini)"
+# twin.ini's installed copy changes behind the check's back, its size and time kept.
+touch -r "$game/Paks/twin.ini" "$state/twin.time"
+edit "$game/Paks/twin.ini" 1000
+touch -r "$state/twin.time" "$game/Paks/twin.ini"
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the patches: $out"
+installed_matches || fail "a file from its patch differs"
+for f in text.pak wrong.ini; do
+    [ "$(served "$(obj $f)")" = 0 ] && [ "$(served "$(obj $f .zst)")" = 0 ] && [ "$(served "$(obj $f .map)")" = 0 ] &&
+        [ "$(served "$(patch_of $f)")" -gt 0 ] || fail "$f did not come by its patch alone: $(log_since "$before" | grep "$(basename "$(obj $f)")")"
+done
+[ "$(served "$(obj missing.ini .zst)")" -gt 0 ] || fail "missing.ini did not fall back to its zst form: $(log_since "$before")"
+[ "$(served "$(patch_of twin.ini)")" -gt 0 ] && [ "$(served "$(obj twin.ini .zst)")" -gt 0 ] ||
+    fail "twin.ini did not try its patch, then its zst form: $(log_since "$before")"
+grep -c "its patch is not used" "$data/launcher.log" | grep -qx 2 || fail "the refused patches are not logged: $(grep patch "$data/launcher.log")"
+patched=$(log_since "$before" | awk '$1 ~ /-[0-9a-f]+\.zst$/ { n += $NF } END { print n + 0 }')
+echo "four changed files ($(stat -c %s "$build/Paks/text.pak") bytes of text.pak among them): ${patched} bytes of patches"
+[ "$patched" -lt 20000 ] || fail "the patches cost ${patched} bytes for 6 edits of 40 bytes"
+
+echo "--- a patch resumes at the frame holding the part file's end (at ${SECONDS}s)"
+old[text.pak]=$(sha1sum < "$build/Paks/text.pak" | cut -d' ' -f1)
+edit "$build/Paks/text.pak" 4200000 8500000
+publish
+head -c 5000000 "$build/Paks/text.pak" > "$game/Paks/text.pak.part"
+frame1=$(python3 -c "import sys; t = open(sys.argv[1], 'rb').read(); print(int.from_bytes(t[44:48], 'little'))" \
+    "$(patch_of text.pak .frames)")
+before=$(requests)
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the patch's resume: $out"
+installed_matches || fail "the file from a resumed patch differs"
+log_since "$before" | grep -q "^${site#"$site"}/launcher/o/$(basename "$(patch_of text.pak)") 206 bytes=$frame1-" ||
+    fail "no resume of the patch at frame 1 ($frame1): $(log_since "$before")"
 echo "all steps passed"

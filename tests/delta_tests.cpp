@@ -16,6 +16,7 @@
 #include "files/sha1_fast.h"
 #include "net/multipart.h"
 #include "net/rate_limit.h"
+#include "update/route_choice.h"
 
 namespace {
 
@@ -432,4 +433,25 @@ TEST_CASE("the speed limit keeps any 5 s within 5 % of its rate, whatever the pi
     }
     RateLimit none;
     CHECK(rateLimitDelayMs(none, 1 << 30, 5) == 0);
+}
+
+TEST_CASE("each file takes its cheapest offered route first, the file as it is last") {
+    using R = std::vector<FileRoute>;
+    auto offers = [](int64_t patch, bool delta, int64_t deltaBytes, int64_t zst) {
+        RouteOffers o;
+        o.whole = 1000;
+        o.patch = patch;
+        o.delta = delta;
+        o.deltaBytes = deltaBytes;
+        o.zst = zst;
+        return o;
+    };
+    CHECK(chooseRoutes(offers(-1, false, -1, -1)) == R{kRouteWhole});
+    // A patch from the installed copy before an unplanned delta, which goes before the zst form as ever.
+    CHECK(chooseRoutes(offers(40, true, -1, 700)) == R{kRoutePatch, kRouteDelta, kRouteZst, kRouteWhole});
+    CHECK(chooseRoutes(offers(-1, true, -1, 700)) == R{kRouteDelta, kRouteZst, kRouteWhole});
+    // A planned delta that fetches more than the zst form goes after it; one that costs the whole file, never.
+    CHECK(chooseRoutes(offers(-1, true, 800, 700)) == R{kRouteZst, kRouteDelta, kRouteWhole});
+    CHECK(chooseRoutes(offers(-1, true, 1000, 700)) == R{kRouteZst, kRouteWhole});
+    CHECK(chooseRoutes(offers(50, true, 10, 700)) == R{kRouteDelta, kRoutePatch, kRouteZst, kRouteWhole});
 }

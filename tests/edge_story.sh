@@ -22,7 +22,7 @@ trap 'kill -9 ${headless_pid:-} 2>/dev/null || true; pkill -9 -f "edge_story.$ki
       edge_ctl stop "$edge"; rm -rf "$site_root"' EXIT
 key_line=$(tool keygen "$state/owner.key" | grep '^manifest_key=')
 printf 'server=%s\r\n%s\r\n' "$address" "$key_line" > "$app/TVLLauncher.ini"
-publish() { tool publish "$build" --site "$site" --sign "$state/owner.key" --host "$address" "$@" >/dev/null; }
+publish() { tool publish "$build" --site "$site" --sign "$state/owner.key" --host "$address" --patch-releases 0 "$@" >/dev/null; }
 headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }
 installed_matches() { (cd "$build" && find . -type f | while read -r f; do cmp -s "$f" "$game/$f" || exit 1; done); }
 origin_log() { cat "$edge/origin/access.log" 2>/dev/null || true; }

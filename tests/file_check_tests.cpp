@@ -160,9 +160,11 @@ TEST_CASE("checkEntry: missing, wrong size, touched and replaced files") {
     checkEntry(missing, indexCacheRows(gState.fileCache));
     CHECK(missing.needsUpdate == 1);
 
+    // Outdated by its size: the row still says which version is installed (a patch from it applies).
     ManifestEntry longer = sandbox::makeEntry("x.bin", "same content, longer");
     checkEntry(longer, indexCacheRows(gState.fileCache));
     CHECK(longer.needsUpdate == 1);
+    CHECK(std::string(longer.installedSha1) == sandbox::makeEntry("x.bin", "same content").sha1);
 
     // Touched without a change: hashed again, still current, saved with the new time.
     std::wstring path = sandbox::gamePath("x.bin");
@@ -185,6 +187,18 @@ TEST_CASE("checkEntry: missing, wrong size, touched and replaced files") {
     touch(path, 20'000'000);
     checkEntry(x, indexCacheRows(gState.fileCache));
     CHECK(x.needsUpdate == 1);
+    const std::string changed = sandbox::makeEntry("x.bin", "SAME CONTENT").sha1;
+    CHECK(std::string(x.installedSha1) == changed);
+    // An interrupted pass keeps that knowledge: the next check reads it
+    // from the row, without reading the file.
+    gState.manifestEntries = {x};
+    saveFileCache();
+    loadFileCache();
+    ReadLock lock(path);
+    ManifestEntry again = sandbox::makeEntry("x.bin", "same content");
+    checkEntry(again, indexCacheRows(gState.fileCache));
+    CHECK(again.needsUpdate == 1);
+    CHECK(std::string(again.installedSha1) == changed);
 }
 
 TEST_CASE("files.cache: saved in text mode from current entries only, loaded back") {

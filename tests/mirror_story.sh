@@ -25,7 +25,7 @@ trap 'stop_headless; nginx_ctl stop "$state/host"; nginx_ctl stop "$state/mirror
 key_line=$(tool keygen "$state/owner.key" | grep '^manifest_key=')
 printf 'server=%s\r\n%s\r\n' "$address" "$key_line" > "$app/TVLLauncher.ini"
 publish() {
-    tool publish "$build" --site "$site" --sign "$state/owner.key" --host "$address" \
+    tool publish "$build" --site "$site" --sign "$state/owner.key" --host "$address" --patch-releases 0 \
         --mirror "https://$mirror_a" --mirror "https://$mirror_b" "$@" >/dev/null
 }
 headless() { "$repo/scripts/wine-run.sh" "$prefix" "$app/TVLHeadless.exe" "$@" | tr -d '\r'; }

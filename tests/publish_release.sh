@@ -113,15 +113,22 @@ head -c 70000 /dev/urandom > "$build/Paks/a.pak"
 tool publish "$build" --site "$site" --sign "$key" --host play.example.net >/dev/null
 [ -f "$(object "$old_sha1")" ] || fail "an object went before a day had passed"
 grep -q "^launcher 3 " "$release" || fail "a publish dropped the launcher line"
-python3 - "$site/.publish-objects.json" <<'PY'
+a_day_passes() {
+    python3 - "$site/.publish-objects.json" <<'PY'
 import json, sys
 record = json.load(open(sys.argv[1]))
 json.dump({name: since - 25 * 3600 for name, since in record.items()}, open(sys.argv[1], "w"))
 PY
+}
+a_day_passes
 tool publish "$build" --site "$site" --sign "$key" --host play.example.net >/dev/null
+[ -f "$(object "$old_sha1")" ] || fail "the file of a release the next patches come from went"
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net --patch-releases 0 >/dev/null
+a_day_passes
+tool publish "$build" --site "$site" --sign "$key" --host play.example.net --patch-releases 0 >/dev/null
 [ ! -e "$(object "$old_sha1")" ] || fail "an object no release names was kept past a day"
 out=$(tool verify --site "$site" --key "$key")
-grep -q "^release: version 7 " <<<"$out" || fail "the collected site no longer verifies: $out"
+grep -q "^release: version 9 " <<<"$out" || fail "the collected site no longer verifies: $out"
 
 # A file that compresses gets its zst form: independent frames of 4 MiB of
 # the file each, the frame table giving each frame's size, both named in the

@@ -207,6 +207,41 @@ TEST_CASE("manifest: a zst form counts with its hash and size, in its own entry"
     }
 }
 
+TEST_CASE("manifest: patches count only exactly as publish writes them, each entry its own") {
+    std::vector<ManifestEntry> e;
+    const std::string z(64, 'c'), frames(64, 'd');
+    auto with = [](const std::string& line, const std::string& fields) { return line.substr(0, line.size() - 1) + fields + "}"; };
+    auto offer = [&](const std::string& from, const std::string& size, const std::string& table) {
+        return "[\"" + from + "\", " + size + ", \"" + z + "\", \"" + table + "\"]";
+    };
+    const std::string two = ", \"from\": [" + offer(kHashB, "5120", frames) + ", " + offer(kHashA, "77", "") + "]";
+    const std::string bad[] = {
+        ", \"from\": [" + offer(kHashB, "0", "") + "]",                      // a patch of no bytes
+        ", \"from\": [" + offer(kHashB, "1234567890123456789", "") + "]",    // 19 digits
+        ", \"from\": [" + offer(std::string(40, 'A'), "10", "") + "]",      // upper case
+        ", \"from\": [" + offer(kHashB, "10", "") + ", " + offer(kHashA.substr(1), "10", "") + "]",  // one bad: none
+        ", \"from\": [" + offer(kHashB, "10", "") + "",                      // the body ends inside the list
+    };
+    std::string m = "{\"version\": 3, \"files\": [" + with(entry("a.pak", "9000000", kHashA), two) + ", " +
+                    entry("b.pak", "10", kHashB);
+    for (size_t i = 0; i < std::size(bad); ++i) {
+        m += ", ";
+        m += with(entry(std::to_string(i) + ".x", "10", kHashA), bad[i]);
+    }
+    m.pop_back();  // the last entry is cut inside its list
+    REQUIRE(manifest(m, e).accepted);
+    REQUIRE(e.size() == 2 + std::size(bad));
+    REQUIRE(e[0].patches.size() == 2);
+    CHECK(std::string(e[0].patches[0].from) == kHashB);
+    CHECK(e[0].patches[0].size == 5120);
+    CHECK(std::string(e[0].patches[0].sha256) == z);
+    CHECK(std::string(e[0].patches[0].framesSha256) == frames);
+    CHECK(std::string(e[0].patches[1].from) == kHashA);
+    CHECK(std::string(e[0].patches[1].framesSha256).empty());
+    CHECK(e[1].patches.empty());  // not the entry's before it
+    for (size_t i = 2; i < e.size(); ++i) CHECK_MESSAGE(e[i].patches.empty(), "case ", i - 2);
+}
+
 TEST_CASE("manifest: rejected documents") {
     std::vector<ManifestEntry> e;
     const std::string good = entry("ok.txt", "1", kHashA);

@@ -3,7 +3,7 @@
 stock web server (tools/nginx/tvl-launcher.conf).
 
   tvl_publish.py publish BUILD_DIR --site SITE_DIR [--version N] [--notes FILE] [--banner IMAGE]
-                         [--no-maps] [--compress-level N | --no-compress]
+                         [--no-maps] [--compress-level N | --no-compress] [--patch-releases N]
                          [--host HOST [--sign KEYFILE] [--expires DAYS] [--mirror URL ...] [--no-mirrors]]
   tvl_publish.py counts LOBBIES PLAYERS --site SITE_DIR
   tvl_publish.py keygen KEYFILE
@@ -34,6 +34,13 @@ launcher asks for them ("Movies/Intro Café.mp4" is files/Movies/Intro%20Caf%C3%
    files of more than one frame their table, launcher/o/<sha1>.frames; the
    manifest names both by SHA-256. Made once per file, at --compress-level
    (default 12), with the zstd command; a republish reuses them.
+ - For each file whose path held other bytes in one of the last releases
+   (--patch-releases N, default 3; 0 makes none), it writes a patch with the
+   old file as its reference (zstd --patch-from), in the same frames, as
+   launcher/o/<new sha1>-<old sha1>.zst (and .frames), where it is smaller
+   than the file's zst form; the manifest lists them under the file's
+   "from". The objects of those releases stay on the site for the next
+   publish's patches. Files over 128 MiB get none (their block maps serve).
  - It refuses a build with names players' launchers would refuse, symbolic
    links, or a site inside the build (or the reverse), and names every
    offending file with the reason; and a banner that is not a picture.
@@ -107,6 +114,7 @@ from publisher.mirrors import MOST_MIRRORS, check_mirror, chosen_mirrors, verify
 from publisher.names import banner_problem, check_key_place, overlapping, private_keys, refusals, request_name, scan_build, shown
 from publisher import objects
 from publisher.objects import object_path, store_object
+from publisher.patches import DEFAULT_RELEASES, kept_objects, make_patches, remember_release
 from publisher.release import DEFAULT_EXPIRY_DAYS, RELEASE, check_host, read_release, release_verifies, verify_release, write_release
 from publisher.signing import SigningError, decode_key_text, openssl, public_key, read_key
 from publisher.site import MARKER, SiteLock, TEMP, remove_stale, write_atomically
@@ -119,6 +127,12 @@ RETIRED = ("manifest.sig", "self", "self.sig", "self.exe")
 def compress_level(text):
     if not text.isdigit() or not 1 <= int(text) <= 22:
         raise argparse.ArgumentTypeError("a zstd level from 1 to 22")
+    return int(text)
+
+
+def patch_releases(text):
+    if not text.isdigit() or not 0 <= int(text) <= 16:
+        raise argparse.ArgumentTypeError("a number of releases from 0 to 16")
     return int(text)
 
 
@@ -235,6 +249,9 @@ def publish_locked(args, build, site, paths, notes, banner):
     started = time.monotonic()
     entries, copied = place_build(build, site, paths)
     compressed = {} if args.no_compress else compress_objects(site, entries, args.compress_level)
+    if args.patch_releases:
+        for sha1, offers in make_patches(site, entries, args.patch_releases, args.compress_level, compressed).items():
+            compressed.setdefault(sha1, {})["from"] = offers
     if banner is not None:
         write_atomically(site, os.path.join(site, "launcher", "banner"), banner)
 
@@ -245,8 +262,9 @@ def publish_locked(args, build, site, paths, notes, banner):
     write_atomically(site, os.path.join(site, "launcher", "manifest"), manifest)
     write_atomically(site, os.path.join(site, "launcher", "info"),
                      info_document(version, current.get("lobbies", 0), current.get("players", 0), notes))
+    remember_release(site, version, entries, args.patch_releases)
     if args.host:
-        publish_release(args, site, version, entries, manifest, notes, banner)
+        publish_release(args, site, version, entries, manifest, notes, banner, compressed)
     remove_retired(site)
     remove_stale(os.path.join(site, "files"), {request_name(rel) for rel in paths})
     shutil.rmtree(os.path.join(site, TEMP), ignore_errors=True)
@@ -267,7 +285,7 @@ def remove_retired(site):
             print(f"removed launcher/{name}: the release replaces it")
 
 
-def publish_release(args, site, version, entries, manifest, notes, banner):
+def publish_release(args, site, version, entries, manifest, notes, banner, compressed):
     """The manifest, notes and banner objects, then the release naming them,
     then the objects no release has needed for a day go."""
     previous = read_release(site) or {}
@@ -283,7 +301,9 @@ def publish_release(args, site, version, entries, manifest, notes, banner):
         release["launcher"] = previous["launcher"]
     release["mirrors"] = chosen_mirrors(args, previous.get("mirrors", []))
     write_release(site, release, args.sign)
-    collect_objects(site, referenced_objects(release, entries))
+    patches = {f"{sha1}-{offer[0]}{suffix}" for sha1, fields in compressed.items() for offer in fields.get("from", [])
+               for suffix in (".zst", ".frames")}
+    collect_objects(site, referenced_objects(release, entries) | patches | kept_objects(site, args.patch_releases))
 
 
 def counts(args):
@@ -462,6 +482,8 @@ def main():
                    help=f"zstd level, 1 to 22, for files not compressed before (default {DEFAULT_LEVEL})")
     p.add_argument("--no-compress", action="store_true",
                    help="write no zst forms (players then download every file as it is)")
+    p.add_argument("--patch-releases", type=patch_releases, default=DEFAULT_RELEASES, metavar="N",
+                   help=f"make patches from the files of the last N releases (default {DEFAULT_RELEASES}; 0: none)")
     add_mirror_options(p)
     p.set_defaults(run=publish)
     k = commands.add_parser("keygen", help="make a signing key and print its manifest_key= line")

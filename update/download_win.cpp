@@ -21,8 +21,10 @@
 #include "delta/block_map.h"
 #include "delta/delta_win.h"
 #include "delta/zst_download_win.h"
+#include "delta/zst_frames.h"
 #include "files/file_check.h"
 #include "files/game_folder_win.h"
+#include "files/mapped_file_win.h"
 #include "files/manifest_paths.h"
 #include "files/sha1_win.h"
 #include "files/file_cache.h"
@@ -31,6 +33,7 @@
 #include "net/segment_fetch_win.h"
 #include "net/sources_win.h"
 #include "update/download.h"
+#include "update/route_choice.h"
 
 bool gFilesAsObjects = false;
 std::string gHeldTarget;
@@ -417,49 +420,103 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, c
     return outcome;
 }
 
-// Files whose zst form failed them (not served, a table or bytes that do
-// not hold, a file that failed its SHA-1): from then on they come as they are.
-// Small files come side by side: under gHeldLock.
-std::set<std::string> gZstRefused;
+// Files whose zst form or patch failed them (not served, a table or bytes
+// that do not hold, a file that failed its SHA-1): from then on they come
+// by the next route. Small files come side by side: under gHeldLock.
+std::set<std::string> gZstRefused, gPatchRefused;
 
 bool zstAllowed(const ManifestEntry& entry) {
     std::lock_guard<std::mutex> hold(gHeldLock);
     return gFilesAsObjects && entry.zstSha256[0] && !gZstRefused.count(entry.sha1);
 }
 
-void refuseZst(const char* sha1) {
-    std::lock_guard<std::mutex> hold(gHeldLock);
-    gZstRefused.insert(sha1);
+// The patch made from the installed copy's version, where the site offers
+// one and this run has not refused it.
+const PatchOffer* patchFor(const ManifestEntry& entry) {
+    if (!gFilesAsObjects || !entry.installedSha1[0]) return nullptr;
+    {
+        std::lock_guard<std::mutex> hold(gHeldLock);
+        if (gPatchRefused.count(entry.sha1)) return nullptr;
+    }
+    for (const PatchOffer& offer : entry.patches)
+        if (std::strcmp(offer.from, entry.installedSha1) == 0) return &offer;
+    return nullptr;
 }
 
-// The rest of the part file from the file's zst form, where the manifest
-// names one. As tryDelta: the part file open in `file`, and its hash in
-// `sha1` when it was written from its first byte.
-ZstOutcome tryZst(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
-                  KernelHandle& file, char* sha1) {
-    if (!zstAllowed(entry)) return kZstUnavailable;
+void refuseForm(std::set<std::string>& refused, const ManifestEntry& entry, const char* what, const std::string& why) {
+    logEvent("%s: its %s is not used: %s", entry.path, what, why.c_str());
+    std::lock_guard<std::mutex> hold(gHeldLock);
+    refused.insert(entry.sha1);
+}
+
+// The rest of the part file from a zst form: the file's own, or a patch.
+// As tryDelta: the part file open in `file`, and its hash in `sha1` when it
+// was written from its first byte.
+ZstOutcome tryForm(const ManifestEntry& entry, const ZstForm& form, const EntryPaths& paths, int64_t* have,
+                   KernelHandle& file, char* sha1, ZstStats* stats) {
     file = openPartFile(paths.part, *have);
     if (!file) return failedHere(), kZstFailed;
     Sha1Hash written;
     const bool fromZero = *have == 0 && written.ok();
     const int64_t before = *have;
     const uint64_t began = ::GetTickCount64();
-    ZstStats stats;
-    const ZstOutcome outcome = fetchZstForm(entry, address, file.get(), have, fromZero ? &written : nullptr, &stats);
+    const ZstOutcome outcome = fetchZstForm(entry, form, file.get(), have, fromZero ? &written : nullptr, stats);
     tEntryBytes += *have - before;  // counted in bytesDone as written
-    tFetchedBytes = stats.fetched;
+    tFetchedBytes = stats->fetched;
     tFetchMs = ::GetTickCount64() - began;
     if (outcome == kZstFailed) failed(kFaultNetwork);
-    if (outcome == kZstUnusable) {
-        logEvent("%s: its zst form is not used: %s", entry.path, stats.why.c_str());
-        refuseZst(entry.sha1);
-    }
     if (outcome != kZstComplete) file.reset();
+    // Frames that ended passed their checksums; the bytes of the one that
+    // failed may be wrong (a patch over a copy that is not its version).
+    const int64_t frameStart = *have / kZstFrameBytes * kZstFrameBytes;
+    if (outcome == kZstUnusable && frameStart < *have && openPartFile(paths.part, frameStart)) {
+        countDone(frameStart - *have);
+        *have = frameStart;
+    }
     if (outcome == kZstComplete && !(fromZero && written.finishHex(sha1))) {
         sha1[0] = 0;
         file.reset();  // hashed from the disk instead
     }
     return outcome;
+}
+
+ZstOutcome tryZst(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
+                  KernelHandle& file, char* sha1) {
+    if (!zstAllowed(entry)) return kZstUnavailable;
+    ZstStats stats;
+    const ZstOutcome outcome = tryForm(entry, ownZstForm(entry, address), paths, have, file, sha1, &stats);
+    if (outcome == kZstUnusable) refuseForm(gZstRefused, entry, "zst form", stats.why);
+    return outcome;
+}
+
+// The installed copy, still as the check knew it, is the reference the
+// patch of its version was made from: mapped, never read whole.
+ZstOutcome tryPatch(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
+                    KernelHandle& file, char* sha1) {
+    const PatchOffer* offer = patchFor(entry);
+    if (!offer) return kZstUnavailable;
+    MappedFile installed;
+    if (reachedThroughLink(gState.gameFolder, paths.target) ||
+        !installed.open(paths.target, entry.installedSize, entry.installedMtime)) {
+        refuseForm(gPatchRefused, entry, "patch", "the installed copy changed since it was checked");
+        return kZstUnavailable;
+    }
+    ZstStats stats;
+    const ZstOutcome outcome =
+        tryForm(entry, patchForm(*offer, address, installed.data(), installed.size()), paths, have, file, sha1, &stats);
+    if (outcome == kZstUnusable) refuseForm(gPatchRefused, entry, "patch", stats.why);
+    return outcome;
+}
+
+// The routes the site offers for this file, cheapest first.
+std::vector<FileRoute> routesFor(const ManifestEntry& entry, const EntryPaths& paths) {
+    RouteOffers offers;
+    offers.whole = entry.size;
+    if (const PatchOffer* offer = patchFor(entry)) offers.patch = offer->size;
+    offers.delta = deltaAllowed(entry, paths);
+    offers.deltaBytes = offers.delta ? plannedFetchBytes(entry.sha1) : -1;
+    if (zstAllowed(entry)) offers.zst = entry.zstSize;
+    return chooseRoutes(offers);
 }
 
 // One try at the entry from source `source` (always the host for files
@@ -484,12 +541,16 @@ bool attempt(ManifestEntry& entry, int source) {
     countDone(have);
     char sha1[41] = "";
     KernelHandle file;
-    DeltaOutcome delta = have < entry.size ? tryDelta(entry, address, paths, &have, file, sha1) : kDeltaUnavailable;
-    if (delta == kDeltaFailed) return false;
-    const ZstOutcome zst = delta != kDeltaComplete && have < entry.size ? tryZst(entry, address, paths, &have, file, sha1)
-                                                                        : kZstUnavailable;
-    if (zst == kZstFailed) return false;
-    if (delta == kDeltaComplete || zst == kZstComplete) {
+    DeltaOutcome delta = kDeltaUnavailable;
+    ZstOutcome zst = kZstUnavailable, patch = kZstUnavailable;
+    for (const FileRoute route : have < entry.size ? routesFor(entry, paths) : std::vector<FileRoute>{}) {
+        if (route == kRoutePatch) patch = tryPatch(entry, address, paths, &have, file, sha1);
+        if (route == kRouteDelta) delta = tryDelta(entry, address, paths, &have, file, sha1);
+        if (route == kRouteZst) zst = tryZst(entry, address, paths, &have, file, sha1);
+        if (delta == kDeltaFailed || zst == kZstFailed || patch == kZstFailed) return false;
+        if (delta == kDeltaComplete || zst == kZstComplete || patch == kZstComplete || route == kRouteWhole) break;
+    }
+    if (delta == kDeltaComplete || zst == kZstComplete || patch == kZstComplete) {
         // The part file is whole; verified below.
     } else if (have < entry.size) {
         Sha1Hash written;
@@ -509,10 +570,8 @@ bool attempt(ManifestEntry& entry, int source) {
         // without them, before the whole file.
         if (delta == kDeltaComplete && tDeltaUsedFine) refuseFineMap(entry.sha1);
         else if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
-        if (zst == kZstComplete) {
-            logEvent("%s: its zst form is not used: it made a file that fails its SHA-1", entry.path);
-            refuseZst(entry.sha1);
-        }
+        if (zst == kZstComplete) refuseForm(gZstRefused, entry, "zst form", "it made a file that fails its SHA-1");
+        if (patch == kZstComplete) refuseForm(gPatchRefused, entry, "patch", "it made a file that fails its SHA-1");
         return false;
     }
     if (gFilesAsObjects) noteSourceRate(source, tFetchedBytes, tFetchMs);
@@ -527,6 +586,7 @@ void forgetDownloadMemory() {
     {
         std::lock_guard<std::mutex> hold(gHeldLock);
         gZstRefused.clear();
+        gPatchRefused.clear();
     }
     gMendable.clear();
     gMendTried.clear();
@@ -668,7 +728,8 @@ void prepareDeltas(std::vector<ManifestEntry>& entries) {
     wchar_t local[kFilePathUnits];
     for (ManifestEntry& entry : entries) {
         if (!entry.needsUpdate) continue;
-        const bool target = entry.size >= kDeltaThreshold;
+        // A file with a patch from its installed copy needs no map.
+        const bool target = entry.size >= kDeltaThreshold && !patchFor(entry);
         if (target) {
             const int source = sourceCount() > 1 ? std::max(chooseObjectSource(entry.sha1, {}), 0) : 0;
             targets.push_back({&entry, sourceAddress(source, fileObjectAddress(entry))});

@@ -21,6 +21,8 @@ constexpr char kFineStart[] = "\"f\": \"";  // optional, the same
 constexpr char kZstStart[] = "\"z\": \"";     // optional: the zst form's hash, size and frame table
 constexpr char kZstSizeStart[] = "\"zs\": ";
 constexpr char kFramesStart[] = "\"zf\": \"";
+constexpr char kPatchesStart[] = "\"from\": [";  // optional: the patches from older files
+constexpr size_t kMostPatchOffers = 16;
 
 // A zero byte ends the body for every search.
 std::string_view bodyView(const char* data, size_t size) {
@@ -191,6 +193,57 @@ int64_t readObjectSize(std::string_view body, size_t from, const char* key) {
     return n >= 1 && n <= 18 ? value : 0;
 }
 
+// Reads the text `literal` at *pos, moving past it.
+bool expect(std::string_view body, size_t* pos, std::string_view literal) {
+    if (body.substr(*pos, literal.size()) != literal) return false;
+    *pos += literal.size();
+    return true;
+}
+
+// Exactly `count` lowercase hex digits at *pos, copied out and ended.
+bool expectHex(std::string_view body, size_t* pos, size_t count, char* out) {
+    if (body.size() - *pos < count) return false;
+    for (size_t i = 0; i < count; ++i) {
+        const char c = body[*pos + i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+        out[i] = c;
+    }
+    out[count] = 0;
+    *pos += count;
+    return true;
+}
+
+// One offer: ["<old sha1>", <size>, "<sha256>", "<frame table's sha256, or empty>"]
+bool readPatchOffer(std::string_view body, size_t* pos, PatchOffer* offer) {
+    if (!expect(body, pos, "[\"") || !expectHex(body, pos, kHashBytes, offer->from) || !expect(body, pos, "\", "))
+        return false;
+    offer->size = 0;
+    size_t digits = 0;
+    for (; digits <= 18 && *pos < body.size() && isDigit(body[*pos]); ++digits, ++*pos)
+        offer->size = offer->size * 10 + (body[*pos] - '0');
+    if (digits > 18 || offer->size <= 0 || !expect(body, pos, ", \"") || !expectHex(body, pos, kMapHashBytes, offer->sha256) ||
+        !expect(body, pos, "\", \""))
+        return false;
+    offer->framesSha256[0] = 0;
+    if (*pos < body.size() && body[*pos] != '"' && !expectHex(body, pos, kMapHashBytes, offer->framesSha256)) return false;
+    return expect(body, pos, "\"]");
+}
+
+// The entry's patches, exactly as publish writes them, at most 16; any
+// other text names none (the file still comes by its other routes).
+void readPatchOffers(std::string_view body, size_t from, std::vector<PatchOffer>& out) {
+    out.clear();
+    size_t pos = findAfter(body, kPatchesStart, from);
+    const size_t next = findAfter(body, kEntryStart, from);
+    if (pos == kNotFound || (next != kNotFound && pos > next)) return;
+    for (PatchOffer offer; out.size() < kMostPatchOffers && readPatchOffer(body, &pos, &offer);) {
+        out.push_back(offer);
+        if (expect(body, &pos, "]")) return;
+        if (!expect(body, &pos, ", ")) break;
+    }
+    out.clear();
+}
+
 // Reads one entry whose path starts at `pos`; returns the position after its
 // hash, or kNotFound when the entry makes the manifest unacceptable.
 size_t readEntry(std::string_view body, size_t pos, ManifestEntry& entry) {
@@ -216,6 +269,7 @@ size_t readEntry(std::string_view body, size_t pos, ManifestEntry& entry) {
     entry.zstSize = entry.zstSha256[0] ? readObjectSize(body, hash + kHashBytes, kZstSizeStart) : 0;
     if (entry.zstSize == 0) entry.zstSha256[0] = 0;
     readObjectHash(body, hash + kHashBytes, kFramesStart, entry.framesSha256);
+    readPatchOffers(body, hash + kHashBytes, entry.patches);
     return hash + kHashBytes;
 }
 

@@ -5,7 +5,8 @@ checksum, so a launcher can start at any frame (segments, resumes). A file
 of more than one frame also gets its frame table, launcher/o/<sha1>.frames
 (format in the README). The manifest names both by SHA-256.
 
-Made with the zstd command, one frame per process, several at once."""
+Made with the zstd command, one frame per process, several at once; a
+patch (patches.py) is such a form made against an older file."""
 
 import collections
 import concurrent.futures
@@ -40,23 +41,31 @@ def frame_table(sha1, size, frame_sizes):
             len(frame_sizes).to_bytes(4, "little") + b"".join(n.to_bytes(4, "little") for n in frame_sizes))
 
 
-def _compress_frame(site, sha1, index, level):
-    with open(object_path(site, sha1), "rb") as f:
+class Form(collections.namedtuple("Form", "name sha1 size most reference")):
+    """A form to make: launcher/o/<name>.zst (and .frames) of the file
+    <sha1> of `size` bytes, kept only at `most` bytes or fewer; `reference`
+    is the object of the old file a patch is made from, or None."""
+
+
+def _compress_frame(site, form, index, level):
+    with open(object_path(site, form.sha1), "rb") as f:
         f.seek(index * FRAME_OUTPUT)
         data = f.read(FRAME_OUTPUT)
     # --stream-size writes the frame's size into its header; the checksum is zstd's default.
     command = ["zstd", "-q", "-c", f"-{level}", f"--stream-size={len(data)}"] + (["--ultra"] if level > 19 else [])
+    if form.reference:
+        command.append(f"--patch-from={object_path(site, form.reference)}")
     run = subprocess.run(command, input=data, capture_output=True)
     if run.returncode != 0:
-        sys.exit(f"zstd could not compress {sha1}: {run.stderr.decode(errors='replace').strip()}")
+        sys.exit(f"zstd could not compress {form.name}: {run.stderr.decode(errors='replace').strip()}")
     return run.stdout
 
 
 class _Writer:
-    """One file's frames, in order, into a temporary file."""
+    """One form's frames, in order, into a temporary file."""
 
-    def __init__(self, site, sha1, size):
-        self.site, self.sha1, self.size = site, sha1, size
+    def __init__(self, site, form):
+        self.site, self.form = site, form
         self.out, self.temp = temp_file(site)
         self.digest, self.frames = hashlib.sha256(), []
 
@@ -69,37 +78,41 @@ class _Writer:
         """The row for the record: the form kept, or None where it saves too little."""
         self.out.close()
         packed = sum(self.frames)
-        if packed > self.size * KEEP_SHARE:
+        if packed > self.form.most:
             os.remove(self.temp)
             return None
-        os.replace(self.temp, zst_path(self.site, self.sha1))
+        os.replace(self.temp, zst_path(self.site, self.form.name))
         row = {"zst": [self.digest.hexdigest(), packed]}
         if len(self.frames) > 1:
-            table = frame_table(self.sha1, self.size, self.frames)
-            write_atomically(self.site, frames_path(self.site, self.sha1), table)
+            table = frame_table(self.form.sha1, self.form.size, self.frames)
+            write_atomically(self.site, frames_path(self.site, self.form.name), table)
             row["frames"] = hashlib.sha256(table).hexdigest()
         return row
 
 
-def _compress_files(site, todo, level, workers):
-    """Yields (sha1, row) for each (sha1, size) of todo, compressing frames
-    of every file side by side but holding only a few at once."""
-    jobs = ((sha1, size, index, max(1, -(-size // FRAME_OUTPUT))) for sha1, size in todo
-            for index in range(max(1, -(-size // FRAME_OUTPUT))))
+def frame_count(size):
+    return max(1, -(-size // FRAME_OUTPUT))
+
+
+def make_forms(site, forms, level, workers=None):
+    """Yields (form, row) for each form, compressing frames of every form
+    side by side but holding only a few at once."""
+    workers = workers or os.cpu_count() or 2
+    jobs = ((form, index) for form in forms for index in range(frame_count(form.size)))
     pending = collections.deque()
     writer = None
     with concurrent.futures.ThreadPoolExecutor(workers) as pool:
         def take_one():
             nonlocal writer
-            (sha1, size, index, count), future = pending.popleft()
+            (form, index), future = pending.popleft()
             if index == 0:
-                writer = _Writer(site, sha1, size)
+                writer = _Writer(site, form)
             writer.add(future.result())
-            if index == count - 1:
-                return sha1, writer.finish()
+            if index == frame_count(form.size) - 1:
+                return form, writer.finish()
             return None
         for job in jobs:
-            pending.append((job, pool.submit(_compress_frame, site, job[0], job[2], level)))
+            pending.append((job, pool.submit(_compress_frame, site, job[0], job[1], level)))
             if len(pending) >= 2 * workers and (done := take_one()):
                 yield done
         while pending:
@@ -107,7 +120,7 @@ def _compress_files(site, todo, level, workers):
                 yield done
 
 
-def _row_sound(site, sha1, row):
+def row_sound(site, sha1, row):
     """The record's row still describes the site: its forms are there, of
     their size (a form removed by hand is made again)."""
     zst = row.get("zst")
@@ -129,11 +142,12 @@ def compress_objects(site, entries, level):
     record = read_record(site, RECORD)
     sizes = {sha1: size for _, size, sha1 in entries}
     kept = {sha1: row for sha1, row in record.items()
-            if sha1 in sizes and isinstance(row, dict) and _row_sound(site, sha1, row)}
-    todo = [(sha1, size) for sha1, size in sizes.items() if sha1 not in kept and size > 0]
+            if sha1 in sizes and isinstance(row, dict) and row_sound(site, sha1, row)}
+    todo = [Form(sha1, sha1, size, int(size * KEEP_SHARE), None)
+            for sha1, size in sizes.items() if sha1 not in kept and size > 0]
     made = 0
-    for sha1, row in _compress_files(site, todo, level, os.cpu_count() or 2):
-        kept[sha1] = {"level": level, **(row or {"zst": None})}
+    for form, row in make_forms(site, todo, level):
+        kept[form.sha1] = {"level": level, **(row or {"zst": None})}
         made += row is not None
     write_atomically(site, os.path.join(site, RECORD), json.dumps(kept).encode("utf-8"))
     if todo:

@@ -33,8 +33,8 @@ def info_document(version, lobbies, players, notes):
 def manifest_document(version, entries, site=None, compressed=None):
     # One entry per line, `"key": value` with one space: the launcher finds
     # values by exact text. Paths stay raw UTF-8, as it reads them. "m", "f"
-    # and the zst form's "z", "zs" and "zf" come after "h", where readers
-    # that do not know them skip them.
+    # the zst form's "z", "zs" and "zf", and the patches' "from" come after
+    # "h", where readers that do not know them skip them.
     def entry(rel, size, sha1):
         fields = {"p": rel, "s": size, "h": sha1}
         digest = map_digest(site, sha1, size) if site else None

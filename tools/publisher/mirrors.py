@@ -63,6 +63,10 @@ def named_objects(site, release):
             named.append((e["p"] + " (its zst form)", e["h"] + ".zst", e.get("zs"), ("sha256", e["z"])))
         if e.get("zf"):
             named.append((e["p"] + " (its frame table)", e["h"] + ".frames", None, ("sha256", e["zf"])))
+        for old, size, digest, frames in e.get("from", []):
+            named.append((e["p"] + f" (its patch from {old})", f"{e['h']}-{old}.zst", size, ("sha256", digest)))
+            if frames:
+                named.append((e["p"] + f" (its patch's frame table)", f"{e['h']}-{old}.frames", None, ("sha256", frames)))
         fine = object_path(site, e["h"] + ".fine")
         if e.get("f"):
             named.append((e["p"] + " (its fine map)", e["h"] + ".fine", None, ("sha256", e["f"])))
