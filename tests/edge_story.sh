@@ -134,7 +134,7 @@ echo "the patched pak: the origin sent ${from_origin} bytes, the edge ${to_launc
 
 echo "--- a new pak comes as its zst form through the edge, in segments of whole frames (at ${SECONDS}s)"
 head -c 7500000 /dev/urandom | base64 -w 100 > "$build/Paks/text.pak"  # three frames, about 3/4 each
-publish --version 5
+publish --version 5 --patch-releases 3  # remembered, for the next step's patch
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
 edge_before=$(lines "$edge/edge/access.log")
 out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the zst form (exit $?): $out"
@@ -146,6 +146,25 @@ to_launcher=$(tail -n +"$((edge_before + 1))" "$edge/edge/access.log" | grep "^$
 echo "text.pak: its zst form of ${size} bytes; the origin sent ${from_origin}, the edge ${to_launcher} to the launcher"
 [ "$from_origin" -le $((size + 100000)) ] || fail "the origin sent the zst form more than once ($from_origin bytes)"
 [ "$to_launcher" -le $((size + 100000)) ] && [ "$to_launcher" -ge "$size" ] || fail "the launcher took $to_launcher bytes of it"
+
+echo "--- the pak edited comes as its patch from the installed version through the edge (at ${SECONDS}s)"
+old=$(sha1sum < "$build/Paks/text.pak" | cut -d' ' -f1)
+python3 -c "import sys; d = bytearray(open(sys.argv[1], 'rb').read())
+for at in (100, 5000000, 9000000): d[at:at + 50] = b'x' * 50
+open(sys.argv[1], 'wb').write(d)" "$build/Paks/text.pak"
+publish --version 6 --patch-releases 3
+edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
+edge_before=$(lines "$edge/edge/access.log") origin_before=$(lines "$edge/origin/access.log")
+out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the patch (exit $?): $out"
+installed_matches || fail "the pak from its patch differs"
+new=$(sha1sum < "$build/Paks/text.pak" | cut -d' ' -f1)
+to_launcher=$(tail -n +"$((edge_before + 1))" "$edge/edge/access.log" | grep "^/launcher/o/$new" | cut -d' ' -f1 | sort -u)
+[ "$to_launcher" = "/launcher/o/$new-$old.frames"$'\n'"/launcher/o/$new-$old.zst" ] ||
+    fail "text.pak came by other objects than its patch and its frame table: $to_launcher"
+patch="/launcher/o/$new-$old.zst"
+from_origin=$(tail -n +"$((origin_before + 1))" "$edge/origin/access.log" | grep "^$patch " | sum_bytes)
+echo "text.pak: its patch of $(stat -c %s "$site$patch") bytes; the origin sent ${from_origin}"
+[ "$from_origin" -le $(($(stat -c %s "$site$patch") + 2000)) ] || fail "the origin sent the patch more than once ($from_origin bytes)"
 
 echo "--- five launchers in Ready: the origin sees the release and the info by their freshness (at ${SECONDS}s)"
 edge_ctl start "$kind" "$edge" "$address" "$origin_address" "$site"
