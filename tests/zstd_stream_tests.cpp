@@ -179,6 +179,12 @@ TEST_CASE("zstd: hostile frames end the stream before they cost memory or disk")
         CHECK(refused.fed == kZstdWindowTooLarge);
         CHECK(refused.bytes.empty());
         CHECK(decode(big, upTo(large.size(), 24), 4096).end == kZstdDone);
+        // Without its size, a frame's whole history is buffered: 8 MiB at most, whatever the cap.
+        wide.declareSize = false;
+        const Bytes larger = textLike(10000000, 6);
+        const Decoded unsized = decode(compressFrame(larger.data(), larger.size(), wide), upTo(larger.size(), 27), 4096);
+        CHECK(unsized.fed == kZstdWindowTooLarge);
+        CHECK(unsized.why.find("unknown size") != std::string::npos);
     }
     SUBCASE("bytes that are not zstd, a flipped byte, a cut frame, a refused output") {
         Bytes html(packed.size(), 'x');
