@@ -9,9 +9,11 @@
 //   bench_update install <host> <game folder>      every file of the server's manifest
 //   bench_update requests <host>                   the same files' bodies, into memory only
 //   bench_update scan <map> <file> <sha1> <size>   the installed copy scanned against a block map
+//   bench_update decode <objects folder>           every file's zst form read and decoded, output dropped
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,7 @@
 #include "core/launcher_state.h"
 #include "delta/block_map.h"
 #include "delta/delta_plan.h"
+#include "delta/zstd_stream.h"
 #include "files/file_cache.h"
 #include "files/file_check.h"
 #include "files/manifest_paths.h"
@@ -249,6 +252,56 @@ int benchScan(const char* mapFile, const char* file, const char* sha1, int64_t s
     return ok ? 0 : 1;
 }
 
+double processCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// The decoder's own cost, apart from the network and the disk: the zst
+// forms of the files (not the patches, which need their old files) read
+// into memory first, then decoded in the pieces a download hands it.
+int benchDecode(const char* folder) {
+    const std::wstring root = widen(folder);
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW((root + L"\\*.zst").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return 1;
+    std::vector<std::vector<uint8_t>> forms;
+    int64_t packed = 0, made = 0;
+    do {
+        if (std::wcschr(found.cFileName, L'-')) continue;  // a patch
+        HANDLE in = ::CreateFileW((root + L"\\" + found.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (in == INVALID_HANDLE_VALUE) return 1;
+        forms.emplace_back(found.nFileSizeLow);
+        DWORD got = 0;
+        const bool read = ::ReadFile(in, forms.back().data(), found.nFileSizeLow, &got, nullptr) && got == found.nFileSizeLow;
+        ::CloseHandle(in);
+        if (!read || found.nFileSizeHigh) return 1;
+        packed += got;
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+    bool ok = true;
+    const size_t piece = 256 * 1024;
+    const double cpu0 = processCpuSeconds(), t0 = now();
+    for (const std::vector<uint8_t>& form : forms) {
+        ZstdStream stream(ZstdBounds{INT64_MAX / 2, 23});
+        for (size_t at = 0; at < form.size(); at += piece)
+            ok = ok && stream.feed(form.data() + at, std::min(piece, form.size() - at),
+                                   [](const uint8_t*, size_t) { return true; }) == kZstdMore;
+        ok = ok && stream.finish() == kZstdDone;
+        made += stream.produced();
+    }
+    std::printf("decode_ok %d\ndecode_forms %zu\ndecode_packed %lld\ndecode_made %lld\ndecode_seconds %.3f\n"
+                "decode_cpu_seconds %.3f\n",
+                ok ? 1 : 0, forms.size(), static_cast<long long>(packed), static_cast<long long>(made), now() - t0,
+                processCpuSeconds() - cpu0);
+    return ok ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hash" && argc == 3) return benchHash(argv[2]);
@@ -261,6 +314,7 @@ int main(int argc, char** argv) {
     if (mode == "install" && argc == 4) return benchInstall(argv[2], argv[3]);
     if (mode == "requests" && argc == 3) return benchRequests(argv[2]);
     if (mode == "scan" && argc == 6) return benchScan(argv[2], argv[3], argv[4], std::atoll(argv[5]));
+    if (mode == "decode" && argc == 3) return benchDecode(argv[2]);
     std::fprintf(stderr, "usage: see the top of bench/bench_update.cpp\n");
     return 2;
 }

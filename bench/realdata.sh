@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/common.sh
-build_targets TVLHeadless
+build_targets TVLHeadless bench_update
 for tool in aria2c rsync zstd; do
     command -v "$tool" >/dev/null || apt-get install -y "$([ "$tool" = aria2c ] && echo aria2 || echo "$tool")" >/dev/null
 done
@@ -117,6 +117,15 @@ printf '%-30s %14s %9s %9.2f %12.1f\n' "launcher" "$sent" "$requests" "$wall" "$
 printf '%-30s %14s %9s %9.2f %12.1f\n' "aria2c -x8 -j8, raw objects" "$raw" "-" "$aria_wall" \
     "$(echo "($aria_user + $aria_sys) / $gb" | bc -l)"
 echo "the per-file zst choice: ${choice} bytes; the launcher moved $(ratio "$sent" "$choice") of it (target at most 1.02)"
+# The decoder alone: every zst form read into memory first, then decoded.
+scripts/wine-run.sh "$prefix" build/windows/bench_update.exe decode "Z:${sites//\//\\}\\site\\launcher\\o" |
+    tr -d '\r' > "$work/decode.out"
+grep -qx "decode_ok 1" "$work/decode.out" || { echo "decoding failed: $(cat "$work/decode.out")" >&2; exit 1; }
+figure() { sed -n "s/^$1 //p" "$work/decode.out"; }
+echo "decoding $(figure decode_forms) zst forms into $(figure decode_made) bytes: $(figure decode_cpu_seconds) CPU s," \
+     "$(echo "$(figure decode_cpu_seconds) / $gb" | bc -l | xargs printf '%.2f') per GB of game (target at most 2)," \
+     "$(echo "$(figure decode_cpu_seconds) * 1000000000 / $(figure decode_made)" | bc -l | xargs printf '%.2f') per GB decoded"
+rm -rf "$work/data.v1" && cp -a "$data" "$work/data.v1"  # version 1 installed, for the updates at a speed limit
 
 echo "== the update to version 2"
 upd=$(seconds publish "$v2" "$sites/site" "${level[@]}")
@@ -156,3 +165,18 @@ printf '%-30s %14s %9s %9.2f\n' "launcher" "$sent" "$requests" "$wall"
 printf '%-30s %14s\n' "rsync's delta" "$rsync_bytes" "zstd -19 --patch-from per file" "$patch_bytes"
 echo "the launcher moved $(ratio "$sent" "$patch_bytes") of zstd --patch-from (target at most 1.1)" \
      "and $(ratio "$sent" "$rsync_bytes") of rsync (target under 1)"
+
+echo "== the update at a 20 MB/s speed limit: a site without zst forms and patches (as before them) against this one"
+publish "$v2" "$sites/plain" --no-compress --patch-releases 0
+limited_update() {  # limited_update SITE: wall seconds and bytes of the update from version 1
+    rm -rf "$data" && cp -a "$work/data.v1" "$data"
+    printf 'speed_limit=20\n' > "$data/settings.txt"
+    bash tests/support/nginx_ctl.sh start "$work/nginx" "$address" "$1"
+    read -r wall cpu sent requests < <(headless_run limited)
+    echo "$wall $sent"
+}
+read -r plain_wall plain_sent < <(limited_update "$sites/plain")
+read -r ours_wall ours_sent < <(limited_update "$sites/site")
+printf '%-30s %14s %9s\n' "" "bytes" "seconds"
+printf '%-30s %14s %9.2f\n' "without zst forms and patches" "$plain_sent" "$plain_wall" "with them" "$ours_sent" "$ours_wall"
+echo "the update took $(ratio "$ours_wall" "$plain_wall") of the time without them (target at most 1)"

@@ -18,6 +18,30 @@ constexpr size_t kHeaderPrefix = 5;  // the magic and the frame header's descrip
 // that does not say its size gets no more than 8 MiB of history.
 constexpr uint64_t kMostUnsizedWindow = uint64_t{1} << 23;
 
+// A decoder keeps its buffers (up to a frame's size) between streams: made
+// afresh for each of thousands of small files, their allocation cost more
+// than the decoding. One kept per thread.
+struct KeptDecoder {
+    ZSTD_DCtx* dctx = nullptr;
+    ~KeptDecoder() { ZSTD_freeDCtx(dctx); }
+};
+thread_local KeptDecoder tKept;
+
+ZSTD_DCtx* takeDecoder() {
+    ZSTD_DCtx* d = tKept.dctx ? tKept.dctx : ZSTD_createDCtx();
+    tKept.dctx = nullptr;
+    if (d && ZSTD_isError(ZSTD_DCtx_reset(d, ZSTD_reset_session_and_parameters))) {
+        ZSTD_freeDCtx(d);
+        d = ZSTD_createDCtx();
+    }
+    return d;
+}
+
+void giveBack(ZSTD_DCtx* d) {
+    if (tKept.dctx) ZSTD_freeDCtx(tKept.dctx);
+    tKept.dctx = d;
+}
+
 uint32_t littleEndian32(const uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
@@ -34,7 +58,7 @@ struct ZstdStream::State {
 
 ZstdStream::ZstdStream(ZstdBounds bounds, const uint8_t* reference, size_t referenceSize)
     : state_(new State), bounds_(bounds), reference_(reference), referenceSize_(referenceSize) {
-    state_->dctx = ZSTD_createDCtx();
+    state_->dctx = takeDecoder();
     if (!state_->dctx ||
         ZSTD_isError(ZSTD_DCtx_setParameter(state_->dctx, ZSTD_d_windowLogMax, static_cast<int>(bounds_.mostWindowLog))))
         fail(kZstdCorrupt, "the decoder could not be made");
@@ -42,7 +66,7 @@ ZstdStream::ZstdStream(ZstdBounds bounds, const uint8_t* reference, size_t refer
 }
 
 ZstdStream::~ZstdStream() {
-    ZSTD_freeDCtx(state_->dctx);
+    giveBack(state_->dctx);
     delete state_;
 }
 
