@@ -149,7 +149,8 @@ int benchDownload(const char* host, const char* path, int64_t size, const char* 
     std::strncpy(e.sha1, sha1, 40);
     e.needsUpdate = 1;
     double t0 = now();
-    bool ok = downloadEntry(e);
+    DownloadRun run;
+    bool ok = downloadEntry(e, run);
     std::printf("download_ok %d\ndownload_seconds %.3f\n", ok ? 1 : 0, now() - t0);
     return ok ? 0 : 1;
 }
@@ -194,9 +195,10 @@ int benchInstall(const char* host, const char* game) {
     setStatus(Downloading, L"Downloading...");  // as in the launcher: the per-file texts are not logged
     double t0 = now();
     int ok = 0;
+    DownloadRun run;
     for (ManifestEntry& e : gState.manifestEntries) {
         e.needsUpdate = 1;
-        ok += downloadEntry(e) ? 1 : 0;
+        ok += downloadEntry(e, run) ? 1 : 0;
     }
     double seconds = now() - t0;
     std::printf("install_files %d\ninstall_ok %d\ninstall_seconds %.3f\n",

@@ -72,9 +72,10 @@ struct DeltaFixture {
 }  // namespace
 
 TEST_CASE("a patched pak comes as its map, its last byte and one request of ranges; the progress counts the whole file") {
+    DownloadRun run;
     DeltaFixture f("delta-ranges");
     gState.bytesFromNetwork = 0;
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     CHECK(f.installed());
     const auto requests = testsrv::requests();
     REQUIRE(requests.size() == 3);
@@ -89,6 +90,7 @@ TEST_CASE("a patched pak comes as its map, its last byte and one request of rang
 }
 
 TEST_CASE("small edits cost their sub-blocks: the fine sums of just the edited blocks, then what changed") {
+    DownloadRun run;
     DeltaFixture f("delta-fine");
     // 40 edits of 100 bytes, each inside one block, in a copy of version 1.
     std::string edited = f.pak.v1;
@@ -138,7 +140,7 @@ TEST_CASE("small edits cost their sub-blocks: the fine sums of just the edited b
         testsrv::putFile(object + ".fine", fine);
     }
     gState.bytesFromNetwork = 0;
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     CHECK(sandbox::readFile(sandbox::gamePath("Paks/Tervalon.pak")) == edited);
     const auto requests = testsrv::requests();
     REQUIRE(requests.size() >= 3);
@@ -151,6 +153,7 @@ TEST_CASE("small edits cost their sub-blocks: the fine sums of just the edited b
 }
 
 TEST_CASE("a files.cache row is a seed only by a manifest path, and while the file is what the row vouched for") {
+    DownloadRun run;
     DeltaFixture f("delta-rows");
     ::DeleteFileW(sandbox::gamePath("Paks/Tervalon.pak").c_str());  // only the rows could help
     // Version 2's bytes themselves, where a row points: a seed would leave nothing to fetch.
@@ -176,7 +179,7 @@ TEST_CASE("a files.cache row is a seed only by a manifest path, and while the fi
     SUBCASE("a row whose file changed since") { gState.fileCache = {changed}; }
     std::vector<ManifestEntry> entries = {f.entry};
     gState.bytesFromNetwork = 0;
-    REQUIRE(downloadAll(entries));
+    REQUIRE(downloadAll(entries, run));
     CHECK(f.installed());
     // Fetched, not read from the row's file; or nearly all read, where the row holds.
     const int64_t size = static_cast<int64_t>(f.pak.v2.size());
@@ -185,14 +188,16 @@ TEST_CASE("a files.cache row is a seed only by a manifest path, and while the fi
 }
 
 TEST_CASE("a file with nothing installed to reuse comes as a plain download, not as one range") {
+    DownloadRun run;
     DeltaFixture f("delta-nothing");
     sandbox::writeFile(sandbox::gamePath("Paks/Tervalon.pak"), testsrv::randomBytes(6 * 1024 * 1024, 99));
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     CHECK(f.installed());
     CHECK_FALSE(f.rangesAsked());
 }
 
 TEST_CASE("every answer a server or a cache may give to ranges ends in the right file") {
+    DownloadRun run;
     DeltaFixture f("delta-answers");
     bool oneRange = true;  // the host is learned as one that serves a range per request
     SUBCASE("Range ignored: the whole file in a 200") { testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "ignore_range": true}])"); }
@@ -225,7 +230,7 @@ TEST_CASE("every answer a server or a cache may give to ranges ends in the right
         lies = true;
         oneRange = false;
     }
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     if (lies) {
         int whole = 0;
         for (const auto& r : testsrv::requests()) whole += r.target == "/launcher/o/" + std::string(f.entry.sha1) && r.range.empty();
@@ -249,12 +254,13 @@ TEST_CASE("every answer a server or a cache may give to ranges ends in the right
     forgetDownloadMemory();
     sandbox::writeFile(sandbox::gamePath("Paks/Tervalon.pak"), f.pak.v1);
     testsrv::clearLog();
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     CHECK(f.installed());
     for (const auto& r : testsrv::requests()) CHECK(r.range.find(',') == std::string::npos);
 }
 
 TEST_CASE("ranges that keep failing never cost another map or scan, and never leave the file stuck") {
+    DownloadRun run;
     DeltaFixture f("delta-stuck");
     const std::string object = "/launcher/o/" + std::string(f.entry.sha1);
     bool plain = false;
@@ -265,7 +271,7 @@ TEST_CASE("ranges that keep failing never cost another map or scan, and never le
         testsrv::setRules(R"([{"path": ")" + object + R"(", "ranges_status": 416}])");
         plain = true;
     }
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     CHECK(f.installed());
     int maps = 0;
     const auto requests = testsrv::requests();
@@ -280,9 +286,10 @@ TEST_CASE("ranges that keep failing never cost another map or scan, and never le
 }
 
 TEST_CASE("bytes after a multipart answer's closing boundary are not read") {
+    DownloadRun run;
     DeltaFixture f("delta-epilogue");
     testsrv::setRules(R"([{"path": "/launcher/o/", "prefix": true, "epilogue": 536870912}])");
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     CHECK(f.installed());
     // The server logs what it pushed once the launcher has hung up.
     std::string sent;
@@ -296,6 +303,7 @@ TEST_CASE("bytes after a multipart answer's closing boundary are not read") {
 }
 
 TEST_CASE("with the game's key, only a map the signed manifest names by its SHA-256 is used") {
+    DownloadRun run;
     DeltaFixture f("delta-named-map");
     signer::useTestKey();
     const std::string named = signer::sha256Hex(f.map);
@@ -311,7 +319,7 @@ TEST_CASE("with the game's key, only a map the signed manifest names by its SHA-
         f.putMap(described);
     }
     SUBCASE("not named at all") {}
-    REQUIRE(downloadEntry(f.entry));
+    REQUIRE(downloadEntry(f.entry, run));
     CHECK(f.installed());
     CHECK(f.rangesAsked() == used);  // otherwise the file came whole, from one plain request
 }

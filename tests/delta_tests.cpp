@@ -455,3 +455,42 @@ TEST_CASE("each file takes its cheapest offered route first, the file as it is l
     CHECK(chooseRoutes(offers(-1, true, 1000, 700)) == R{kRouteZst, kRouteWhole});
     CHECK(chooseRoutes(offers(50, true, 10, 700)) == R{kRouteDelta, kRoutePatch, kRouteZst, kRouteWhole});
 }
+
+TEST_CASE("what a run learned of a file takes its failed routes away, and only that file's") {
+    ManifestEntry e{};
+    std::strcpy(e.path, "Paks/a.pak");
+    std::strcpy(e.sha1, "1111111111111111111111111111111111111111");
+    e.size = 9000000;
+    std::strcpy(e.zstSha256, std::string(64, 'c').c_str());
+    e.zstSize = 7000000;
+    PatchOffer fromOld{}, fromOther{};
+    std::strcpy(fromOld.from, "2222222222222222222222222222222222222222");
+    fromOld.size = 4000;
+    std::strcpy(fromOther.from, "3333333333333333333333333333333333333333");
+    fromOther.size = 10;
+    e.patches = {fromOther, fromOld};
+    std::strcpy(e.installedSha1, fromOld.from);
+    FileSituation here;
+    here.filesAsObjects = true;
+    here.deltaSeed = true;
+    using R = std::vector<FileRoute>;
+    FileLessons fresh;
+    // The patch from the installed version, never the smaller one from another.
+    CHECK(chooseRoutes(offersFor(e, fresh, here)) == R{kRoutePatch, kRouteDelta, kRouteZst, kRouteWhole});
+    FileLessons failed;
+    failed.patchRefused.insert(e.sha1);
+    failed.zstRefused.insert(e.sha1);
+    failed.deltaTries[e.sha1] = kDeltaTries;
+    CHECK(chooseRoutes(offersFor(e, failed, here)) == R{kRouteWhole});
+    failed.deltaTries[e.sha1] = kDeltaTries - 1;
+    CHECK(chooseRoutes(offersFor(e, failed, here)) == R{kRouteDelta, kRouteWhole});
+    FileLessons others;  // lessons of other files change nothing
+    others.patchRefused.insert(fromOld.from);
+    others.wholeOnly.insert(fromOther.from);
+    CHECK(chooseRoutes(offersFor(e, others, here)) == chooseRoutes(offersFor(e, fresh, here)));
+    // Outside a release, and without the installed version known, fewer routes.
+    FileSituation plain;
+    CHECK(chooseRoutes(offersFor(e, fresh, plain)) == R{kRouteWhole});
+    e.installedSha1[0] = 0;
+    CHECK(chooseRoutes(offersFor(e, fresh, here)) == R{kRouteDelta, kRouteZst, kRouteWhole});
+}

@@ -48,12 +48,13 @@ std::vector<std::string> ranges() {
 }  // namespace
 
 TEST_CASE("a fresh download lands in folders two levels deep, byte for byte, with progress") {
+    DownloadRun run;
     DownloadFixture f("fresh");
     std::string content = testsrv::randomBytes(1024 * 1024 + 17, 10);
     ManifestEntry e = f.publish("Content/Paks/Level 1.pak", content);
     gState.bytesDone = 5;  // earlier files of the pass
 
-    REQUIRE(downloadEntry(e));
+    REQUIRE(downloadEntry(e, run));
     CHECK(e.needsUpdate == 0);
     CHECK(sandbox::readFile(f.target("Content/Paks/Level 1.pak")) == content);
     CHECK_FALSE(sandbox::exists(f.part("Content/Paks/Level 1.pak")));
@@ -66,18 +67,19 @@ TEST_CASE("a fresh download lands in folders two levels deep, byte for byte, wit
 }
 
 TEST_CASE("resume: a part file of 40 bytes asks for the rest from 40") {
+    DownloadRun run;
     DownloadFixture f("resume");
     std::string content = testsrv::randomBytes(100, 11);
     ManifestEntry e = f.publish("r.bin", content);
     sandbox::writeFile(f.part("r.bin"), content.substr(0, 40));
 
     SUBCASE("the server answers 206 with 60 bytes") {
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(ranges() == std::vector<std::string>{"bytes=40-"});
     }
     SUBCASE("the server ignores Range and answers 200 with all 100 bytes") {
         testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "ignore_range": true}])");
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(ranges() == std::vector<std::string>{"bytes=40-"});
     }
     CHECK(gState.bytesDone == 100);
@@ -85,12 +87,13 @@ TEST_CASE("resume: a part file of 40 bytes asks for the rest from 40") {
 }
 
 TEST_CASE("a transfer cut off mid-way resumes from what reached the disk") {
+    DownloadRun run;
     DownloadFixture f("cut");
     std::string content = testsrv::randomBytes(2 * 1024 * 1024, 12);
     ManifestEntry e = f.publish("big.bin", content);
     testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "cut_after": 700000, "times": 1}])");
 
-    REQUIRE(downloadEntry(e));
+    REQUIRE(downloadEntry(e, run));
     CHECK(sandbox::readFile(f.target("big.bin")) == content);
     auto r = ranges();
     REQUIRE(r.size() == 2);
@@ -105,6 +108,7 @@ TEST_CASE("a transfer cut off mid-way resumes from what reached the disk") {
 }
 
 TEST_CASE("one wrong byte in a large file costs its block again, found by the map, not the whole file") {
+    DownloadRun run;
     DownloadFixture f("mend");
     gFilesAsObjects = true;
     std::string content(6 * 1048576, 'a');
@@ -121,7 +125,7 @@ TEST_CASE("one wrong byte in a large file costs its block again, found by the ma
     wrong[3000000] = wrong[3000000] == 'z' ? 'y' : 'z';
     testsrv::setRules(R"([{"path": ")" + object + R"(", "times": 1, "body": ")" + wrong + R"("}])");
     gState.bytesFromNetwork = 0;
-    const bool done = downloadEntry(e);
+    const bool done = downloadEntry(e, run);
     gFilesAsObjects = false;
     REQUIRE(done);
     CHECK(sandbox::readFile(f.target("Paks/big.pak")) == content);
@@ -133,6 +137,7 @@ TEST_CASE("one wrong byte in a large file costs its block again, found by the ma
 }
 
 TEST_CASE("a segment that trickles far behind the others is asked again from another connection, not waited for") {
+    DownloadRun run;
     DownloadFixture f("trickling-segment");
     gFilesAsObjects = true;
     const std::string content = testsrv::randomBytes(24 * 1048576, 15);
@@ -143,7 +148,7 @@ TEST_CASE("a segment that trickles far behind the others is asked again from ano
     // here), then cut after 40,000: a transfer that waits for it gets them all.
     gWaitSeam.divisor = 10;
     testsrv::setRules(R"([{"path": ")" + object + R"(", "times": 1, "range": "bytes=4194304-8388607", "chunk": 4000, "delay_ms": 1000, "cut_after": 40000}])");
-    const bool done = downloadEntry(e);
+    const bool done = downloadEntry(e, run);
     gFilesAsObjects = false;
     REQUIRE(done);
     CHECK(sandbox::readFile(f.target("Paks/big.pak")) == content);
@@ -159,6 +164,7 @@ TEST_CASE("a segment that trickles far behind the others is asked again from ano
 }
 
 TEST_CASE("a large object comes in segments over several connections, written in order; a broken one ends the attempt at once") {
+    DownloadRun run;
     DownloadFixture f("segments");
     gFilesAsObjects = true;
     const std::string content = testsrv::randomBytes(20 * 1048576 + 1000, 14);
@@ -173,7 +179,7 @@ TEST_CASE("a large object comes in segments over several connections, written in
                       R"("range": "bytes=8388608-12582911", "cut_after": 100000},)" + rule +
                       R"("range": "bytes=8488608-12582911", "cut_after": 100000}])");
     const int64_t connections = gConnectionsOpened;
-    const bool done = downloadEntry(e);
+    const bool done = downloadEntry(e, run);
     gFilesAsObjects = false;
     REQUIRE(done);
     CHECK(sandbox::readFile(f.target("Paks/big.pak")) == content);
@@ -194,36 +200,38 @@ TEST_CASE("a large object comes in segments over several connections, written in
 }
 
 TEST_CASE("a wrong body is deleted and the next attempt starts from 0") {
+    DownloadRun run;
     DownloadFixture f("wrongbody");
     std::string content = testsrv::randomBytes(5000, 13);
     ManifestEntry e = f.publish("w.bin", content);
     testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "body": ")" + std::string(5000, 'q') +
                       R"(", "times": 1}])");
-    REQUIRE(downloadEntry(e));
+    REQUIRE(downloadEntry(e, run));
     CHECK(ranges() == std::vector<std::string>{"", ""});
     CHECK(sandbox::readFile(f.target("w.bin")) == content);
     CHECK(gState.bytesDone == 5000);
 }
 
 TEST_CASE("part files already present: too long, complete, or from an older version") {
+    DownloadRun run;
     DownloadFixture f("parts");
     std::string content = testsrv::randomBytes(3000, 14);
     ManifestEntry e = f.publish("p.bin", content);
 
     SUBCASE("longer than the entry: deleted, then a request without Range") {
         sandbox::writeFile(f.part("p.bin"), content + "tail");
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(ranges() == std::vector<std::string>{""});
     }
     SUBCASE("complete and right: verified and moved with no request") {
         sandbox::writeFile(f.part("p.bin"), content);
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(testsrv::requests().empty());
         CHECK(gState.bytesDone == 3000);
     }
     SUBCASE("left by an older version: resumed, fails verification, fetched again from 0") {
         sandbox::writeFile(f.part("p.bin"), std::string(1000, 'o'));
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(ranges() == std::vector<std::string>{"bytes=1000-", ""});
         CHECK(gState.bytesDone == 3000);
     }
@@ -232,6 +240,7 @@ TEST_CASE("part files already present: too long, complete, or from an older vers
 }
 
 TEST_CASE("the target: read-only is replaced; in use keeps the verified part file") {
+    DownloadRun run;
     DownloadFixture f("target");
     std::string content = testsrv::randomBytes(4096, 15);
     ManifestEntry e = f.publish("Tervalon.exe", content);
@@ -239,32 +248,33 @@ TEST_CASE("the target: read-only is replaced; in use keeps the verified part fil
 
     SUBCASE("read-only") {
         ::SetFileAttributesW(f.target("Tervalon.exe").c_str(), FILE_ATTRIBUTE_READONLY);
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(sandbox::readFile(f.target("Tervalon.exe")) == content);
     }
     SUBCASE("held open without sharing, as by the running game") {
         HANDLE game = ::CreateFileW(f.target("Tervalon.exe").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                     nullptr);
         REQUIRE(game != INVALID_HANDLE_VALUE);
-        CHECK_FALSE(downloadEntry(e));
+        CHECK_FALSE(downloadEntry(e, run));
         CHECK(e.needsUpdate == 1);
         CHECK(sandbox::readFile(f.part("Tervalon.exe")) == content);
         CHECK(testsrv::requests().size() == 1);  // later attempts only retried the move
         ::CloseHandle(game);
 
         testsrv::clearLog();
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(testsrv::requests().empty());
         CHECK(sandbox::readFile(f.target("Tervalon.exe")) == content);
     }
 }
 
 TEST_CASE("three failed attempts, 2,000 ms apart, then failure with bytesDone restored") {
+    DownloadRun run;
     DownloadFixture f("fails");
     ManifestEntry e = f.publish("x.bin", "content");
     testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "status": 404}])");
     gState.bytesDone = 77;
-    CHECK_FALSE(downloadEntry(e));
+    CHECK_FALSE(downloadEntry(e, run));
     CHECK(testsrv::requests().size() == 3);
     CHECK(gWaitSeam.requestedMs == 2 * kAttemptPauseMs);
     CHECK(gState.bytesDone == 77);
@@ -272,11 +282,12 @@ TEST_CASE("three failed attempts, 2,000 ms apart, then failure with bytesDone re
 }
 
 TEST_CASE("a file that trickles fails each attempt at the span; the part file keeps what came") {
+    DownloadRun run;
     DownloadFixture f("trickle");  // waits / 1000: a span of 1 s, the shortest there is
     std::string content = testsrv::randomBytes(200000, 21);
     ManifestEntry e = f.publish("slow.pak", content);
     testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "chunk": 1000, "delay_ms": 200}])");
-    CHECK_FALSE(downloadEntry(e));
+    CHECK_FALSE(downloadEntry(e, run));
     auto log = ranges();
     REQUIRE(log.size() == 3);
     CHECK(log[0].empty());
@@ -288,6 +299,7 @@ TEST_CASE("a file that trickles fails each attempt at the span; the part file ke
 }
 
 TEST_CASE("a server that sends more than the entry's size cannot write past it") {
+    DownloadRun run;
     DownloadFixture f("toomuch");
     std::string content = testsrv::randomBytes(300000, 16);
     ManifestEntry e = f.publish("m.bin", content);
@@ -298,7 +310,7 @@ TEST_CASE("a server that sends more than the entry's size cannot write past it")
 
     SUBCASE("right bytes with garbage after them: the attempt fails, the next only verifies") {
         testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "extra": 500000}])");
-        REQUIRE(downloadEntry(e));
+        REQUIRE(downloadEntry(e, run));
         CHECK(testsrv::requests().size() == 1);
         CHECK(sandbox::readFile(f.target("m.bin")) == content);
         CHECK(gState.bytesDone == 300000);
@@ -312,33 +324,35 @@ TEST_CASE("a server that sends more than the entry's size cannot write past it")
                                "delay_ms": 4000, "times": 1}])");
         gWaitSeam.divisor = 10;  // a 6 s span: a block every 4 s is not too slow
         const DWORD start = ::GetTickCount();
-        REQUIRE(downloadEntry(e));  // the next attempt finds the part file complete and only verifies
+        REQUIRE(downloadEntry(e, run));  // the next attempt finds the part file complete and only verifies
         CHECK(::GetTickCount() - start < 10000);
         CHECK(testsrv::requests().size() == 1);
     }
     SUBCASE("an endless body: three bounded attempts, then failure") {
         testsrv::setRules(R"([{"path": "/launcher/file", "prefix": true, "endless": true}])");
-        CHECK_FALSE(downloadEntry(e));
+        CHECK_FALSE(downloadEntry(e, run));
         CHECK(sandbox::fileSize(f.part("m.bin")) <= 300000);
         CHECK_FALSE(sandbox::exists(f.target("m.bin")));
     }
 }
 
 TEST_CASE("an empty file is created, verified and moved without a request") {
+    DownloadRun run;
     DownloadFixture f("empty");
     ManifestEntry e = sandbox::makeEntry("Engine/empty.txt", "");
-    REQUIRE(downloadEntry(e));
+    REQUIRE(downloadEntry(e, run));
     CHECK(e.needsUpdate == 0);
     CHECK(sandbox::fileSize(f.target("Engine/empty.txt")) == 0);
     CHECK(testsrv::requests().empty());
 }
 
 TEST_CASE("a path that cannot be written fails cleanly and touches nothing else") {
+    DownloadRun run;
     DownloadFixture f("blocked");
     SUBCASE("a file where a folder should be") {
         ManifestEntry e = f.publish("a/b.bin", "payload");
         sandbox::writeFile(f.target("a"), "a file where a folder should be");
-        CHECK_FALSE(downloadEntry(e));
+        CHECK_FALSE(downloadEntry(e, run));
         CHECK(sandbox::readFile(f.target("a")) == "a file where a folder should be");
         CHECK(testsrv::requests().size() == 3);
     }
@@ -346,7 +360,7 @@ TEST_CASE("a path that cannot be written fails cleanly and touches nothing else"
         ManifestEntry e = f.publish("c.bin", "payload");
         ::CreateDirectoryW(f.part("c.bin").c_str(), nullptr);
         gState.bytesDone = 11;
-        CHECK_FALSE(downloadEntry(e));
+        CHECK_FALSE(downloadEntry(e, run));
         CHECK(gState.bytesDone == 11);
         CHECK((::GetFileAttributesW(f.part("c.bin").c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0);
         CHECK_FALSE(sandbox::exists(f.target("c.bin")));
@@ -365,6 +379,7 @@ TEST_CASE("install record") {
 }
 
 TEST_CASE("a speed limit of 2 MB/s holds a 20 MB download within 5 % of it, over the whole transfer") {
+    DownloadRun run;
     DownloadFixture f("limited");
     std::string content = testsrv::randomBytes(20 * 1048576, 77);
     ManifestEntry e = f.publish("Paks/limited.pak", content);
@@ -375,7 +390,7 @@ TEST_CASE("a speed limit of 2 MB/s holds a 20 MB download within 5 % of it, over
     }
     gState.speedLimit = 2 * 1048576;
     const uint64_t started = ::GetTickCount64();
-    const bool done = downloadEntry(e);
+    const bool done = downloadEntry(e, run);
     gFilesAsObjects = false;
     const double seconds = static_cast<double>(::GetTickCount64() - started) / 1000.0;
     gState.speedLimit = 0;

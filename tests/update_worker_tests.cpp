@@ -18,6 +18,7 @@
 #include "tests/support/sandbox.h"
 #include "tests/support/test_server_client.h"
 #include "trust/release_floor.h"
+#include "update/download.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -43,6 +44,7 @@ std::string manifest(int version, const ManifestEntry& e) {
 struct WorkerFixture {
     sandbox::PostSink window;
     HANDLE cycle = nullptr;
+    DownloadRun run;  // what the cycle learns of its files
     ManifestEntry entry;
 
     explicit WorkerFixture(const char* name) {
@@ -65,7 +67,10 @@ struct WorkerFixture {
         gWaitSeam.divisor = 1;
     }
     void start() {
-        cycle = ::CreateThread(nullptr, 0, [](void*) -> DWORD { runUpdateCycle(); return 0; }, nullptr, 0, nullptr);
+        cycle = ::CreateThread(nullptr, 0, [](void* run) -> DWORD {
+            runUpdateCycle(*static_cast<DownloadRun*>(run));
+            return 0;
+        }, &run, 0, nullptr);
         REQUIRE(cycle);
     }
     // The cycle came to its end by itself; one stuck in a wait fails the test.

@@ -314,29 +314,34 @@ struct Waiting {
 };
 std::vector<Waiting> gWaiting;
 
-// Large files whose whole part file failed its SHA-1 and waits to be mended
-// by its map at the next attempt; and those tried so (once a run each).
-std::set<std::string> gMendable, gMendTried;
+// From now on this run, the file does not take that route.
+void refuse(DownloadRun& run, std::set<std::string>& refused, const ManifestEntry& entry) {
+    std::lock_guard<std::mutex> hold(run.lock);
+    refused.insert(entry.sha1);
+}
 
-bool mendable(const ManifestEntry& entry) {
-    std::lock_guard<std::mutex> hold(gHeldLock);
-    return gFilesAsObjects && entry.size >= kDeltaThreshold && !gMendTried.count(entry.sha1);
+// A large file whose whole part file failed its SHA-1 may wait to be
+// mended by its map at the next attempt, once a run.
+bool mendable(const ManifestEntry& entry, DownloadRun& run) {
+    std::lock_guard<std::mutex> hold(run.lock);
+    return gFilesAsObjects && entry.size >= kDeltaThreshold && !run.lessons.mendTried.count(entry.sha1);
 }
 
 // `sha1` holds the part file's hash when it is already known from the
 // transfer, with the part file still open in `file`; otherwise (resumed or
 // found complete) the file is closed and hashed now. `mayMend`: a whole part
 // file that fails may be kept for mendPart.
-bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file, bool mayMend) {
+bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, KernelHandle& file, bool mayMend,
+                   DownloadRun& run) {
     if (!sha1[0]) file.reset();
     if (!sha1[0] && !sha1OfFile(paths.part, sha1, false)) sha1[0] = 0;
     if (!sha1[0] || std::strcmp(sha1, entry.sha1) != 0) {
         file.reset();
         // Whole but wrong (a byte changed on the way, or at a source): kept
         // for its map to find the wrong blocks, unless tried already.
-        if (sha1[0] && mayMend && mendable(entry) && fileSizeAt(paths.part) == entry.size) {
-            std::lock_guard<std::mutex> hold(gHeldLock);
-            gMendable.insert(entry.sha1);
+        if (sha1[0] && mayMend && mendable(entry, run) && fileSizeAt(paths.part) == entry.size) {
+            std::lock_guard<std::mutex> hold(run.lock);
+            run.lessons.mendable.insert(entry.sha1);
         } else {
             ::DeleteFileW(paths.part);
         }
@@ -358,10 +363,10 @@ bool verifyAndMove(ManifestEntry& entry, const EntryPaths& paths, char* sha1, Ke
 }
 
 // Takes `sha1` off the files waiting to be mended: it is tried now, once.
-bool takeMendable(const char* sha1) {
-    std::lock_guard<std::mutex> hold(gHeldLock);
-    if (!gMendable.erase(sha1)) return false;
-    gMendTried.insert(sha1);
+bool takeMendable(const char* sha1, DownloadRun& run) {
+    std::lock_guard<std::mutex> hold(run.lock);
+    if (!run.lessons.mendable.erase(sha1)) return false;
+    run.lessons.mendTried.insert(sha1);
     return true;
 }
 
@@ -375,43 +380,30 @@ void mendPart(const ManifestEntry& entry, const std::wstring& address, const Ent
     mendByMap(entry, address, part.get(), &stats);  // a few blocks: no measure of the source's rate
 }
 
-// Files whose delta ended in a file that failed its SHA-1 (a map that lied,
-// or a false match), or whose server does not answer ranges usefully: from
-// then on they come plainly, so nothing loops.
-std::vector<std::string> gWholeOnly;
 thread_local bool tDeltaUsedFine = false;  // this attempt's delta was placed by a fine map
-
-// A file's delta is tried at most twice a run; then its rest comes plainly.
-constexpr int kDeltaTries = 2;
-std::map<std::string, int> gDeltaTries;
-
-bool deltaAllowed(const ManifestEntry& entry, const EntryPaths& paths) {
-    return gFilesAsObjects && entry.size >= kDeltaThreshold &&
-           std::find(gWholeOnly.begin(), gWholeOnly.end(), entry.sha1) == gWholeOnly.end() &&
-           gDeltaTries[entry.sha1] < kDeltaTries &&
-           (plannedForPass(entry.sha1) || ::GetFileAttributesW(paths.target) != INVALID_FILE_ATTRIBUTES);
-}
 
 // The part file from the installed copy and ranges, where a map allows it.
 // kDeltaUnavailable leaves the file to the whole download.
 // With the part file open in `file` and its hash in `sha1` when it was
 // written from its first byte.
 DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
-                      KernelHandle& file, char* sha1) {
-    if (!deltaAllowed(entry, paths)) return kDeltaUnavailable;
+                      KernelHandle& file, char* sha1, DownloadRun& run) {
     file = openPartFile(paths.part, *have);
     if (!file) return kDeltaFailed;
     DeltaStats stats;
     Sha1Hash written;
     const bool fromZero = *have == 0 && written.ok();
     const int64_t before = *have;
-    ++gDeltaTries[entry.sha1];
+    {
+        std::lock_guard<std::mutex> hold(run.lock);
+        ++run.lessons.deltaTries[entry.sha1];
+    }
     const DeltaOutcome outcome = fetchByDelta(entry, address, paths.target, file.get(), have,
                                               fromZero ? &written : nullptr, &stats);
     tDeltaUsedFine = stats.usedFineMap;
     if (outcome == kDeltaFailed) failed(kFaultNetwork);
     tEntryBytes += *have - before;  // counted in bytesDone as written
-    if (outcome == kDeltaGaveUp) gWholeOnly.push_back(entry.sha1);  // and the rest comes plainly now
+    if (outcome == kDeltaGaveUp) refuse(run, run.lessons.wholeOnly, entry);  // and the rest comes plainly now
     if (outcome != kDeltaComplete) file.reset();
     if (outcome == kDeltaComplete && !(fromZero && written.finishHex(sha1))) {
         sha1[0] = 0;
@@ -420,33 +412,10 @@ DeltaOutcome tryDelta(const ManifestEntry& entry, const std::wstring& address, c
     return outcome;
 }
 
-// Files whose zst form or patch failed them (not served, a table or bytes
-// that do not hold, a file that failed its SHA-1): from then on they come
-// by the next route. Small files come side by side: under gHeldLock.
-std::set<std::string> gZstRefused, gPatchRefused;
-
-bool zstAllowed(const ManifestEntry& entry) {
-    std::lock_guard<std::mutex> hold(gHeldLock);
-    return gFilesAsObjects && entry.zstSha256[0] && !gZstRefused.count(entry.sha1);
-}
-
-// The patch made from the installed copy's version, where the site offers
-// one and this run has not refused it.
-const PatchOffer* patchFor(const ManifestEntry& entry) {
-    if (!gFilesAsObjects || !entry.installedSha1[0]) return nullptr;
-    {
-        std::lock_guard<std::mutex> hold(gHeldLock);
-        if (gPatchRefused.count(entry.sha1)) return nullptr;
-    }
-    for (const PatchOffer& offer : entry.patches)
-        if (std::strcmp(offer.from, entry.installedSha1) == 0) return &offer;
-    return nullptr;
-}
-
-void refuseForm(std::set<std::string>& refused, const ManifestEntry& entry, const char* what, const std::string& why) {
+void refuseForm(DownloadRun& run, std::set<std::string>& refused, const ManifestEntry& entry, const char* what,
+                const std::string& why) {
     logEvent("%s: its %s is not used: %s", entry.path, what, why.c_str());
-    std::lock_guard<std::mutex> hold(gHeldLock);
-    refused.insert(entry.sha1);
+    refuse(run, refused, entry);
 }
 
 // The rest of the part file from a zst form: the file's own, or a patch.
@@ -481,47 +450,51 @@ ZstOutcome tryForm(const ManifestEntry& entry, const ZstForm& form, const EntryP
 }
 
 ZstOutcome tryZst(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
-                  KernelHandle& file, char* sha1) {
-    if (!zstAllowed(entry)) return kZstUnavailable;
+                  KernelHandle& file, char* sha1, DownloadRun& run) {
     ZstStats stats;
     const ZstOutcome outcome = tryForm(entry, ownZstForm(entry, address), paths, have, file, sha1, &stats);
-    if (outcome == kZstUnusable) refuseForm(gZstRefused, entry, "zst form", stats.why);
+    if (outcome == kZstUnusable) refuseForm(run, run.lessons.zstRefused, entry, "zst form", stats.why);
     return outcome;
 }
 
 // The installed copy, still as the check knew it, is the reference the
 // patch of its version was made from: mapped, never read whole.
 ZstOutcome tryPatch(const ManifestEntry& entry, const std::wstring& address, const EntryPaths& paths, int64_t* have,
-                    KernelHandle& file, char* sha1) {
-    const PatchOffer* offer = patchFor(entry);
+                    KernelHandle& file, char* sha1, DownloadRun& run) {
+    const PatchOffer* offer = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(run.lock);
+        offer = applicablePatch(entry, run.lessons, gFilesAsObjects);
+    }
     if (!offer) return kZstUnavailable;
     MappedFile installed;
     if (reachedThroughLink(gState.gameFolder, paths.target) ||
         !installed.open(paths.target, entry.installedSize, entry.installedMtime)) {
-        refuseForm(gPatchRefused, entry, "patch", "the installed copy changed since it was checked");
+        refuseForm(run, run.lessons.patchRefused, entry, "patch", "the installed copy changed since it was checked");
         return kZstUnavailable;
     }
     ZstStats stats;
     const ZstOutcome outcome =
         tryForm(entry, patchForm(*offer, address, installed.data(), installed.size()), paths, have, file, sha1, &stats);
-    if (outcome == kZstUnusable) refuseForm(gPatchRefused, entry, "patch", stats.why);
+    if (outcome == kZstUnusable) refuseForm(run, run.lessons.patchRefused, entry, "patch", stats.why);
     return outcome;
 }
 
 // The routes the site offers for this file, cheapest first.
-std::vector<FileRoute> routesFor(const ManifestEntry& entry, const EntryPaths& paths) {
-    RouteOffers offers;
-    offers.whole = entry.size;
-    if (const PatchOffer* offer = patchFor(entry)) offers.patch = offer->size;
-    offers.delta = deltaAllowed(entry, paths);
-    offers.deltaBytes = offers.delta ? plannedFetchBytes(entry.sha1) : -1;
-    if (zstAllowed(entry)) offers.zst = entry.zstSize;
-    return chooseRoutes(offers);
+std::vector<FileRoute> routesFor(const ManifestEntry& entry, const EntryPaths& paths, DownloadRun& run) {
+    FileSituation situation;
+    situation.filesAsObjects = gFilesAsObjects;
+    if (gFilesAsObjects && entry.size >= kDeltaThreshold) {
+        situation.deltaSeed = plannedForPass(entry.sha1) || ::GetFileAttributesW(paths.target) != INVALID_FILE_ATTRIBUTES;
+        situation.plannedDeltaBytes = plannedFetchBytes(entry.sha1);
+    }
+    std::lock_guard<std::mutex> hold(run.lock);
+    return chooseRoutes(offersFor(entry, run.lessons, situation));
 }
 
 // One try at the entry from source `source` (always the host for files
 // outside a release).
-bool attempt(ManifestEntry& entry, int source) {
+bool attempt(ManifestEntry& entry, int source, DownloadRun& run) {
     tFault = kFaultNone;
     tFaultStatus = 0;
     tLocalError = 0;
@@ -543,10 +516,10 @@ bool attempt(ManifestEntry& entry, int source) {
     KernelHandle file;
     DeltaOutcome delta = kDeltaUnavailable;
     ZstOutcome zst = kZstUnavailable, patch = kZstUnavailable;
-    for (const FileRoute route : have < entry.size ? routesFor(entry, paths) : std::vector<FileRoute>{}) {
-        if (route == kRoutePatch) patch = tryPatch(entry, address, paths, &have, file, sha1);
-        if (route == kRouteDelta) delta = tryDelta(entry, address, paths, &have, file, sha1);
-        if (route == kRouteZst) zst = tryZst(entry, address, paths, &have, file, sha1);
+    for (const FileRoute route : have < entry.size ? routesFor(entry, paths, run) : std::vector<FileRoute>{}) {
+        if (route == kRoutePatch) patch = tryPatch(entry, address, paths, &have, file, sha1, run);
+        if (route == kRouteDelta) delta = tryDelta(entry, address, paths, &have, file, sha1, run);
+        if (route == kRouteZst) zst = tryZst(entry, address, paths, &have, file, sha1, run);
         if (delta == kDeltaFailed || zst == kZstFailed || patch == kZstFailed) return false;
         if (delta == kDeltaComplete || zst == kZstComplete || patch == kZstComplete || route == kRouteWhole) break;
     }
@@ -563,15 +536,15 @@ bool attempt(ManifestEntry& entry, int source) {
         if (!file) return failedHere();
         file.reset();
     }
-    const bool mending = exists && have == entry.size && delta == kDeltaUnavailable && takeMendable(entry.sha1);
+    const bool mending = exists && have == entry.size && delta == kDeltaUnavailable && takeMendable(entry.sha1, run);
     if (mending) mendPart(entry, address, paths);  // however it went, the part file is hashed now
-    if (!verifyAndMove(entry, paths, sha1, file, delta != kDeltaComplete && !mending)) {
+    if (!verifyAndMove(entry, paths, sha1, file, delta != kDeltaComplete && !mending, run)) {
         // A fine map's sums may have lied where the map did not: once more
         // without them, before the whole file.
         if (delta == kDeltaComplete && tDeltaUsedFine) refuseFineMap(entry.sha1);
-        else if (delta == kDeltaComplete) gWholeOnly.push_back(entry.sha1);
-        if (zst == kZstComplete) refuseForm(gZstRefused, entry, "zst form", "it made a file that fails its SHA-1");
-        if (patch == kZstComplete) refuseForm(gPatchRefused, entry, "patch", "it made a file that fails its SHA-1");
+        else if (delta == kDeltaComplete) refuse(run, run.lessons.wholeOnly, entry);
+        if (zst == kZstComplete) refuseForm(run, run.lessons.zstRefused, entry, "zst form", "it made a file that fails its SHA-1");
+        if (patch == kZstComplete) refuseForm(run, run.lessons.patchRefused, entry, "patch", "it made a file that fails its SHA-1");
         return false;
     }
     if (gFilesAsObjects) noteSourceRate(source, tFetchedBytes, tFetchMs);
@@ -581,18 +554,7 @@ bool attempt(ManifestEntry& entry, int source) {
 
 }  // namespace
 
-void forgetDownloadMemory() {
-    gWholeOnly.clear();
-    {
-        std::lock_guard<std::mutex> hold(gHeldLock);
-        gZstRefused.clear();
-        gPatchRefused.clear();
-    }
-    gMendable.clear();
-    gMendTried.clear();
-    gDeltaTries.clear();
-    forgetDeltaState();
-}
+void forgetDownloadMemory() { forgetDeltaState(); }
 
 namespace {
 
@@ -622,7 +584,7 @@ std::string attemptFailure() {
 
 std::atomic<int> gSourcesFailed{0};
 
-bool downloadEntry(ManifestEntry& entry) {
+bool downloadEntry(ManifestEntry& entry, DownloadRun& run) {
     showDownloading(entry);
     tEntryBytes = 0;
     // Each source once more than the host alone would be tried.
@@ -633,7 +595,7 @@ bool downloadEntry(ManifestEntry& entry) {
     for (int attemptNo = 1;; ++attemptNo) {
         int source = sources > 1 ? chooseObjectSource(object, tried) : 0;
         if (source < 0) source = 0;
-        if (attempt(entry, source)) return true;
+        if (attempt(entry, source, run)) return true;
         logEvent("%s from %s, attempt %d: %s", entry.path, logUtf8(sourceOrigin(source)).c_str(), attemptNo,
                  attemptFailure().c_str());
         countDone(-tEntryBytes);
@@ -662,12 +624,12 @@ namespace {
 // Small files several at once, each on a connection of its own; the
 // caller's thread is one of them. After a file fails no new one starts,
 // and the others finish theirs.
-bool downloadSideBySide(const std::vector<ManifestEntry*>& files) {
+bool downloadSideBySide(const std::vector<ManifestEntry*>& files, DownloadRun& run) {
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     auto work = [&] {
         for (size_t i; !failed && (i = next++) < files.size();)
-            if (!downloadEntry(*files[i])) failed = true;
+            if (!downloadEntry(*files[i], run)) failed = true;
     };
     std::vector<std::thread> crew;
     const int limit = std::clamp(gConnectionLimit.load(), 1, kMostConnections);
@@ -721,7 +683,7 @@ bool retiredSeed(const FileCacheEntry& row, wchar_t* local) {
 // files the new manifest drops (a renamed pak, a patch pak folded into its
 // base). Files that stay as they are are not read: a patch of one pak must
 // not cost a read of the whole game.
-void prepareDeltas(std::vector<ManifestEntry>& entries) {
+void prepareDeltas(std::vector<ManifestEntry>& entries, DownloadRun& run) {
     if (!gFilesAsObjects) return;
     std::vector<DeltaTarget> targets;
     std::vector<Seed> seeds;
@@ -729,7 +691,7 @@ void prepareDeltas(std::vector<ManifestEntry>& entries) {
     for (ManifestEntry& entry : entries) {
         if (!entry.needsUpdate) continue;
         // A file with a patch from its installed copy needs no map.
-        const bool target = entry.size >= kDeltaThreshold && !patchFor(entry);
+        const bool target = entry.size >= kDeltaThreshold && !applicablePatch(entry, run.lessons, true);
         if (target) {
             const int source = sourceCount() > 1 ? std::max(chooseObjectSource(entry.sha1, {}), 0) : 0;
             targets.push_back({&entry, sourceAddress(source, fileObjectAddress(entry))});
@@ -760,25 +722,25 @@ bool moveWaiting() {
     return moved;
 }
 
-bool downloadPass(std::vector<ManifestEntry>& entries) {
+bool downloadPass(std::vector<ManifestEntry>& entries, DownloadRun& run) {
     std::vector<ManifestEntry*> small;
     for (ManifestEntry& entry : entries)
         if (entry.needsUpdate && entry.size < kDeltaThreshold) small.push_back(&entry);
-    if (!downloadSideBySide(small)) return false;
+    if (!downloadSideBySide(small, run)) return false;
     // Large files one at a time, each over every connection.
     for (ManifestEntry& entry : entries)
-        if (entry.needsUpdate && !downloadEntry(entry)) return false;
+        if (entry.needsUpdate && !downloadEntry(entry, run)) return false;
     return true;
 }
 
 }  // namespace
 
-bool downloadAll(std::vector<ManifestEntry>& entries) {
+bool downloadAll(std::vector<ManifestEntry>& entries, DownloadRun& run) {
     gHeldTarget.clear();
     gSourcesFailed = 0;
     gWaiting.clear();
-    prepareDeltas(entries);
-    const bool done = downloadPass(entries);
+    prepareDeltas(entries, run);
+    const bool done = downloadPass(entries, run);
     forgetSeeds();  // closes them: a file waiting to replace one can now
     return moveWaiting() && done;
 }

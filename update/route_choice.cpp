@@ -1,7 +1,10 @@
 #include "update/route_choice.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+
+#include "delta/block_map.h"
 
 std::vector<FileRoute> chooseRoutes(const RouteOffers& offers) {
     // A delta not planned yet has no price: it goes before the zst form, as
@@ -20,4 +23,24 @@ std::vector<FileRoute> chooseRoutes(const RouteOffers& offers) {
         if (p.first < offers.whole) routes.push_back(p.second);
     routes.push_back(kRouteWhole);
     return routes;
+}
+
+const PatchOffer* applicablePatch(const ManifestEntry& entry, const FileLessons& lessons, bool filesAsObjects) {
+    if (!filesAsObjects || !entry.installedSha1[0] || lessons.patchRefused.count(entry.sha1)) return nullptr;
+    for (const PatchOffer& offer : entry.patches)
+        if (std::strcmp(offer.from, entry.installedSha1) == 0) return &offer;
+    return nullptr;
+}
+
+RouteOffers offersFor(const ManifestEntry& entry, const FileLessons& lessons, const FileSituation& situation) {
+    RouteOffers offers;
+    offers.whole = entry.size;
+    if (!situation.filesAsObjects) return offers;
+    if (const PatchOffer* offer = applicablePatch(entry, lessons, true)) offers.patch = offer->size;
+    const auto tries = lessons.deltaTries.find(entry.sha1);
+    offers.delta = entry.size >= kDeltaThreshold && situation.deltaSeed && !lessons.wholeOnly.count(entry.sha1) &&
+                   (tries == lessons.deltaTries.end() || tries->second < kDeltaTries);
+    offers.deltaBytes = offers.delta ? situation.plannedDeltaBytes : -1;
+    if (entry.zstSha256[0] && entry.zstSize > 0 && !lessons.zstRefused.count(entry.sha1)) offers.zst = entry.zstSize;
+    return offers;
 }

@@ -1,10 +1,16 @@
 // Which way each file to fetch comes: the routes the site offers for it,
 // cheapest first by the bytes each moves, the file as it is always last.
-// Pure: the caller says what is offered and what this run has refused.
+// Pure: a decision over the manifest's entry, what the disk and the pass's
+// plan say of it, and what this run has learned of it.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
+#include <string>
 #include <vector>
+
+#include "core/game_files.h"
 
 enum FileRoute {
     kRoutePatch,  // a patch from the installed copy's version
@@ -22,3 +28,27 @@ struct RouteOffers {
 };
 
 std::vector<FileRoute> chooseRoutes(const RouteOffers& offers);
+
+// What a run learned of its files, by SHA-1, so that nothing loops: the
+// routes each failed, and its tries.
+struct FileLessons {
+    std::set<std::string> wholeOnly;     // its delta gave up, or made a file that failed its SHA-1
+    std::set<std::string> zstRefused;    // its zst form did not hold
+    std::set<std::string> patchRefused;  // its patch did not hold
+    std::map<std::string, int> deltaTries;
+    std::set<std::string> mendable;   // a whole part file that failed, for its map to mend
+    std::set<std::string> mendTried;  // mended once already
+};
+
+constexpr int kDeltaTries = 2;  // then its rest comes by the next route
+
+// A file beside its entry: what the disk and the pass's plan say.
+struct FileSituation {
+    bool filesAsObjects = false;  // under a release, where the other routes live
+    bool deltaSeed = false;       // the pass planned it, or it has an installed copy
+    int64_t plannedDeltaBytes = -1;
+};
+
+// The patch made from the installed copy's version, unless refused.
+const PatchOffer* applicablePatch(const ManifestEntry& entry, const FileLessons& lessons, bool filesAsObjects);
+RouteOffers offersFor(const ManifestEntry& entry, const FileLessons& lessons, const FileSituation& situation);

@@ -38,5 +38,7 @@ DWORD WINAPI runUpdateWorker(void*);
 
 // One cycle, from Connecting to the point where it starts again: after a
 // wait, a failed pass, a finished download, or a new version seen in Ready.
-// The worker runs it forever; tests run it once.
-void runUpdateCycle();
+// The worker runs it forever, handing each cycle what the run has learned
+// of its files; tests run it once.
+struct DownloadRun;
+void runUpdateCycle(DownloadRun& run);

@@ -563,9 +563,9 @@ bool enoughDiskSpace(int64_t bytes) {
     return false;
 }
 
-bool downloadPass() {
+bool downloadPass(DownloadRun& run) {
     setStatus(Downloading, kDownloading);
-    const bool finished = downloadAll(gState.manifestEntries);
+    const bool finished = downloadAll(gState.manifestEntries, run);
     saveFileCache();
     loadFileCache();
     return finished;
@@ -616,7 +616,7 @@ BannerRequest gBannerWanted = nullptr;
 
 // The Ready poll inside returns only when a new version was announced or
 // the player chose something from the menu.
-void runUpdateCycle() {
+void runUpdateCycle(DownloadRun& run) {
     // A game played offline holds its files; its monitor puts the phase
     // back when it ends, and the cycle starts after that.
     while (gState.gameRunning) waitMs(kRetryPollMs);
@@ -645,10 +645,11 @@ void runUpdateCycle() {
         if (!offerUpdate(work)) return;
     }
     if (!enoughDiskSpace(work.bytes)) return;
-    afterPass(downloadPass());
+    afterPass(downloadPass(run));
 }
 
 DWORD WINAPI runUpdateWorker(void*) {
     setLogThread("worker");
-    for (;;) runUpdateCycle();
+    DownloadRun run;  // what this run learns of its files, for every cycle
+    for (;;) runUpdateCycle(run);
 }
