@@ -235,4 +235,18 @@ echo "$report"
 grep -q "Paks/s2.pak (launcher/o/$(sha Paks/s2.pak)): missing (404)" <<<"$report" || fail "the missing object not named"
 grep -q "Paks/s3.pak (launcher/o/$(sha Paks/s3.pak)): bytes that do not match its hash" <<<"$report" ||
     fail "the damaged object not named"
+# Patches are objects a mirror must serve too.
+old=$(sha Paks/s1.pak)
+publish --version 7 --patch-releases 1  # remembered: the next publish patches from it
+printf 'patched' | dd of="$build/Paks/s1.pak" bs=1 seek=1000 conv=notrunc status=none
+publish --version 8 --patch-releases 1
+patch="$(sha Paks/s1.pak)-$old.zst"
+[ -f "$site/launcher/o/$patch" ] || fail "no patch for s1.pak"
+sync_mirrors
+rm "$mirror_site/launcher/o/$patch"
+if report=$(tool verify --site "$site" --mirror "https://$mirror_a" --key "$app/TVLLauncher.ini"); then
+    fail "a mirror without a patch passed: $report"
+fi
+grep -q "Paks/s1.pak (its patch from $old) (launcher/o/$patch): missing (404)" <<<"$report" ||
+    fail "the missing patch not named: $report"
 echo "mirror story: passed"
