@@ -71,8 +71,9 @@ def make_patches(site, entries, releases, level, compressed):
     {sha1: [[old sha1, size, sha256, frames sha256 or ""], ...]}."""
     wanted = _wanted(site, entries, releases, compressed)
     record = read_record(site, RECORD)
+    names = {form.name for form in wanted.values()}
     kept = {name: row for name, row in record.items()
-            if isinstance(row, dict) and any(f.name == name for f in wanted.values()) and row_sound(site, name, row)}
+            if isinstance(row, dict) and name in names and row_sound(site, name, row)}
     todo = [form for form in wanted.values() if form.name not in kept]
     if todo and shutil.which("zstd") is None:
         sys.exit("the zstd command is missing: install it (apt-get install zstd), or publish with --patch-releases 0")
