@@ -166,6 +166,24 @@ tool publish "$build" --site "$site" --sign "$key" --host play.example.net --com
 tool publish "$build" --site "$site" --sign "$key" --host play.example.net --no-compress >/dev/null
 grep -q '"z":' "$site/launcher/manifest" && fail "--no-compress named zst forms"
 
+# A file changed since the last release gets a patch from its old version,
+# frames of 4 MiB of the new file each decoding with the old file as
+# zstd --patch-from's reference, named by both SHA-1s and listed under "from";
+# a republish makes none again.
+old_text=$text
+printf 'an edit' | dd of="$build/Paks/text.pak" bs=1 seek=5000000 conv=notrunc status=none
+out=$(tool publish "$build" --site "$site" --sign "$key" --host play.example.net --compress-level 3)
+text=$(sha1sum < "$build/Paks/text.pak" | cut -d' ' -f1)
+patch="$o/$text-$old_text"
+grep -q "made 1 patch" <<<"$out" || fail "no patch made: $out"
+grep -q "\"from\": \[\[\"$old_text\", $(stat -c %s "$patch.zst"), \"$(sha256sum < "$patch.zst" | cut -d' ' -f1)\", \"$(sha256sum < "$patch.frames" | cut -d' ' -f1)\"\]\]" \
+    "$site/launcher/manifest" || fail "the patch is not listed: $(grep "$text" "$site/launcher/manifest")"
+zstd -d -q --patch-from="$o/$old_text" -c "$patch.zst" | cmp -s - "$build/Paks/text.pak" || fail "the patch does not make the file"
+[ "$(stat -c %s "$patch.zst")" -lt 10000 ] || fail "a 7-byte edit made a patch of $(stat -c %s "$patch.zst") bytes"
+out=$(tool publish "$build" --site "$site" --sign "$key" --host play.example.net)
+grep -q "patch" <<<"$out" && fail "a republish made patches again: $out"
+grep -q "\"from\": \[\[\"$old_text\"" "$site/launcher/manifest" || fail "a republish dropped the patch"
+
 # An unsigned publish on a site with a release writes a new one for the same
 # host, signed by no key players hold; files of the old signed documents go.
 touch "$site/launcher/manifest.sig" "$site/launcher/self"
