@@ -488,7 +488,10 @@ TEST_CASE("what a run learned of a file takes its failed routes away, and only t
     others.patchRefused.insert(fromOld.from);
     others.wholeOnly.insert(fromOther.from);
     CHECK(chooseRoutes(offersFor(e, others, here)) == chooseRoutes(offersFor(e, fresh, here)));
-    // Outside a release, and without the installed version known, fewer routes.
+    // Outside a release, with an installed copy too large to map, or its version unknown, fewer routes.
+    e.installedSize = kPatchReferenceMost + 1;
+    CHECK(chooseRoutes(offersFor(e, fresh, here)) == R{kRouteDelta, kRouteZst, kRouteWhole});
+    e.installedSize = kPatchReferenceMost;
     FileSituation plain;
     CHECK(chooseRoutes(offersFor(e, fresh, plain)) == R{kRouteWhole});
     e.installedSha1[0] = 0;

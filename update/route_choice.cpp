@@ -26,7 +26,9 @@ std::vector<FileRoute> chooseRoutes(const RouteOffers& offers) {
 }
 
 const PatchOffer* applicablePatch(const ManifestEntry& entry, const FileLessons& lessons, bool filesAsObjects) {
-    if (!filesAsObjects || !entry.installedSha1[0] || lessons.patchRefused.count(entry.sha1)) return nullptr;
+    if (!filesAsObjects || !entry.installedSha1[0] || entry.installedSize > kPatchReferenceMost ||
+        lessons.patchRefused.count(entry.sha1))
+        return nullptr;
     for (const PatchOffer& offer : entry.patches)
         if (std::strcmp(offer.from, entry.installedSha1) == 0) return &offer;
     return nullptr;

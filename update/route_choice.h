@@ -49,6 +49,10 @@ struct FileSituation {
     int64_t plannedDeltaBytes = -1;
 };
 
+// A patch's reference is mapped whole while it applies: larger installed
+// copies are left to the block map, which holds a block at a time.
+constexpr int64_t kPatchReferenceMost = 128LL * 1024 * 1024;
+
 // The patch made from the installed copy's version, unless refused.
 const PatchOffer* applicablePatch(const ManifestEntry& entry, const FileLessons& lessons, bool filesAsObjects);
 RouteOffers offersFor(const ManifestEntry& entry, const FileLessons& lessons, const FileSituation& situation);
