@@ -80,6 +80,12 @@ const wchar_t* configProblemText(int32_t problem) {
     case kConfigKeyDiffers:
         return L"TVLLauncher.ini names another manifest_key than the one built into this launcher. "
                L"Remove that line, then restart.";
+    case kConfigProxyMalformed:
+        return L"The proxy= line in TVLLauncher.ini is not a proxy the launcher can use. Write it as "
+               L"proxy=http://host:port, proxy=socks5://host:port or proxy=direct, then restart the launcher.";
+    case kConfigProxyUnsupported:
+        return L"The proxy= line in TVLLauncher.ini names a SOCKS5 proxy or a user name and password, which this "
+               L"launcher cannot use yet. Use proxy=http://host:port or proxy=direct, then restart the launcher.";
     default:
         return L"";
     }
@@ -100,7 +106,15 @@ bool decodeConfigText(const char* data, size_t size, std::string* utf8) {
     return true;
 }
 
-void readConfigText(const std::string& utf8, wchar_t* host, size_t hostUnits, std::optional<std::string>* key) {
+bool readProxyLine(const char* line, size_t length, std::string* value) {
+    size_t start = 0, end = 0;
+    if (!lineValue(line, length, "proxy=", &start, &end)) return false;
+    value->assign(line + start, end - start);
+    return true;
+}
+
+void readConfigText(const std::string& utf8, wchar_t* host, size_t hostUnits, std::optional<std::string>* key,
+                    std::optional<std::string>* proxy) {
     std::string text;
     text.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size(); ++i)  // CRLF as LF, as a text-mode read gives it
@@ -113,6 +127,7 @@ void readConfigText(const std::string& utf8, wchar_t* host, size_t hostUnits, st
         if (end - at > kPiece) end = at + kPiece;
         readServerLine(text.data() + at, end - at, host, hostUnits);
         if (key && readKeyLine(text.data() + at, end - at, &value)) *key = value;
+        if (proxy && readProxyLine(text.data() + at, end - at, &value)) *proxy = value;
         at = end;
     }
 }

@@ -1,5 +1,5 @@
-// "TVLLauncher.ini" beside the program: only "server=" and "manifest_key="
-// lines count. Players and server owners make it with whatever editor they
+// "TVLLauncher.ini" beside the program: only "server=", "manifest_key=" and
+// "proxy=" lines count. Players and server owners make it with whatever editor they
 // have, so UTF-8 (with or without a byte-order mark) and UTF-16 with a mark
 // are all read. An ini that exists but cannot be read or decoded is an
 // error of its own: the launcher never falls back to the defaults, because
@@ -18,6 +18,8 @@ enum ConfigProblem : int32_t {
     kConfigUnreadable = 1,  // exists, but could not be read in full (held by another program, no access)
     kConfigNotText = 2,     // not UTF-8 or UTF-16 text
     kConfigKeyDiffers = 3,  // a manifest_key= other than the key built into the launcher
+    kConfigProxyMalformed = 4,  // a proxy= line that is no proxy the launcher can use
+    kConfigProxyUnsupported = 5,  // a proxy with a user name or password, or SOCKS5: not yet followed
 };
 
 // The status line for a problem (empty for kConfigFine).
@@ -34,8 +36,13 @@ bool decodeConfigText(const char* data, size_t size, std::string* utf8);
 // Reads decoded text as the launcher always has: in pieces of at most 199
 // bytes (a longer line arrives as several, each a line of its own), line
 // ends as CRLF or LF. The last accepted "server=" line goes into host; the
-// last key line's value into *key when there is one.
-void readConfigText(const std::string& utf8, wchar_t* host, size_t hostUnits, std::optional<std::string>* key);
+// last key line's value into *key and the last "proxy=" line's into *proxy,
+// when there is one (and the pointer is not null).
+void readConfigText(const std::string& utf8, wchar_t* host, size_t hostUnits, std::optional<std::string>* key,
+                    std::optional<std::string>* proxy = nullptr);
+
+// When the line is a "proxy=" line, its value (up to the line end or a space).
+bool readProxyLine(const char* line, size_t length, std::string* value);
 
 // One line as the reader hands it over (at most 199 bytes, maybe with its
 // line end). When it is a "server=" line whose value fits, writes the value
@@ -50,7 +57,8 @@ bool readServerLine(const char* line, size_t length, wchar_t* host, size_t hostU
 // key malformed, never quietly turn signing off.
 bool readKeyLine(const char* line, size_t length, std::string* key);
 
-// Reads the configuration file at `path` into gState.serverHost and *key.
+// Reads the configuration file at `path` into gState.serverHost, gState.proxy
+// and *key; a proxy= line that does not parse is kConfigProxyMalformed.
 // A missing file is fine and changes nothing. One held by another program
 // is tried again a few times over about a second (a virus scanner's lock
 // lasts milliseconds) before it counts as unreadable.

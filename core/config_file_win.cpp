@@ -44,6 +44,11 @@ ConfigProblem loadConfigFile(const wchar_t* path, std::optional<std::string>* ke
     if (read == ReadResult::kFailed) return kConfigUnreadable;
     std::string text;
     if (read == ReadResult::kTooLarge || !decodeConfigText(bytes.data(), bytes.size(), &text)) return kConfigNotText;
-    readConfigText(text, gState.serverHost, kServerHostUnits, key);
+    std::optional<std::string> proxy;
+    readConfigText(text, gState.serverHost, kServerHostUnits, key, &proxy);
+    if (proxy && !parseProxySetting(*proxy, &gState.proxy)) return kConfigProxyMalformed;
+    // Rather than go round the proxy the player named, or hand its password
+    // to WinHTTP (which would send it inside the tunnel too): refused.
+    if (gState.proxy.kind == kProxySocks5 || !gState.proxy.user.empty()) return kConfigProxyUnsupported;
     return kConfigFine;
 }

@@ -31,6 +31,7 @@ void resetLauncherState() {
     s.mainWindow = nullptr;
     s.manifestKey = ManifestKey{};
     s.configProblem = 0;
+    s.proxy = ProxySetting{};
     s.phase = Connecting;
     std::wcscpy(s.statusText, kInitialStatus);
     s.patchNotes.reset();

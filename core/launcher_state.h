@@ -21,6 +21,7 @@
 #include "core/game_files.h"
 #include "core/launcher_phase.h"
 #include "core/manifest_key.h"
+#include "core/proxy_setting.h"
 #include "core/graphics_handles_win.h"
 
 // Posted (never sent) to mainWindow whenever shared state changed.
@@ -69,6 +70,7 @@ struct LauncherState {
     HWND mainWindow;
     ManifestKey manifestKey;  // with a key, only manifests signed by it are used
     int32_t configProblem;    // ConfigProblem: not kConfigFine means no server is contacted
+    ProxySetting proxy;       // the ini's proxy= line; kProxySystem without one
 
     // Written only by setStatus under stateLock; a lone read of phase needs no lock.
     std::atomic<int32_t> phase;

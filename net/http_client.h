@@ -70,8 +70,9 @@ constexpr size_t kSmallDocumentBytes = 1024 * 1024;
 // opens none): the figure TVLHeadless reports.
 extern std::atomic<int64_t> gConnectionsOpened;
 
-// Opens gState.httpSession (automatic proxy, else the default proxy) and
-// applies the four time-outs. Leaves it null when both attempts fail.
+// Opens gState.httpSession and applies the four time-outs: through the ini's
+// proxy (direct, or an HTTP proxy by name), else the automatic proxy, else
+// the default proxy. Leaves it null when that fails.
 void openHttpSession();
 
 // Paths start with "/" and go to gState.serverHost on 443; an object of a

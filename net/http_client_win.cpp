@@ -116,12 +116,31 @@ RequestLogLine::~RequestLogLine() {
     writeRequestLine(*note);
 }
 
-void openHttpSession() {
+namespace {
+
+// The ini's proxy= line overrides Windows: a named proxy is the one way
+// WinHTTP follows a proxy under Wine (one set on an open handle is ignored).
+HINTERNET openSessionFor(const ProxySetting& proxy) {
+    if (proxy.kind == kProxyDirect)
+        return ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (proxy.kind == kProxyHttp) {
+        const std::string shown = shownProxy(proxy);  // "http://host:port", never the credentials
+        const std::wstring name(shown.begin() + 7, shown.end());
+        return ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(), WINHTTP_NO_PROXY_BYPASS, 0);
+    }
     HINTERNET session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                       WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         session = ::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                 WINHTTP_NO_PROXY_BYPASS, 0);
+    return session;
+}
+
+}  // namespace
+
+void openHttpSession() {
+    HINTERNET session = openSessionFor(gState.proxy);
+    if (gState.proxy.kind != kProxySystem) logEvent("network: %s, from TVLLauncher.ini", shownProxy(gState.proxy).c_str());
     if (session) {
         ::WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
         ::WinHttpSetStatusCallback(session, noteConnection, WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER, 0);

@@ -346,6 +346,10 @@ int wmain(int argc, wchar_t** argv) {
         printLine(std::wstring(phaseInfo(LocalError).name) + L": " + configProblemText(gState.configProblem));
         return 4;
     }
+    if (gState.proxy.kind != kProxySystem) {
+        const std::string shown = shownProxy(gState.proxy);  // ASCII: never the user name or password
+        printLine(L"Network: " + std::wstring(shown.begin(), shown.end()) + L", from TVLLauncher.ini");
+    }
     gState.mainWindow = createMessageWindow();
     if (gOptions.pressUpdate || gOptions.pressRetry || gOptions.playOffline) ::SetTimer(gState.mainWindow, kPressTimer, kPressCheckMs, nullptr);
     if (gOptions.timeoutSeconds > 0)
