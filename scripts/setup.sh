@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
           doctest-dev clang libclang-rt-14-dev xvfb x11-utils xdotool imagemagick openssl python3 curl bc nginx-light varnish util-linux libgnutls30
-          dpkg-dev zstd)
+          dpkg-dev zstd squid)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
