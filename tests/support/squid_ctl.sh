@@ -8,27 +8,32 @@
 set -euo pipefail
 cmd="$1"
 dir="$(mkdir -p "$2" && cd "$2" && pwd)"
-conf="$dir/squid.conf"
+# squid's workers run as its own user (proxy), who cannot reach a build tree
+# under /root or a private temporary folder: squid works in a folder of its
+# own under /tmp, and STATE_DIR/access.log points at its log.
+run="/tmp/tvl-squid.$(printf '%s' "$dir" | sha1sum | cut -c1-12)"
+conf="$run/squid.conf"
 
 stop() {
-    [ -f "$dir/squid.pid" ] || return 0
-    squid -f "$conf" -k shutdown 2>/dev/null || kill "$(cat "$dir/squid.pid")" 2>/dev/null || true
-    for _ in $(seq 100); do [ -f "$dir/squid.pid" ] || break; sleep 0.1; done
-    rm -f "$dir/squid.pid"
+    [ -f "$run/squid.pid" ] || return 0
+    squid -f "$conf" -k shutdown 2>/dev/null || kill "$(cat "$run/squid.pid")" 2>/dev/null || true
+    for _ in $(seq 100); do [ -f "$run/squid.pid" ] || break; sleep 0.1; done
+    rm -f "$run/squid.pid"
 }
 
 case "$cmd" in
 start)
     stop
-    chmod 777 "$dir"  # squid's workers run as its own user, proxy
+    mkdir -p "$run"
+    chmod 777 "$run"
     cat > "$conf" <<CONF
 http_port $3
-pid_filename $dir/squid.pid
-cache_log $dir/cache.log
+pid_filename $run/squid.pid
+cache_log $run/cache.log
 logformat tvl %rm %ru %>Hs
-access_log stdio:$dir/access.log tvl
+access_log stdio:$run/access.log tvl
 cache deny all
-coredump_dir $dir
+coredump_dir $run
 shutdown_lifetime 0 seconds
 pinger_enable off
 acl SSL_ports port 443
@@ -36,14 +41,15 @@ acl CONNECT method CONNECT
 http_access deny CONNECT !SSL_ports
 http_access allow all
 CONF
-    : > "$dir/access.log"
-    chmod 666 "$dir/access.log"
+    : > "$run/access.log"
+    chmod 666 "$run/access.log"
+    ln -sfn "$run/access.log" "$dir/access.log"
     squid -f "$conf"
     for _ in $(seq 100); do
-        [ -s "$dir/squid.pid" ] && (exec 3<>"/dev/tcp/${3%:*}/${3##*:}") 2>/dev/null && exit 0
+        [ -s "$run/squid.pid" ] && (exec 3<>"/dev/tcp/${3%:*}/${3##*:}") 2>/dev/null && exit 0
         sleep 0.1
     done
-    echo "squid_ctl: squid did not start: $(tail -5 "$dir/cache.log" 2>/dev/null)" >&2
+    echo "squid_ctl: squid did not start: $(tail -5 "$run/cache.log" 2>/dev/null)" >&2
     exit 1
     ;;
 stop) stop ;;
