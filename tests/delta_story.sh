@@ -260,14 +260,20 @@ echo "text.pak: $(served "$(obj text.pak .zst)") bytes of its zst form for $raw 
 echo "--- a part file resumes at the frame holding its end (at ${SECONDS}s)"
 text_file "$build/Paks/text.pak" 7500000
 publish
-head -c 5000000 "$build/Paks/text.pak" > "$game/Paks/text.pak.part"
-frame1=$(python3 -c "import sys; t = open(sys.argv[1], 'rb').read(); print(int.from_bytes(t[44:48], 'little'))" \
-    "$(obj text.pak .frames)")
-before=$(requests)
-out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the resume: $out"
-installed_matches || fail "the resumed file differs"
-log_since "$before" | grep -q "^${site#"$site"}/launcher/o/$(basename "$(obj text.pak .zst)") 206 bytes=$frame1-" ||
-    fail "no resume at frame 1 ($frame1): $(log_since "$before")"
+# resumes_at_frame1 FORM: text.pak's part file holds 5 MB; the form (its
+# .zst, beside its .frames) is asked from its frame 1 on.
+resumes_at_frame1() {
+    head -c 5000000 "$build/Paks/text.pak" > "$game/Paks/text.pak.part"
+    local frame1 before out
+    frame1=$(python3 -c "import sys; t = open(sys.argv[1], 'rb').read(); print(int.from_bytes(t[44:48], 'little'))" \
+        "${1%.zst}.frames")
+    before=$(requests)
+    out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the resume from $(basename "$1"): $out"
+    installed_matches || fail "the file resumed from $(basename "$1") differs"
+    log_since "$before" | grep -q "^/launcher/o/$(basename "$1") 206 bytes=$frame1-" ||
+        fail "no resume of $(basename "$1") at frame 1 ($frame1): $(log_since "$before")"
+}
+resumes_at_frame1 "$(obj text.pak .zst)"
 
 echo "--- changed files come as patches from the installed version; a patch missing or over a changed copy falls back (at ${SECONDS}s)"
 patch_releases=3
@@ -310,12 +316,5 @@ echo "--- a patch resumes at the frame holding the part file's end (at ${SECONDS
 old[text.pak]=$(sha1sum < "$build/Paks/text.pak" | cut -d' ' -f1)
 edit "$build/Paks/text.pak" 4200000 8500000
 publish
-head -c 5000000 "$build/Paks/text.pak" > "$game/Paks/text.pak.part"
-frame1=$(python3 -c "import sys; t = open(sys.argv[1], 'rb').read(); print(int.from_bytes(t[44:48], 'little'))" \
-    "$(patch_of text.pak .frames)")
-before=$(requests)
-out=$(headless --press-update --exit-on-ready --timeout 120) || fail "the patch's resume: $out"
-installed_matches || fail "the file from a resumed patch differs"
-log_since "$before" | grep -q "^${site#"$site"}/launcher/o/$(basename "$(patch_of text.pak)") 206 bytes=$frame1-" ||
-    fail "no resume of the patch at frame 1 ($frame1): $(log_since "$before")"
+resumes_at_frame1 "$(patch_of text.pak)"
 echo "all steps passed"

@@ -133,28 +133,40 @@ def row_sound(site, sha1, row):
         return False
 
 
+def recorded_forms(site, record_name, forms, level, without_zstd):
+    """Rows by form name for every form of `forms`: the record's where what
+    it describes still stands, the others made now at `level` (a row with
+    "zst" None where the form saved too little). Returns the rows and how
+    many were made and how many of those kept; exits with `without_zstd`
+    when forms must be made and the zstd command is missing."""
+    record = read_record(site, record_name)
+    names = {form.name for form in forms}
+    rows = {name: row for name, row in record.items()
+            if name in names and isinstance(row, dict) and row_sound(site, name, row)}
+    todo = [form for form in forms if form.name not in rows]
+    if todo and shutil.which("zstd") is None:
+        sys.exit(without_zstd)
+    kept = 0
+    for form, row in make_forms(site, todo, level):
+        rows[form.name] = {"level": level, **(row or {"zst": None})}
+        kept += row is not None
+    write_atomically(site, os.path.join(site, record_name), json.dumps(rows).encode("utf-8"))
+    return rows, len(todo), kept
+
+
 def compress_objects(site, entries, level):
     """Each game file's zst form, made at `level` unless an earlier publish
     made or tried one. Returns {sha1: manifest fields} for the files that
     have one."""
-    if shutil.which("zstd") is None:
-        sys.exit("the zstd command is missing: install it (apt-get install zstd), or publish with --no-compress")
-    record = read_record(site, RECORD)
     sizes = {sha1: size for _, size, sha1 in entries}
-    kept = {sha1: row for sha1, row in record.items()
-            if sha1 in sizes and isinstance(row, dict) and row_sound(site, sha1, row)}
-    todo = [Form(sha1, sha1, size, int(size * KEEP_SHARE), None)
-            for sha1, size in sizes.items() if sha1 not in kept and size > 0]
-    made = 0
-    for form, row in make_forms(site, todo, level):
-        kept[form.sha1] = {"level": level, **(row or {"zst": None})}
-        made += row is not None
-    write_atomically(site, os.path.join(site, RECORD), json.dumps(kept).encode("utf-8"))
-    if todo:
-        print(f"compressed {len(todo)} file(s) at level {level}: {made} kept, {len(todo) - made} saved less than "
+    forms = [Form(sha1, sha1, size, int(size * KEEP_SHARE), None) for sha1, size in sizes.items() if size > 0]
+    rows, tried, made = recorded_forms(site, RECORD, forms, level, "the zstd command is missing: install it "
+                                       "(apt-get install zstd), or publish with --no-compress")
+    if tried:
+        print(f"compressed {tried} file(s) at level {level}: {made} kept, {tried - made} saved less than "
               f"{round((1 - KEEP_SHARE) * 100)} %")
     fields = {}
-    for sha1, row in kept.items():
+    for sha1, row in rows.items():
         if row.get("zst"):
             fields[sha1] = {"z": row["zst"][0], "zs": row["zst"][1], **({"zf": row["frames"]} if "frames" in row else {})}
     return fields

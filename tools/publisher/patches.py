@@ -9,10 +9,8 @@ manifest lists each under its file's "from"."""
 
 import json
 import os
-import shutil
-import sys
 
-from .compressed import Form, make_forms, row_sound
+from .compressed import Form, recorded_forms
 from .objects import object_path
 from .site import read_record, write_atomically
 
@@ -70,21 +68,11 @@ def make_patches(site, entries, releases, level, compressed):
     releases, made unless an earlier publish made or tried them. Returns
     {sha1: [[old sha1, size, sha256, frames sha256 or ""], ...]}."""
     wanted = _wanted(site, entries, releases, compressed)
-    record = read_record(site, RECORD)
-    names = {form.name for form in wanted.values()}
-    kept = {name: row for name, row in record.items()
-            if isinstance(row, dict) and name in names and row_sound(site, name, row)}
-    todo = [form for form in wanted.values() if form.name not in kept]
-    if todo and shutil.which("zstd") is None:
-        sys.exit("the zstd command is missing: install it (apt-get install zstd), or publish with --patch-releases 0")
-    made = 0
-    for form, row in make_forms(site, todo, level):
-        kept[form.name] = {"level": level, **(row or {"zst": None})}
-        made += row is not None
-    write_atomically(site, os.path.join(site, RECORD), json.dumps(kept).encode("utf-8"))
-    if todo:
-        print(f"made {len(todo)} patch(es) from the last {releases} release(s) at level {level}: {made} kept, "
-              f"{len(todo) - made} no smaller than the file's own form")
+    kept, tried, made = recorded_forms(site, RECORD, list(wanted.values()), level, "the zstd command is missing: "
+                                       "install it (apt-get install zstd), or publish with --patch-releases 0")
+    if tried:
+        print(f"made {tried} patch(es) from the last {releases} release(s) at level {level}: {made} kept, "
+              f"{tried - made} no smaller than the file's own form")
     offers = {}
     for (new, old), form in wanted.items():
         row = kept.get(form.name) or {}
